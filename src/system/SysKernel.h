@@ -1,0 +1,133 @@
+#pragma once
+// System utilities: registry, shell, processes and the file system, as free functions.
+// Each contract is written here once; src/system/win32 implements it with the Windows
+// calls, src/system/posix for the Linux sandbox.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "core/StringList.h"
+#include "core/Types.h"
+
+// Special folders (CSIDL numbers).
+enum : int {
+  CSIDL_DESKTOP_ = 0,
+  CSIDL_PROGRAMS_ = 2,
+  CSIDL_COMMON_PROGRAMS_ = 23,
+  CSIDL_APPDATA_ = 26,
+  CSIDL_PROGRAM_FILES_ = 38,
+};
+
+// File attributes as the enumeration reports them.
+enum : uint32_t {
+  faReadOnly = 0x01,
+  faHidden = 0x02,
+  faSysFile = 0x04,
+  faVolumeID = 0x08,
+  faDirectory = 0x10,
+  faArchive = 0x20,
+  faAnyFile = 0x3F,
+};
+
+// ---- Version and start-up ----
+
+// "0" when the version query fails, "1" for Win32s, "2" for the 9x family, "major.minor" for NT.
+AnsiString WindowsVersionText();
+// Starts file with parameters through the "runas" verb, waits for it while servicing
+// messages, stores its exit code. ERROR_CANCELLED raises EAbort ("Operation aborted");
+// any other failure returns at once, leaving exitCode alone.
+void RelaunchElevated(const AnsiString& file, const AnsiString& parameters, uint32_t& exitCode);
+// The running program's full path.
+AnsiString ApplicationExeName();
+// Lets the application handle pending window messages (set by the user interface; no-op otherwise).
+void ProcessMessages();
+void SetProcessMessagesHandler(std::function<void()> handler);
+// True once the application is shutting down (ends RunAndWait's wait).
+bool ApplicationTerminated();
+void SetApplicationTerminated(bool terminated);
+
+// ---- Paths and special folders ----
+
+// path + "\" unless its last byte already is "\" (a byte test, not a character test).
+AnsiString AppendPathDelimiter(const AnsiString& path);
+// Special folder path without trailing backslash.
+AnsiString ShellFolderPath(int csidl);
+AnsiString ProgramFilesFolder();
+// Windows folder, no trailing backslash.
+AnsiString WindowsFolder();
+// Temporary folder, ending with a backslash.
+AnsiString TempFolder();
+
+// ---- Registry, processes, shell ----
+
+// HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run: enable writes valueName
+// = command, disable deletes it. Silent on every failure.
+void SetRunAtLogon(const AnsiString& valueName, const AnsiString& command, bool enable);
+// Starts path + " -Install" (or " -unInstall"), unquoted, not waited for.
+void RunInstallSwitch(const AnsiString& path, bool install);
+// Starts "regsvr32.exe /s " (or "/s/u ") + quoted path, not waited for.
+void RunRegSvr32(const AnsiString& path, bool registerServer);
+// Starts program through the shell (default verb, no parameters, shown normally) and waits
+// in 10 ms steps, servicing messages, until it ends or the application terminates.
+// A program that cannot be started returns at once.
+void RunAndWait(const AnsiString& program);
+// Like RunAndWait for a full command line (program and parameters); returns the exit
+// code, or -1 when it could not be started. Used by the uninstaller.
+int32_t RunCommandAndWait(const AnsiString& program, const AnsiString& parameters);
+// ShellExecuteA(no owner, verb, file, parameters, directory, show); result ignored.
+void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString& parameters,
+               const AnsiString& directory, int showCommand);
+
+// ---- Message boxes (owned by the active window, captioned with the application title) ----
+
+const AnsiString& ApplicationTitle();
+void SetApplicationTitle(const AnsiString& title);
+// Question box, Yes/No; true only for Yes.
+bool AskYesNo(const AnsiString& question);
+void ShowErrorBox(const AnsiString& text);
+void ShowWarningBox(const AnsiString& text);
+
+// ---- Files ----
+
+// Sets one of the file's times (selector 0 creation, 1 last access, 2 last write) to the
+// given local date-time via a packed DOS date; the other two stay. Silent on failure.
+void SetFileStamp(const AnsiString& path, uint8_t selector, TDateTime localTime);
+// Depth-first listing of every file below folder, in file-system order, appended to list.
+void CollectFiles(const AnsiString& folder, TStringList& list);
+// Bytes free to the caller on the drive named by the letter; -1 when the query fails.
+int64_t DriveFreeBytes(char drive);
+// Size of the file; raises EFOpenError when it cannot be opened.
+int64_t FileSizeOf(const AnsiString& path);
+// Last-write time as stored (UTC, no zone conversion); -1.0 when the path does not exist.
+TDateTime FileStampOf(const AnsiString& path);
+// Index of the file's icon in the system image list.
+int32_t FileIconIndex(const AnsiString& path, bool small);
+
+// Plain file operations over program paths.
+bool FileExists(const AnsiString& path);  // an existing file, not a folder
+bool DeleteFileAt(const AnsiString& path);
+// Copies, replacing an existing destination unless failIfExists; false on failure.
+bool CopyFileTo(const AnsiString& source, const AnsiString& dest, bool failIfExists);
+// Renames, replacing an existing destination; false on failure.
+bool RenameFileTo(const AnsiString& source, const AnsiString& dest);
+bool RemoveFolder(const AnsiString& path);  // an empty folder only
+
+struct TSearchRec {
+  AnsiString Name;
+  uint32_t Attr = 0;
+  int64_t Size = 0;
+  TDateTime WriteTimeUtc = 0;
+};
+// Entries of folder matching "*.*" (all attributes), without "." and "..", in the order the
+// file system returns them. Empty when the folder cannot be read.
+std::vector<TSearchRec> ListFolder(const AnsiString& folder);
+
+// Shell copy of a folder with everything in it into destFolder, no confirmation, renaming a
+// copy whose name is taken; and shell delete of a folder tree. Failures are not reported.
+void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder);
+void ShellDeleteFolder(const AnsiString& folder);
+
+// Shell link (.lnk) file: show normal, arguments, description, target, working folder =
+// the target's folder. Raises on failure.
+void CreateShellLink(const AnsiString& linkPath, const AnsiString& target, const AnsiString& arguments,
+                     const AnsiString& description);
