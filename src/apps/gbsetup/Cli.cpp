@@ -1,0 +1,81 @@
+#include "apps/gbsetup/Cli.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "system/Platform.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+bool TParsedArgs::Has(const std::string& name) const {
+  return std::any_of(Options.begin(), Options.end(), [&](const auto& o) { return o.first == name; });
+}
+
+std::string TParsedArgs::Get(const std::string& name, const std::string& def) const {
+  std::string v = def;
+  for (const auto& o : Options)
+    if (o.first == name) v = o.second;
+  return v;
+}
+
+std::vector<std::string> TParsedArgs::All(const std::string& name) const {
+  std::vector<std::string> r;
+  for (const auto& o : Options)
+    if (o.first == name) r.push_back(o.second);
+  return r;
+}
+
+TParsedArgs ParseArgs(const TArgs& args, const std::vector<std::string>& valueOptions,
+                      const std::vector<std::string>& flagOptions) {
+  TParsedArgs p;
+  bool optionsDone = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!optionsDone && a == "--") { optionsDone = true; continue; }
+    if (!optionsDone && a.size() > 1 && a[0] == '-') {
+      std::string name = a, value;
+      size_t eq = a.find('=');
+      bool inlineValue = a.rfind("--", 0) == 0 && eq != std::string::npos;
+      if (inlineValue) { name = a.substr(0, eq); value = a.substr(eq + 1); }
+      if (std::find(valueOptions.begin(), valueOptions.end(), name) != valueOptions.end()) {
+        if (!inlineValue) {
+          if (i + 1 >= args.size()) throw ECliError("option " + name + " needs a value");
+          value = args[++i];
+        }
+        p.Options.emplace_back(name, value);
+        continue;
+      }
+      if (std::find(flagOptions.begin(), flagOptions.end(), name) != flagOptions.end() && !inlineValue) {
+        p.Options.emplace_back(name, "");
+        continue;
+      }
+      throw ECliError("unknown option " + a);
+    }
+    p.Positional.push_back(a);
+  }
+  return p;
+}
+
+std::string Out(const AnsiString& gbk) { return GbkToUtf8(gbk); }
+
+AnsiString In(const std::string& utf8) {
+  try {
+    return Utf8ToGbk(utf8);
+  } catch (const Exception&) {
+    throw ECliError("text cannot be written in GBK: " + utf8);
+  }
+}
+
+AnsiString ArgPath(const std::string& hostPath) { return ProgramPath(hostPath); }
+
+bool StdoutIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}

@@ -1,0 +1,80 @@
+// gbsetup: builds setup programs and works with their projects and packages.
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "apps/gbsetup/Cli.h"
+#include "core/Sysconsts.h"
+#include "core/TextUtils.h"
+#include "system/FileCtrl.h"
+#include "system/Platform.h"
+#include "system/SysKernel.h"
+
+
+namespace {
+std::map<std::string, TCliCommand>& Commands() {
+  static std::map<std::string, TCliCommand> commands;
+  return commands;
+}
+
+void PrintCommandList() {
+  std::printf("usage: gbsetup [--data DIR] COMMAND [ARGS...]\n\ncommands:\n");
+  for (const auto& [name, c] : Commands()) std::printf("  %-14s %s\n", name.c_str(), c.Summary);
+  std::printf("\n'gbsetup COMMAND --help' shows a command's options.\n");
+}
+
+// The data folder: --data DIR, else "data" beside the executable.
+void SetDataFolder(const std::string& given) {
+  AnsiString folder;
+  if (!given.empty()) {
+    folder = ArgPath(given);
+    if (!FolderExists(folder)) throw ECliError("data folder not found: " + given);
+  } else {
+    folder = ExtractFilePath(ApplicationExeName()) + "data";
+    if (!FolderExists(folder)) return;  // relative names then resolve against the current folder
+  }
+  SetBaseFolder(AppendPathDelimiter(folder));
+}
+}  // namespace
+
+TCommandRegistrar::TCommandRegistrar(const TCliCommand& c) { Commands()[c.Name] = c; }
+
+int main(int argc, char** argv) {
+  TArgs args(argv + 1, argv + argc);
+  try {
+    std::string dataDir;
+    for (size_t i = 0; i < args.size();) {
+      if (args[i] == "--data" && i + 1 < args.size()) {
+        dataDir = args[i + 1];
+        args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      } else {
+        ++i;
+      }
+    }
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+      PrintCommandList();
+      return args.empty() ? 1 : 0;
+    }
+    auto it = Commands().find(args[0]);
+    if (it == Commands().end()) throw ECliError("unknown command '" + args[0] + "' (see gbsetup --help)");
+    TArgs rest(args.begin() + 1, args.end());
+    for (const auto& a : rest)
+      if (a == "--help" || a == "-h") {
+        std::printf("%s\n", it->second.Usage);
+        return 0;
+      }
+    SetDataFolder(dataDir);
+    return it->second.Run(rest);
+  } catch (const ECliError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gbsetup: %s\n", e.what());
+  } catch (const Exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gbsetup: %s\n", Out(e.Message()).c_str());
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gbsetup: %s\n", e.what());
+  }
+  return 1;
+}
