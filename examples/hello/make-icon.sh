@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Draws the example's icon (16, 32 and 48 pixels) with ImageMagick.
+set -euo pipefail
+cd "$(dirname "$0")"
+tmp="$(mktemp -d)"
+trap 'rm -rf "$tmp"' EXIT
+for s in 16 32 48; do
+  r=$((s * 3 / 8))
+  c=$((s / 2))
+  convert -size ${s}x${s} xc:none -fill '#1f6fb2' -draw "roundrectangle 0,0 $((s-1)),$((s-1)) $((s/5)),$((s/5))" \
+    -fill '#ffd23f' -draw "circle $c,$c $c,$((c-r))" -strip "PNG32:$tmp/$s.png"
+done
+convert "$tmp/16.png" "$tmp/32.png" "$tmp/48.png" hello.ico
+echo "wrote $(pwd)/hello.ico"
