@@ -27,6 +27,7 @@ enum : uint32_t {
   faDirectory = 0x10,
   faArchive = 0x20,
   faAnyFile = 0x3F,
+  faReparsePoint = 0x400,  // a link to elsewhere (junction, symbolic link)
 };
 
 // ---- Version and start-up ----
@@ -93,6 +94,7 @@ void ShowWarningBox(const AnsiString& text);
 // given local date-time via a packed DOS date; the other two stay. Silent on failure.
 void SetFileStamp(const AnsiString& path, uint8_t selector, TDateTime localTime);
 // Depth-first listing of every file below folder, in file-system order, appended to list.
+// Linked folders (reparse points) are not entered, so a link loop cannot recurse forever.
 void CollectFiles(const AnsiString& folder, TStringList& list);
 // Bytes free to the caller on the drive named by the letter; -1 when the query fails.
 int64_t DriveFreeBytes(char drive);

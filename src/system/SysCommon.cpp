@@ -1,0 +1,48 @@
+// Portable parts of the system layer: the path delimiter, the application state that the
+// user interface sets, and the registry root names.
+#include "system/Registry.h"
+#include "system/SysKernel.h"
+
+namespace {
+struct TAppState {
+  AnsiString Title;
+  std::function<void()> ProcessMessages;
+  bool Terminated = false;
+};
+TAppState& AppState() {
+  static TAppState state;
+  return state;
+}
+const char* const kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+                                  "HKEY_CURRENT_CONFIG"};
+}  // namespace
+
+AnsiString AppendPathDelimiter(const AnsiString& path) {
+  // Byte test on purpose: a GBK trail byte 0x5C counts as a delimiter, as it always has.
+  if (!path.empty() && path.back() == '\\') return path;
+  return path + "\\";
+}
+
+void ProcessMessages() {
+  if (AppState().ProcessMessages) AppState().ProcessMessages();
+}
+void SetProcessMessagesHandler(std::function<void()> handler) { AppState().ProcessMessages = std::move(handler); }
+bool ApplicationTerminated() { return AppState().Terminated; }
+void SetApplicationTerminated(bool terminated) { AppState().Terminated = terminated; }
+
+const AnsiString& ApplicationTitle() { return AppState().Title; }
+void SetApplicationTitle(const AnsiString& title) { AppState().Title = title; }
+
+bool RootKeyFromName(const AnsiString& name, TRootKey& root) {
+  for (int i = 0; i < 5; ++i)
+    if (name == kRootNames[i]) {
+      root = static_cast<TRootKey>(i);
+      return true;
+    }
+  return false;
+}
+
+AnsiString RootKeyName(TRootKey root) {
+  int i = static_cast<int>(root);
+  return i >= 0 && i < 5 ? kRootNames[i] : "";
+}

@@ -1,0 +1,85 @@
+// Folder picker, file dialog and folder creation on the sandbox.
+#include "system/FileCtrl.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+
+#include "core/Exceptions.h"
+#include "core/TextUtils.h"
+#include "system/Dialogs.h"
+#include "system/Platform.h"
+
+namespace {
+// Asks for one line on the terminal; false without a terminal or at end of input.
+bool AskLine(const AnsiString& prompt, std::string& line) {
+  if (!isatty(0)) return false;
+  std::fprintf(stderr, "%s: ", GbkToUtf8(prompt).c_str());
+  return static_cast<bool>(std::getline(std::cin, line));
+}
+}  // namespace
+
+bool FolderExists(const AnsiString& path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return stat(HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceFolders(const AnsiString& path) {
+  if (path.empty()) throw EInOutError(SUnableToCreateDirectory);
+  AnsiString p = path;
+  while (p.size() > 1 && p.back() == '\\' && !(p.size() == 3 && p[1] == ':')) p.pop_back();
+  if (FolderExists(p)) return true;
+  AnsiString parent = ExtractFilePath(p);
+  while (parent.size() > 1 && parent.back() == '\\' && !(parent.size() == 3 && parent[1] == ':')) parent.pop_back();
+  // Outermost first; a drive or the top of a relative path ends the climb.
+  if (!parent.empty() && parent != p && !(parent.size() == 2 && parent[1] == ':') && !ForceFolders(parent))
+    return false;
+  std::string host = HostPath(p);
+  return mkdir(host.c_str(), 0777) == 0 || (errno == EEXIST && FolderExists(p));
+}
+
+bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiString& folder) {
+  if (!FolderExists(folder)) folder.clear();
+  if (auto r = DialogResponder(); r && r->BrowseFolder) {
+    AnsiString chosen = folder;
+    if (!r->BrowseFolder(title, chosen)) return false;
+    folder = chosen;
+    return true;
+  }
+  std::string line;
+  if (!AskLine(title + (folder.empty() ? AnsiString() : " [" + folder + "]"), line)) return false;
+  AnsiString chosen;
+  try {
+    chosen = line.empty() ? folder : Utf8ToGbk(line);
+  } catch (const EConvertError&) {
+    return false;
+  }
+  if (chosen.empty() || !FolderExists(chosen)) return false;  // only file-system folders
+  folder = chosen;
+  return true;
+}
+
+bool OpenFilesDialog(const AnsiString& filter, TStringList& files) {
+  if (auto r = DialogResponder(); r && r->OpenFiles) {
+    TStringList chosen;
+    if (!r->OpenFiles(filter, chosen) || chosen.Empty()) return false;
+    files = chosen;
+    return true;
+  }
+  TStringList chosen;
+  std::string line;
+  // One path a line, an empty line ends the choice.
+  while (AskLine(chosen.Empty() ? "File" : "File (empty to finish)", line) && !line.empty()) {
+    try {
+      chosen.Add(Utf8ToGbk(line));
+    } catch (const EConvertError&) {
+    }
+  }
+  if (chosen.Empty()) return false;
+  files = chosen;
+  return true;
+}
