@@ -2,6 +2,7 @@
 // The package appended to a setup stub: chunked zlib streams, the index of entries and
 // the trailer that finds the index from the end of the file.
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "core/Exceptions.h"
@@ -12,7 +13,8 @@ constexpr int32_t kChunkSize = 8192;
 
 // A package whose positions, lengths or chunks do not fit the file it sits in.
 // The message names the setup file and the offset: damaged package "<file>": <what> at offset <n>.
-GB_EXCEPTION(EDamagedPackage, Exception)
+// It is a decompression error, so callers that expect the zlib failure still catch it.
+GB_EXCEPTION(EDamagedPackage, EDecompressionError)
 
 // Compression choice (0 none, 1 fastest, 2 default, 3 best) -> zlib level: 0, 1, 9, -1; other -> -1.
 int ZlibLevelForChoice(int32_t choice);
@@ -27,7 +29,7 @@ void ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_
                   const AnsiString& fileName = AnsiString());
 
 // One serialized index entry: stream string Name, int64 DataStart, int64 DataEnd, byte Kind,
-// double FileDate, int64 FileSize.
+// double FileDate, int64 FileSize (N + 37 bytes). A short entry raises EReadError.
 void WriteInsPackRec(TStream& s, const TInsPackRec& rec);
 std::unique_ptr<TInsPackRec> ReadInsPackRec(TStream& s);
 
@@ -40,5 +42,25 @@ struct TPackageTrailer {
 };
 
 // Reads the trailer and, when P1 and P2 are both greater than 0, appends one record per
-// index entry to list. Every position is checked against the file; EDamagedPackage otherwise.
+// index entry to list. Every position is checked against the file; EDamagedPackage otherwise,
+// and then list is left as it was.
 TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName = AnsiString());
+
+// Opens the source of one entry (index is 0-based). The stream is read from 0 to its size
+// and released before the next entry is opened.
+using TPackSourceOpener = std::function<std::unique_ptr<TStream>(const TInsPackRec& rec, int32_t index)>;
+
+struct TPackageWriteOptions {
+  int32_t LevelChoice = 2;  // CompressionLevel of TBuildOptions
+  int Jobs = 1;             // compression threads; 0 = one per core
+  AnsiString TextBlock;
+  TCompileProgressEvent OnProgress;                 // (Index, Count, Name) before an entry is read
+  std::function<void(int64_t bytes)> OnBytes;       // source bytes taken so far, after each piece
+};
+
+// Appends a package to setupFile (a copy of the stub, opened for reading and writing):
+// every entry's chunks in list order, setting its DataStart and DataEnd, then the index,
+// P1 and P2, the text block and T. The stub must not be empty (P1 = 0 reads back as a
+// package without entries), else EStreamError.
+void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOpener& openSource,
+                  const TPackageWriteOptions& options);

@@ -1,0 +1,406 @@
+// Chunk streams and the package layout.
+#include "engine/Package.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/TextUtils.h"
+
+namespace {
+
+[[noreturn]] void Damaged(const AnsiString& fileName, const AnsiString& what, int64_t offset) {
+  throw EDamagedPackage("damaged package \"" + fileName + "\": " + what + " at offset " + IntToStr(offset));
+}
+
+// Room for one compressed piece: zlib's bound for 8192 bytes plus the length prefix.
+const size_t kPieceOutSize = 4 + compressBound(kChunkSize) + 64;
+
+// One deflate stream kept for many pieces. deflateReset gives each piece exactly the bytes
+// of a freshly initialised stream, without the fresh stream's allocations.
+class TDeflater {
+public:
+  explicit TDeflater(int level) {
+    std::memset(&FZ, 0, sizeof(FZ));
+    if (deflateInit(&FZ, level) != Z_OK) throw ECompressionError("error");
+  }
+  ~TDeflater() { deflateEnd(&FZ); }
+  TDeflater(const TDeflater&) = delete;
+  TDeflater& operator=(const TDeflater&) = delete;
+
+  // Compresses in[0..n) into out as int32 length + zlib stream; returns the bytes used.
+  size_t Compress(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
+    if (deflateReset(&FZ) != Z_OK) throw ECompressionError("error");
+    if (out.size() < kPieceOutSize) out.resize(kPieceOutSize);
+    FZ.next_in = const_cast<Bytef*>(in);
+    FZ.avail_in = static_cast<uInt>(n);
+    FZ.next_out = out.data() + 4;
+    FZ.avail_out = static_cast<uInt>(out.size() - 4);
+    for (;;) {
+      int rc = deflate(&FZ, Z_FINISH);
+      if (rc == Z_STREAM_END) break;
+      if (rc < 0 && rc != Z_BUF_ERROR) throw ECompressionError("error");
+      if (FZ.avail_out != 0) throw ECompressionError("error");  // no progress with room left
+      // The bound makes this unreachable with zlib's own streams; grow rather than fail.
+      size_t used = out.size() - 4;
+      out.resize(out.size() * 2);
+      FZ.next_out = out.data() + 4 + used;
+      FZ.avail_out = static_cast<uInt>(out.size() - 4 - used);
+    }
+    size_t c = FZ.total_out;
+    PutLE32(out.data(), static_cast<uint32_t>(c));
+    return 4 + c;
+  }
+
+private:
+  z_stream FZ;
+};
+
+// One inflate stream kept for all chunks of a run; output is bounded to one chunk.
+class TInflater {
+public:
+  TInflater() : FIn(32768), FOut(static_cast<size_t>(kChunkSize) + 1) {
+    std::memset(&FZ, 0, sizeof(FZ));
+    if (inflateInit(&FZ) != Z_OK) throw EDecompressionError("error");
+  }
+  ~TInflater() { inflateEnd(&FZ); }
+  TInflater(const TInflater&) = delete;
+  TInflater& operator=(const TInflater&) = delete;
+
+  void Expand(TStream& src, TStream& dest, int64_t start, int64_t end, const AnsiString& name) {
+    src.SetPosition(start);
+    int64_t pos = start;
+    while (pos < end) {
+      if (end - pos < 4) Damaged(name, "chunk header runs past the end of its data", pos);
+      int32_t c = ReadInt32(src);
+      if (c <= 0 || c > end - pos - 4) Damaged(name, "chunk length " + IntToStr(c) + " outside its data", pos);
+      size_t n = ExpandOne(src, c, pos, name);
+      dest.Write(FOut.data(), n);
+      pos += 4 + static_cast<int64_t>(c);
+    }
+  }
+
+private:
+  // Inflates one chunk of c compressed bytes at src's position into FOut; the compressed
+  // bytes are read in pieces so that nothing depends on c but the file range it was checked against.
+  size_t ExpandOne(TStream& src, int32_t c, int64_t chunkPos, const AnsiString& name) {
+    if (inflateReset(&FZ) != Z_OK) throw EDecompressionError("error");
+    int64_t left = c;
+    const uInt outRoom = static_cast<uInt>(FOut.size());
+    FZ.next_out = FOut.data();
+    FZ.avail_out = outRoom;
+    FZ.avail_in = 0;
+    for (;;) {
+      if (FZ.avail_in == 0 && left > 0) {
+        size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(FIn.size())));
+        src.ReadBuffer(FIn.data(), n);
+        left -= static_cast<int64_t>(n);
+        FZ.next_in = FIn.data();
+        FZ.avail_in = static_cast<uInt>(n);
+      }
+      int rc = inflate(&FZ, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+      size_t produced = outRoom - FZ.avail_out;
+      if (produced > static_cast<size_t>(kChunkSize))
+        Damaged(name, "chunk expands to more than 8192 bytes", chunkPos);
+      if (rc == Z_STREAM_END) {
+        // Bytes after the end of the zlib stream are not data; step over them.
+        if (left > 0) src.Seek(left, 1);
+        return produced;
+      }
+      if (rc == Z_MEM_ERROR) throw EDecompressionError("error");
+      if (rc == Z_OK) continue;
+      if (rc == Z_BUF_ERROR && FZ.avail_in == 0 && left > 0) continue;
+      if (rc == Z_BUF_ERROR && FZ.avail_in == 0)
+        Damaged(name, "chunk data ends before its zlib stream", chunkPos);
+      Damaged(name, "chunk data does not decode", chunkPos);
+    }
+  }
+
+  z_stream FZ;
+  std::vector<uint8_t> FIn;
+  std::vector<uint8_t> FOut;
+};
+
+// Writes pieces as chunks in the order they are added. With more than one job the pieces
+// are compressed on worker threads through a fixed ring of slots, so memory stays at a few
+// pieces per thread whatever the size of the input.
+class TChunkPipeline {
+public:
+  TChunkPipeline(TStream& dest, int level, int jobs) : FDest(dest), FPos(dest.Position()) {
+    if (jobs <= 0) jobs = static_cast<int>(std::thread::hardware_concurrency());
+    if (jobs <= 0) jobs = 1;
+    jobs = std::min(jobs, 64);
+    FDeflaters.reserve(static_cast<size_t>(jobs));
+    for (int i = 0; i < jobs; ++i) FDeflaters.push_back(std::make_unique<TDeflater>(level));
+    FSlots.resize(jobs == 1 ? 1 : static_cast<size_t>(jobs) * 4);
+    for (auto& s : FSlots) s.In.resize(kChunkSize);
+    if (jobs > 1) {
+      try {
+        for (int i = 0; i < jobs; ++i) FWorkers.emplace_back([this, i] { Work(*FDeflaters[static_cast<size_t>(i)]); });
+      } catch (...) {
+        Stop();
+        throw;
+      }
+    }
+  }
+  ~TChunkPipeline() { Stop(); }
+  TChunkPipeline(const TChunkPipeline&) = delete;
+  TChunkPipeline& operator=(const TChunkPipeline&) = delete;
+
+  // Queues source's whole content (from 0 to its size). begin gets DataStart, end DataEnd.
+  void AddStream(TStream& source, TInsPackRec* begin, TInsPackRec* end, const std::function<void(int64_t)>& onBytes) {
+    source.SetPosition(0);
+    int64_t size = source.Size();
+    if (size <= 0) {
+      Queue(nullptr, 0, begin, end);
+      return;
+    }
+    for (int64_t pos = 0; pos < size;) {
+      size_t n = static_cast<size_t>(std::min<int64_t>(kChunkSize, size - pos));
+      pos += static_cast<int64_t>(n);
+      Queue(&source, n, pos == static_cast<int64_t>(n) ? begin : nullptr, pos == size ? end : nullptr);
+      FBytes += static_cast<int64_t>(n);
+      if (onBytes) onBytes(FBytes);
+    }
+  }
+
+  // Writes everything queued; afterwards dest's position is the end of the last chunk.
+  void Finish() {
+    while (FWritten < FQueued) WriteOldest();
+  }
+
+private:
+  struct TSlot {
+    std::vector<uint8_t> In;
+    size_t InLen = 0;
+    std::vector<uint8_t> Out;
+    size_t OutLen = 0;
+    TInsPackRec* Begin = nullptr;
+    TInsPackRec* End = nullptr;
+    bool Done = false;
+    std::exception_ptr Error;
+  };
+
+  void Queue(TStream* source, size_t n, TInsPackRec* begin, TInsPackRec* end) {
+    if (FQueued - FWritten == FSlots.size()) WriteOldest();
+    TSlot& s = FSlots[FQueued % FSlots.size()];
+    s.InLen = n;
+    if (n > 0) source->ReadBuffer(s.In.data(), n);
+    s.Begin = begin;
+    s.End = end;
+    s.OutLen = 0;
+    s.Error = nullptr;
+    if (FWorkers.empty()) {
+      if (n > 0) s.OutLen = FDeflaters[0]->Compress(s.In.data(), n, s.Out);
+      s.Done = true;
+      ++FQueued;
+      WriteOldest();
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> l(FLock);
+      s.Done = false;
+      ++FQueued;
+    }
+    FWork.notify_one();
+  }
+
+  void WriteOldest() {
+    TSlot& s = FSlots[FWritten % FSlots.size()];
+    if (!FWorkers.empty()) {
+      std::unique_lock<std::mutex> l(FLock);
+      FDone.wait(l, [&] { return s.Done; });
+    }
+    ++FWritten;
+    if (s.Error) std::rethrow_exception(s.Error);
+    if (s.Begin) s.Begin->DataStart = FPos;
+    if (s.OutLen > 0) {
+      FDest.Write(s.Out.data(), s.OutLen);
+      FPos += static_cast<int64_t>(s.OutLen);
+    }
+    if (s.End) s.End->DataEnd = FPos;
+  }
+
+  void Work(TDeflater& deflater) {
+    for (;;) {
+      size_t seq;
+      {
+        std::unique_lock<std::mutex> l(FLock);
+        FWork.wait(l, [&] { return FStop || FClaimed < FQueued; });
+        if (FStop) return;
+        seq = FClaimed++;
+      }
+      TSlot& s = FSlots[seq % FSlots.size()];
+      try {
+        if (s.InLen > 0) s.OutLen = deflater.Compress(s.In.data(), s.InLen, s.Out);
+      } catch (...) {
+        s.Error = std::current_exception();
+      }
+      {
+        std::lock_guard<std::mutex> l(FLock);
+        s.Done = true;
+      }
+      FDone.notify_one();
+    }
+  }
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> l(FLock);
+      FStop = true;
+    }
+    FWork.notify_all();
+    for (auto& t : FWorkers) t.join();
+    FWorkers.clear();
+  }
+
+  TStream& FDest;
+  int64_t FPos;
+  int64_t FBytes = 0;
+  std::vector<std::unique_ptr<TDeflater>> FDeflaters;
+  std::vector<TSlot> FSlots;
+  std::vector<std::thread> FWorkers;
+  std::mutex FLock;
+  std::condition_variable FWork, FDone;
+  size_t FQueued = 0, FClaimed = 0, FWritten = 0;
+  bool FStop = false;
+};
+
+AnsiString NameOr(const AnsiString& fileName) { return fileName.empty() ? AnsiString("setup file") : fileName; }
+
+}  // namespace
+
+int ZlibLevelForChoice(int32_t choice) {
+  switch (choice) {
+    case 0: return 0;
+    case 1: return 1;
+    case 2: return 9;
+    default: return -1;
+  }
+}
+
+void CompressToChunks(TStream& source, TStream& dest, int32_t levelChoice, int jobs) {
+  TChunkPipeline pipeline(dest, ZlibLevelForChoice(levelChoice), jobs);
+  pipeline.AddStream(source, nullptr, nullptr, nullptr);
+  pipeline.Finish();
+}
+
+void ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                  const AnsiString& fileName) {
+  AnsiString name = NameOr(fileName);
+  if (startOffset < 0 || endOffset < startOffset || endOffset > setupFile.Size())
+    Damaged(name, "data range " + IntToStr(startOffset) + "-" + IntToStr(endOffset) + " outside the file",
+            startOffset);
+  TInflater inflater;
+  inflater.Expand(setupFile, dest, startOffset, endOffset, name);
+}
+
+void WriteInsPackRec(TStream& s, const TInsPackRec& rec) {
+  // One buffer, one write: the index of a large package has many entries.
+  TMemoryStream m;
+  m.Data().reserve(rec.Name.size() + 37);
+  WriteStreamString(m, rec.Name);
+  WriteInt64(m, rec.DataStart);
+  WriteInt64(m, rec.DataEnd);
+  WriteByte(m, rec.Kind);
+  WriteDouble(m, rec.FileDate);
+  WriteInt64(m, rec.FileSize);
+  s.Write(m.Data().data(), m.Data().size());
+}
+
+std::unique_ptr<TInsPackRec> ReadInsPackRec(TStream& s) {
+  auto rec = std::make_unique<TInsPackRec>();
+  rec->Name = ReadStreamString(s);
+  rec->DataStart = ReadInt64(s);
+  rec->DataEnd = ReadInt64(s);
+  rec->Kind = ReadByte(s);
+  rec->FileDate = ReadDouble(s);
+  rec->FileSize = ReadInt64(s);
+  return rec;
+}
+
+TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+  AnsiString name = NameOr(fileName);
+  TPackageTrailer r;
+  int64_t f = setupFile.Size();
+  if (f < 8) return r;
+  setupFile.SetPosition(f - 8);
+  r.T = ReadInt64(setupFile);
+  if (r.T <= 0) return r;
+  r.HasPackage = true;
+  // T - 16 .. T holds the positions, T .. F - 8 the text block.
+  if (r.T < 16 || r.T > f - 12) Damaged(name, "text block position " + IntToStr(r.T) + " outside the file", f - 8);
+  setupFile.SetPosition(r.T);
+  int32_t len = ReadInt32(setupFile);
+  if (len < 0 || len > f - 8 - r.T - 4)
+    Damaged(name, "text block length " + IntToStr(len) + " outside the file", r.T);
+  r.TextBlock.resize(static_cast<size_t>(len));
+  setupFile.ReadBuffer(r.TextBlock.data(), r.TextBlock.size());
+
+  int64_t indexEnd = r.T - 16;
+  setupFile.SetPosition(indexEnd);
+  r.P1 = ReadInt64(setupFile);
+  r.P2 = ReadInt64(setupFile);
+  if (r.P1 <= 0 || r.P2 <= 0) return r;
+  if (r.P1 > r.P2 || r.P2 > indexEnd)
+    Damaged(name, "data area " + IntToStr(r.P1) + "-" + IntToStr(r.P2) + " outside the file", indexEnd);
+
+  TMemoryStream index;
+  ExpandChunks(setupFile, index, r.P2, indexEnd, name);
+  index.SetPosition(0);
+  std::vector<std::unique_ptr<TInsPackRec>> entries;
+  int64_t at = 0;
+  while (at < index.Size()) {
+    std::unique_ptr<TInsPackRec> rec;
+    try {
+      rec = ReadInsPackRec(index);
+    } catch (const EReadError&) {
+      Damaged(name, "index entry " + IntToStr(entries.size() + 1) + " runs past the end of the index", r.P2);
+    }
+    if (rec->DataStart < r.P1 || rec->DataEnd < rec->DataStart || rec->DataEnd > r.P2)
+      Damaged(name, "index entry " + IntToStr(entries.size() + 1) + " data " + IntToStr(rec->DataStart) + "-" +
+                        IntToStr(rec->DataEnd) + " outside the data area",
+              rec->DataStart);
+    if (rec->FileSize < 0)
+      Damaged(name, "index entry " + IntToStr(entries.size() + 1) + " has a negative size", r.P2);
+    entries.push_back(std::move(rec));
+    at = index.Position();
+  }
+  // Only a wholly valid index reaches the caller's list.
+  for (auto& rec : entries) list.Add(std::move(rec));
+  return r;
+}
+
+void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOpener& openSource,
+                  const TPackageWriteOptions& options) {
+  int64_t p1 = setupFile.Seek(0, 2);
+  if (p1 <= 0) throw EStreamError("The setup stub is empty");
+  int level = ZlibLevelForChoice(options.LevelChoice);
+  int32_t count = entries.Count();
+  {
+    TChunkPipeline pipeline(setupFile, level, options.Jobs);
+    for (int32_t i = 0; i < count; ++i) {
+      TInsPackRec* rec = entries[i];
+      if (options.OnProgress) options.OnProgress(i, count, rec->Name);
+      std::unique_ptr<TStream> source = openSource(*rec, i);
+      if (!source) throw EStreamError("No source for \"" + rec->Name + "\"");
+      pipeline.AddStream(*source, rec, rec, options.OnBytes);
+    }
+    pipeline.Finish();
+  }
+  int64_t p2 = setupFile.Seek(0, 2);
+  TMemoryStream index;
+  for (TInsPackRec* rec : entries) WriteInsPackRec(index, *rec);
+  CompressToChunks(index, setupFile, options.LevelChoice, 1);
+  WriteInt64(setupFile, p1);
+  WriteInt64(setupFile, p2);
+  int64_t t = setupFile.Position();
+  WriteStreamString(setupFile, options.TextBlock);
+  WriteInt64(setupFile, t);
+}
