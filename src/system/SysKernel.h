@@ -102,6 +102,9 @@ int64_t DriveFreeBytes(char drive);
 int64_t FileSizeOf(const AnsiString& path);
 // Last-write time as stored (UTC, no zone conversion); -1.0 when the path does not exist.
 TDateTime FileStampOf(const AnsiString& path);
+// The three stored times of a file or folder (UTC); false when it cannot be read. The
+// creation time is 0 where the file system keeps none.
+bool FileTimesOf(const AnsiString& path, TDateTime& creation, TDateTime& access, TDateTime& write);
 // Index of the file's icon in the system image list.
 int32_t FileIconIndex(const AnsiString& path, bool small);
 

@@ -283,6 +283,15 @@ TDateTime FileStampOf(const AnsiString& path) {
   return UnixToDateTime(st.st_mtim.tv_sec, static_cast<int32_t>(st.st_mtim.tv_nsec));
 }
 
+bool FileTimesOf(const AnsiString& path, TDateTime& creation, TDateTime& access, TDateTime& write) {
+  struct statx sx;
+  if (statx(AT_FDCWD, HostPath(path).c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  creation = (sx.stx_mask & STATX_BTIME) ? UnixToDateTime(sx.stx_btime.tv_sec, static_cast<int32_t>(sx.stx_btime.tv_nsec)) : 0;
+  access = UnixToDateTime(sx.stx_atime.tv_sec, static_cast<int32_t>(sx.stx_atime.tv_nsec));
+  write = UnixToDateTime(sx.stx_mtime.tv_sec, static_cast<int32_t>(sx.stx_mtime.tv_nsec));
+  return true;
+}
+
 int32_t FileIconIndex(const AnsiString& path, bool small) {
   struct stat st;
   if (stat(HostPath(path).c_str(), &st) != 0) return 0;
