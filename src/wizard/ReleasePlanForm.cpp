@@ -1,0 +1,43 @@
+#include "wizard/ReleasePlanForm.h"
+
+#include "system/SysKernel.h"
+
+TFrm_ReleasePlan::TFrm_ReleasePlan(TIntfPtr<IReleaseWork> releaseWork) : FReleaseWork(std::move(releaseWork)) {
+  pRelease.Max = 100;
+  pRelease.Position = 0;
+}
+
+void TFrm_ReleasePlan::FormShow() {
+  try {
+    if (!FReleaseWork || !FFileList) throw Exception("安装程序无法读取安装数据。");
+    FReleaseWork->ReleaseFiles(ApplicationExeName(), *FFileList,
+                               [this](int32_t max, int32_t position, const AnsiString& text, bool flag) {
+                                 OnProgress(max, position, text, flag);
+                               });
+  } catch (const Exception& e) {
+    FFailed = true;
+    FErrorText = e.Message();
+  } catch (const std::exception& e) {
+    FFailed = true;
+    FErrorText = e.what();
+  }
+  if (!Done()) {
+    // Nothing will ever mark the release done now; let the dialog go instead of hanging.
+    FTag = -1;
+    if (FView) FView->CloseDialog();
+  }
+}
+
+void TFrm_ReleasePlan::OnProgress(int32_t max, int32_t position, const AnsiString& text, bool flag) {
+  pRelease.Max = max;
+  pRelease.Position = position;
+  if (position == max) {
+    FTag = -1;
+    FCompleted = true;
+  }
+  if (FView) FView->ProgressChanged(pRelease);
+}
+
+void TFrm_ReleasePlan::Timer1Timer() {
+  if (Done() && FView) FView->CloseDialog();
+}

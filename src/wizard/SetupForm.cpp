@@ -1,0 +1,353 @@
+#include "wizard/SetupForm.h"
+
+#include <cmath>
+
+#include "core/IniData.h"
+#include "core/Sysconsts.h"
+#include "core/TextUtils.h"
+#include "system/FileStream.h"
+#include "system/SysKernel.h"
+
+const std::array<const char*, TFrm_Setup::kPageCount> TFrm_Setup::PageCaptions = {
+    "欢迎", "安装协议", "软件使用说明", "选择程序文件夹", "选择安装组件", "选择安装文件夹", "确认安装", "安装进程", "安装完成"};
+const std::array<const char*, TFrm_Setup::kPageCount> TFrm_Setup::ItemPages = {
+    "欢迎", "安装协议说明", "软件使用说明", "选择程序文件夹", "选择安装组件", "选择安装文件夹", "确认安装", "安装进程", "安装完毕"};
+
+namespace {
+const char* const kYes = "是";
+const char* const kNo = "否";
+constexpr int SW_SHOWNORMAL_ = 1;
+constexpr int SW_SHOWMAXIMIZED_ = 3;
+
+AnsiString ReadFileText(const AnsiString& fileName) {
+  TFileStream f(fileName, fmOpenRead | fmShareDenyNone);
+  AnsiString s(static_cast<size_t>(f.Size()), '\0');
+  if (!s.empty()) f.ReadBuffer(s.data(), s.size());
+  return s;
+}
+
+// Rounds half away from zero, as the pictures of numbers in captions always have.
+int64_t RoundHalfAway(double v) { return v < 0 ? -static_cast<int64_t>(std::floor(-v + 0.5)) : static_cast<int64_t>(std::floor(v + 0.5)); }
+}  // namespace
+
+TFrm_Setup::TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, ISetupView* view)
+    : FProject(std::move(project)), FCompile(std::move(compile)), FView(view) {
+  SetApplicationTitle(FProjectName);
+  if (FCompile) FCompile->SetProject(FProject);
+}
+
+TFrm_Setup::~TFrm_Setup() {
+  if (FCompile) FCompile->ClearPackList(FFileList);
+  FFileList.Clear();
+}
+
+void TFrm_Setup::Changed(const TControl& c) {
+  if (FView) FView->ControlChanged(c);
+}
+
+void TFrm_Setup::Fail(const AnsiString& message) {
+  FFailed = true;
+  ShowErrorBox(message);
+  FModalResult = mrAbort;
+  Close();
+}
+
+void TFrm_Setup::FormShow() {
+  {
+    TFrm_ReleasePlan dialog(Supports<IReleaseWork>(FCompile));
+    dialog.SetFileList(&FFileList);
+    if (FView) {
+      FView->ShowReleaseDialog(dialog);
+    } else {
+      dialog.FormShow();
+    }
+    if (dialog.Failed()) return Fail(dialog.ErrorText());
+    // The component catalogue is entry 2 and the uninstaller the last one: without them
+    // this is not a package the installation can use.
+    if (FFileList.Count() < 2) return Fail("安装程序中没有可用的安装数据，安装文件可能已损坏。");
+  }
+  try {
+    FillPagesFromProject();
+  } catch (const Exception& e) {
+    return Fail(e.Message());
+  }
+  if (IsSilentInstall() || !FView || !FView->HasInteractivePages()) InstallWithoutPages();
+}
+
+void TFrm_Setup::InstallWithoutPages() {
+  try {
+    StartInstallation();
+    // The uninstaller needs the log; a silent setup would otherwise leave it nothing to read.
+    if (FCompile) FCompile->SaveInstallLog();
+  } catch (const Exception& e) {
+    return Fail(e.Message());
+  }
+  FModalResult = mrOk;
+  Close();
+}
+
+bool TFrm_Setup::IsSilentInstall() {
+  if (!FProject) return true;
+  for (TWorkInfoRec* w : *FProject->GetWorkList())
+    if (SameText(w->Name, "安装界面显示")) return w->Value != kYes;
+  return true;
+}
+
+int TFrm_Setup::NextShownPage(int current, bool forward) {
+  auto shown = [this](int i) {
+    for (TPageInfoRec* p : *FProject->GetPageList())
+      if (SameText(p->Page, ItemPages[static_cast<size_t>(i)]) && SameText(p->Name, "页面显示") && SameText(p->Value, kYes))
+        return true;
+    return false;
+  };
+  if (forward) {
+    for (int i = current + 1; i < kPageCount; ++i)
+      if (shown(i)) return i;
+    return -1;
+  }
+  if (current <= 0) return -1;
+  for (int i = current - 1; i >= 1; --i)
+    if (shown(i)) return i;
+  return 0;
+}
+
+void TFrm_Setup::SetPageIndex(int index) {
+  if (index < 0 || index >= kPageCount || index == FPageIndex) return;
+  FPageIndex = index;
+  if (FView) FView->PageChanged(index);
+  nPagesPageChanged();
+}
+
+void TFrm_Setup::nPagesPageChanged() {
+  const int index = FPageIndex;
+  bNext.Caption = SNextCaption;
+  bPrevious.Caption = SPrevCaption;
+  bPrevious.Visible = index != 0 && index < kPageCount - 2;
+  bNext.Visible = index < kPageCount - 2;
+  bCancel.Enabled = index != kPageCount - 2;
+  const AnsiString caption = PageCaptions[static_cast<size_t>(index)];
+  if (caption == "安装协议") bNext.Caption = SAgree;
+  if (caption == "安装完成") {
+    bCancel.Caption = AnsiString(SDone) + "(&F)";
+    bCancel.Tag = 1;
+  }
+  Changed(bNext);
+  Changed(bPrevious);
+  Changed(bCancel);
+}
+
+void TFrm_Setup::bNextClick() {
+  SetPageIndex(NextShownPage(FPageIndex, true));
+  if (AnsiString(PageCaptions[static_cast<size_t>(FPageIndex)]) == "安装进程") StartInstallation();
+}
+
+void TFrm_Setup::bPreviousClick() { SetPageIndex(NextShownPage(FPageIndex, false)); }
+
+void TFrm_Setup::bCancelClick() {
+  FModalResult = mrCancel;
+  if (bCancel.Tag != 0) {
+    FModalResult = mrOk;
+    // The finish actions, the log and the reboot question belong to the finish page.
+    if (bCancel.Tag == 1 && FCompile) FCompile->SaveInstallLog();
+  }
+  Close();
+}
+
+void TFrm_Setup::StartInstallation() {
+  const AnsiString groupFolder = Edt_SelectFolder.Caption;
+  const AnsiString installDir = eInsDir.Caption;
+  TStringList components;
+  for (size_t i = 1; i < List_Component.size(); ++i)
+    if (List_Component[i].Checked) components.Add(List_Component[i].Text);
+  const AnsiString exeName = ApplicationExeName();
+  TIntfPtr<IReleaseWork> work = QueryIntf<IReleaseWork>(FCompile);
+  work->InstallFiles(groupFolder, installDir, components.CommaText(), exeName, FFileList,
+                     [this](int32_t max, int32_t position, const AnsiString& text, bool flag) {
+                       OnInstallProgress(max, position, text, flag);
+                     });
+}
+
+void TFrm_Setup::OnInstallProgress(int32_t max, int32_t position, const AnsiString& text, bool flag) {
+  Label30.Caption = text;
+  Changed(Label30);
+  int64_t percent;
+  if (max < position || max <= 0) {
+    percent = 100;  // an empty run is a finished one
+  } else {
+    percent = RoundHalfAway(static_cast<double>(position) / max * 100.0);
+  }
+  Label31.Caption = IntToStr(percent) + "%";
+  Changed(Label31);
+  ProgressBar1.Max = max;
+  ProgressBar1.Position = position;
+  Changed(ProgressBar1);
+  if (mInstall.Visible) {
+    mInstall.Caption += text + "\r\n";
+    Changed(mInstall);
+  }
+  if (flag) SetPageIndex(kFinishPage);
+  ProcessMessages();
+}
+
+void TFrm_Setup::Close() {
+  if (FClosed) return;
+  if (!FormCloseQuery()) return;
+  FClosed = true;
+  if (FView) FView->DestroyWindow();
+}
+
+bool TFrm_Setup::FormCloseQuery() {
+  bool canClose = true;
+  if (FModalResult != mrOk && !FFailed) canClose = AskYesNo(Format(SExitQuestion, FProjectName.c_str()));
+  if (FPageIndex == kPageCount - 1 && FProject) {
+    const AnsiString runFile = FProject->GetRunFile();
+    if (!runFile.empty() && FileExists(runFile)) ShellOpen("Open", runFile, "", ExtractFilePath(runFile), SW_SHOWNORMAL_);
+    const AnsiString webPage = FProject->GetRunWebPage();
+    if (!webPage.empty()) ShellOpen("open", webPage, "", "", SW_SHOWMAXIMIZED_);
+  }
+  return canClose;
+}
+
+AnsiString TFrm_Setup::FindPageItem(const AnsiString& page, const AnsiString& name) {
+  for (TPageInfoRec* p : *FProject->GetPageList())
+    if (SameText(p->Page, page) && SameText(p->Name, name)) return p->Value;
+  return AnsiString();
+}
+
+void TFrm_Setup::ApplyProjectName(const AnsiString& name) {
+  FProjectName = name;
+  for (TControl* c : {&LB_Head, &Label24, &Lb_Insted_Prog, &LB_WelInfo}) {
+    c->Caption = ReplaceAll(c->Caption, "%s", name);
+    Changed(*c);
+  }
+  Edt_SelectFolder.Caption = name;
+  Changed(Edt_SelectFolder);
+}
+
+void TFrm_Setup::FillPagesFromProject() {
+  TWorkInfoRec* nameRec = FProject->FindWork("项目名称");
+  ApplyProjectName(nameRec ? nameRec->Value : AnsiString());
+  FillComponents();
+  ShowNeededSize(InitialNeededSize());
+  const AnsiString programFiles = ProgramFilesFolder();
+  EditChanged(eInsDir, programFiles);
+
+  Form.Caption = ReplaceAll(Form.Caption, "%s", FProjectName);
+  Changed(Form);
+  SetApplicationTitle(Form.Caption);
+
+  AnsiString v = FindPageItem("选择程序文件夹", "程序文件夹名称");
+  if (!v.empty()) EditChanged(Edt_SelectFolder, v);
+  if (FindPageItem("选择程序文件夹", "允许用户更改文件夹名称") == kNo) {
+    Edt_SelectFolder.ReadOnly = true;
+    Changed(Edt_SelectFolder);
+  }
+  v = FindPageItem("选择安装文件夹", "程序文件夹名称");
+  if (!v.empty()) EditChanged(eInsDir, v.find(':') == AnsiString::npos ? programFiles + "\\" + v : v);
+  if (FindPageItem("选择安装文件夹", "允许用户更改文件夹名称") == kNo) {
+    eInsDir.ReadOnly = true;
+    bBrowse.Enabled = false;
+    Changed(eInsDir);
+    Changed(bBrowse);
+  }
+  if (FindPageItem("安装进程", "显示进度") == kNo) {
+    for (TControl* c : {&Label30, &Label31, &ProgressBar1}) {
+      c->Visible = false;
+      Changed(*c);
+    }
+  }
+  if (FindPageItem("安装进程", "显示详细内容") == kYes) {
+    mInstall.Visible = true;
+    Changed(mInstall);
+  }
+  FRebootOffered = FindPageItem("安装完毕", "显示重启计算机选项") == kYes;
+  nPagesPageChanged();
+}
+
+void TFrm_Setup::FillComponents() {
+  List_Component.clear();
+  List_Component.push_back({"主程序", true, {}});
+  if (TIntfPtr<IProjectComponents> comps = Supports<IProjectComponents>(FProject)) {
+    if (TStringList* names = comps->GetComponents())
+      for (const AnsiString& n : *names) List_Component.push_back({n, true, {}});
+  }
+  if (FView) FView->RowsChanged("List_Component");
+}
+
+void TFrm_Setup::EditChanged(TControl& edit, const AnsiString& text) {
+  edit.Caption = text;
+  Changed(edit);
+  if (&edit == &eInsDir) eInsDirChange();
+}
+
+void TFrm_Setup::eInsDirChange() {
+  if (eInsDir.Caption.empty()) {
+    lDrvSize.Caption = "0.00 KB";
+  } else {
+    lDrvSize.Caption = SizeText(DriveFreeBytes(eInsDir.Caption[0]));
+  }
+  Changed(lDrvSize);
+}
+
+void TFrm_Setup::ShowNeededSize(int64_t size) {
+  FNeededSize = size;
+  lNeedsSize.Caption = SizeText(size);
+  Label9.Caption = "所需空间大小:" + SizeText(size);
+  Changed(lNeedsSize);
+  Changed(Label9);
+}
+
+int64_t TFrm_Setup::BaseSize() {
+  int64_t sum = 0;
+  for (TInsPackRec* r : FFileList)
+    if (r->Kind == pkProgramFile || r->Kind == pkGroupFile) sum += r->FileSize;
+  return sum;
+}
+
+int64_t TFrm_Setup::ComponentSize(const AnsiString& name) {
+  // No catalogue entry (a list of fewer than two) counts every component as 0 bytes.
+  if (FFileList.Count() < 2) return 0;
+  const AnsiString catalogue = FFileList[1]->Name;
+  if (catalogue.empty() || !FileExists(catalogue)) return 0;
+  try {
+    TIniData ini(ReadFileText(catalogue));
+    return ini.ReadInteger("ComSize", name, 0);
+  } catch (const Exception&) {
+    return 0;
+  }
+}
+
+int64_t TFrm_Setup::InitialNeededSize() {
+  int64_t size = BaseSize();
+  if (TIntfPtr<IProjectComponents> comps = Supports<IProjectComponents>(FProject)) {
+    if (TStringList* names = comps->GetComponents())
+      for (const AnsiString& n : *names) size += ComponentSize(n);
+  }
+  return size;
+}
+
+AnsiString TFrm_Setup::SizeText(int64_t count) {
+  const char* unit;
+  double divisor;
+  if (count < 1048576LL) {
+    unit = " KB";
+    divisor = 1024.0;
+  } else if (count < 1073741824LL) {
+    unit = " MB";
+    divisor = 1048576.0;
+  } else {
+    unit = " GB";
+    divisor = 1073741824.0;
+  }
+  // Four decimals first, then two, both half away from zero, in whole numbers so that
+  // 1.005 does not turn into 1.00 through binary fractions.
+  const int64_t tenThousandths = RoundHalfAway(static_cast<double>(count) / divisor * 10000.0);
+  const int64_t magnitude = tenThousandths < 0 ? -tenThousandths : tenThousandths;
+  const int64_t hundredths = (magnitude + 50) / 100;
+  AnsiString text = (tenThousandths < 0 && hundredths != 0) ? "-" : "";
+  text += IntToStr(hundredths / 100) + ".";
+  const int64_t cents = hundredths % 100;
+  if (cents < 10) text += "0";
+  text += IntToStr(cents);
+  return text + unit;
+}

@@ -1,0 +1,139 @@
+#pragma once
+// TFrm_Setup: the setup program's main window, a nine-page wizard. This is its state and
+// rules; a view draws the controls (src/wizard/win32 on Windows, a double in tests).
+#include <array>
+
+#include "core/SysIntfs.h"
+#include "wizard/Controls.h"
+#include "wizard/ReleasePlanForm.h"
+
+class TFrm_Setup;
+
+class ISetupView {
+public:
+  virtual ~ISetupView() = default;
+  virtual void ControlChanged(const TControl& control) = 0;
+  // The notebook shows page index.
+  virtual void PageChanged(int index) = 0;
+  // A list with check boxes (List_Component, lFinished) was rebuilt or changed.
+  virtual void RowsChanged(const char* listName) = 0;
+  // Shows the unpack dialog modally; returns once it has closed.
+  virtual void ShowReleaseDialog(TFrm_ReleasePlan& dialog) = 0;
+  // The close request was granted: take the window down and end the message loop.
+  virtual void DestroyWindow() = 0;
+  // False while the view has no interactive pages: every project then installs at once.
+  virtual bool HasInteractivePages() const = 0;
+};
+
+class TFrm_Setup {
+public:
+  static constexpr int kClientWidth = 508;
+  static constexpr int kClientHeight = 331;
+  static constexpr int kPageCount = 9;
+  static constexpr int kProgressPage = kPageCount - 2;
+  static constexpr int kFinishPage = kPageCount - 1;
+  // Notebook captions, which identify the pages at run time.
+  static const std::array<const char*, kPageCount> PageCaptions;
+  // The Page value of the project's page items for each page.
+  static const std::array<const char*, kPageCount> ItemPages;
+
+  // Takes the project and the engine (TProject, TCompile); hands the project to the engine.
+  TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, ISetupView* view = nullptr);
+  ~TFrm_Setup();
+  TFrm_Setup(const TFrm_Setup&) = delete;
+  TFrm_Setup& operator=(const TFrm_Setup&) = delete;
+
+  void SetView(ISetupView* view) { FView = view; }
+
+  // First show: unpack, fill the pages, and install at once when the project is silent.
+  void FormShow();
+  bool IsSilentInstall();
+  int NextShownPage(int current, bool forward);
+  void StartInstallation();
+  void OnInstallProgress(int32_t max, int32_t position, const AnsiString& text, bool flag);
+
+  void bNextClick();
+  void bPreviousClick();
+  void bCancelClick();
+  // Any close request: granted requests destroy the window through the view.
+  void Close();
+  bool FormCloseQuery();
+
+  int PageIndex() const { return FPageIndex; }
+  // Moves the notebook; -1 or the current page changes nothing.
+  void SetPageIndex(int index);
+  void nPagesPageChanged();
+
+  void FillPagesFromProject();
+  void ApplyProjectName(const AnsiString& name);
+  AnsiString FindPageItem(const AnsiString& page, const AnsiString& name);
+  void FillComponents();
+  void eInsDirChange();
+  // The user typed into an edit; the view hands the new text over.
+  void EditChanged(TControl& edit, const AnsiString& text);
+  void ShowNeededSize(int64_t size);
+  int64_t InitialNeededSize();
+  int64_t BaseSize();
+  int64_t ComponentSize(const AnsiString& name);
+  static AnsiString SizeText(int64_t count);
+
+  const AnsiString& ProjectName() const { return FProjectName; }
+  int64_t NeededSize() const { return FNeededSize; }
+  bool RebootOffered() const { return FRebootOffered; }
+  TModalResult ModalResult() const { return FModalResult; }
+  void SetModalResult(TModalResult r) { FModalResult = r; }
+  TInsPackList& FileList() { return FFileList; }
+  const TIntfPtr<IProject>& Project() const { return FProject; }
+  const TIntfPtr<ICompile>& Compile() const { return FCompile; }
+  bool Closed() const { return FClosed; }
+  // Set when unpacking or a silent installation failed; the error box has been shown.
+  bool Failed() const { return FFailed; }
+
+  // Window caption; the pattern's %s is the project name.
+  TControl Form{"TFrm_Setup", "“%s”安装向导"};
+  TControl bPrevious{"bPrevious", "<上一步(&B)"};
+  TControl bNext{"bNext", "下一步(&N)>"};
+  TControl bCancel{"bCancel", "取消(&C)"};
+  // Page 0
+  TControl LB_Head{"LB_Head", "欢迎使用“%s”安装向导"};
+  TControl LB_WelInfo{"LB_WelInfo", "欢迎使用“%s”，这个向导将指引您完成对“%s”的安装进程。"};
+  // Page 3
+  TControl Label24{"Label24",
+                   "安装向导将会把“%s”的快捷方式创建到程序文件夹中。您可以输入新的文件夹名称，或选择一个现有的文件夹，"
+                   "单击[下一步(&N)>]继续"};
+  TControl Edt_SelectFolder{"Edt_SelectFolder"};
+  // Page 4
+  TControl Label9{"Label9", "所需空间大小"};
+  std::vector<TCheckRow> List_Component;
+  // Page 5
+  TControl eInsDir{"eInsDir"};
+  TControl bBrowse{"bBrowse", "浏览(&B)..."};
+  TControl lNeedsSize{"lNeedsSize"};
+  TControl lDrvSize{"lDrvSize"};
+  // Page 7
+  TControl Label28{"Label28", "安装向导正在进行安装，请稍候..."};
+  TControl Label30{"Label30"};
+  TControl Label31{"Label31"};
+  TControl ProgressBar1{"ProgressBar1"};
+  TControl mInstall{"mInstall"};
+  // Page 8
+  TControl Lb_Insted_Prog{"Lb_Insted_Prog", "“%s”安装向导已完成安装"};
+  std::vector<TCheckRow> lFinished;
+
+private:
+  void Changed(const TControl& c);
+  void InstallWithoutPages();
+  void Fail(const AnsiString& message);
+
+  TIntfPtr<IProject> FProject;
+  TIntfPtr<ICompile> FCompile;
+  ISetupView* FView = nullptr;
+  TInsPackList FFileList;
+  AnsiString FProjectName;
+  int64_t FNeededSize = 0;
+  bool FRebootOffered = false;
+  int FPageIndex = 0;
+  TModalResult FModalResult = mrNone;
+  bool FClosed = false;
+  bool FFailed = false;
+};

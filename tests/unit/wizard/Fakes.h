@@ -1,0 +1,162 @@
+#pragma once
+// Small stand-ins for the project and the package engine, recording what the wizard asks.
+#include <functional>
+#include <stdexcept>
+
+#include "core/SysIntfs.h"
+#include "core/TextUtils.h"
+#include "wizard/SetupForm.h"
+
+class TFakeProject : public TInterfacedObject, public IProject, public IProjectComponents {
+public:
+  GB_INTERFACED
+
+  TWorkInfoList Works;
+  TPageInfoList Pages;
+  TStringList Components;
+  AnsiString RunFile, RunWebPage;
+
+  void AddWork(const AnsiString& name, const AnsiString& value) {
+    TWorkInfoRec* w = Works.Add();
+    w->Name = name;
+    w->Value = value;
+  }
+  void AddPage(const AnsiString& page, const AnsiString& name, const AnsiString& value) {
+    TPageInfoRec* p = Pages.Add();
+    p->Page = page;
+    p->Name = name;
+    p->Value = value;
+  }
+
+  [[noreturn]] static void Unused() { throw std::logic_error("not used by the wizard"); }
+  void SaveToFile(const AnsiString&) override { Unused(); }
+  void LoadFromFile(const AnsiString&, bool) override { Unused(); }
+  void GetPageNames(TStringList&) override { Unused(); }
+  void SetBuildOptions(TBuildOptions*) override { Unused(); }
+  void HideInterface() override { Unused(); }
+  TBuildOptions* GetBuildOptions() override { Unused(); }
+  TWorkInfoList* GetWorkList() override { return &Works; }
+  TPageInfoList* GetPageList() override { return &Pages; }
+  TWorkInfoRec* FindWork(const AnsiString& name) override {
+    for (TWorkInfoRec* w : Works)
+      if (SameText(w->Name, name)) return w;
+    return nullptr;
+  }
+  TPageInfoRec* GetMainProgramItem() override { return nullptr; }
+  AnsiString GetProjectName() override { return FindWork("项目名称") ? FindWork("项目名称")->Value : ""; }
+  AnsiString GetRunFile() override { return RunFile; }
+  AnsiString GetRunWebPage() override { return RunWebPage; }
+  TDirectoryInfoRec* AddDirectory(const AnsiString&, const AnsiString&, uint8_t) override { Unused(); }
+  bool DeleteDirectory(TDirectoryInfoRec*) override { Unused(); }
+  bool RenameDirectory(TDirectoryInfoRec*, const AnsiString&) override { Unused(); }
+  TDirectoryInfoList* GetDirectoryList() override { Unused(); }
+  TProject* GetProjectObject() override { return nullptr; }
+
+  void ImportComponent(const AnsiString&, const AnsiString&, const TStringList&) override { Unused(); }
+  bool DeleteComponent(const AnsiString&) override { Unused(); }
+  TStringList* GetComponentCatalog() override { Unused(); }
+  TStringList* GetComponents() override { return &Components; }
+};
+
+inline HResult TFakeProject::QueryInterface(const TGUID& iid, void** obj) {
+  if (iid == IProject::IID || iid == IID_IInterface) {
+    *obj = static_cast<IProject*>(this);
+  } else if (iid == IProjectComponents::IID) {
+    *obj = static_cast<IProjectComponents*>(this);
+  } else {
+    *obj = nullptr;
+    return E_NOINTERFACE_;
+  }
+  AddRefImpl();
+  return S_OK_;
+}
+
+struct TInstallCall {
+  AnsiString GroupFolder, InstallDir, Components, ExeName;
+};
+
+class TFakeCompile : public TInterfacedObject, public ICompile, public IReleaseWork {
+public:
+  GB_INTERFACED
+
+  // What the release does: by default it fills the list with n entries and reports each.
+  std::function<void(TInsPackList&, const TReleaseProgressEvent&)> Release;
+  std::function<void(const TReleaseProgressEvent&)> Install;
+  AnsiString ReleasedFile;
+  std::vector<TInstallCall> Installs;
+  int SetProjectCalls = 0, ClearCalls = 0, SaveLogCalls = 0;
+  int* ClearCounter = nullptr;  // outlives the engine
+
+  void ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TReleaseProgressEvent onProgress) override {
+    ReleasedFile = fileName;
+    if (Release) Release(list, onProgress);
+  }
+  void InstallFiles(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
+                    const AnsiString& exeName, TInsPackList&, TReleaseProgressEvent onProgress) override {
+    Installs.push_back({groupFolder, installDir, components, exeName});
+    if (Install) Install(onProgress);
+  }
+
+  AnsiString GetSetupFileName() override { return ""; }
+  void SetProgressEvent(TCompileProgressEvent) override {}
+  void SetProject(const TIntfPtr<IProject>&) override { ++SetProjectCalls; }
+  void Compile() override {}
+  void AddLogRecord(const AnsiString&, uint8_t, uint8_t, uint8_t, uint8_t, const AnsiString&) override {}
+  void CreateFolder(const AnsiString&) override {}
+  void ClearPackList(TInsPackList& list) override {
+    ++ClearCalls;
+    if (ClearCounter) ++*ClearCounter;
+    list.Clear();
+  }
+  void SaveInstallLog() override { ++SaveLogCalls; }
+};
+
+inline HResult TFakeCompile::QueryInterface(const TGUID& iid, void** obj) {
+  if (iid == ICompile::IID || iid == IID_IInterface) {
+    *obj = static_cast<ICompile*>(this);
+  } else if (iid == IReleaseWork::IID) {
+    *obj = static_cast<IReleaseWork*>(this);
+  } else {
+    *obj = nullptr;
+    return E_NOINTERFACE_;
+  }
+  AddRefImpl();
+  return S_OK_;
+}
+
+// Plays the window: runs the unpack dialog with timer ticks and records what is shown.
+class TFakeView : public ISetupView, public IReleasePlanView {
+public:
+  bool Interactive = true;
+  bool Destroyed = false;
+  bool DialogOpen = false;
+  int DialogTicks = 0;  // timer ticks until the dialog closed
+  int CloseRequestsRefused = 0;
+  std::vector<int> Pages;
+  TFrm_ReleasePlan* Dialog = nullptr;
+
+  void ControlChanged(const TControl&) override {}
+  void PageChanged(int index) override { Pages.push_back(index); }
+  void RowsChanged(const char*) override {}
+  void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override {
+    Dialog = &dialog;
+    DialogOpen = true;
+    dialog.SetView(this);
+    dialog.FormShow();
+    for (int i = 0; DialogOpen && i < 10; ++i) {
+      ++DialogTicks;
+      dialog.Timer1Timer();
+    }
+    Dialog = nullptr;
+  }
+  void DestroyWindow() override { Destroyed = true; }
+  bool HasInteractivePages() const override { return Interactive; }
+
+  void ProgressChanged(const TControl&) override {}
+  void CloseDialog() override {
+    if (Dialog && Dialog->FormCloseQuery())
+      DialogOpen = false;
+    else
+      ++CloseRequestsRefused;
+  }
+};

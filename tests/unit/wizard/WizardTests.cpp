@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "core/Sysconsts.h"
+#include "system/Dialogs.h"
+#include "system/FileCtrl.h"
+#include "system/Platform.h"
+#include "system/Sandbox.h"
+#include "system/SysKernel.h"
+#include "unit/wizard/Fakes.h"
+#include "wizard/SetupForm.h"
+
+namespace {
+
+struct TBox {
+  TBoxStyle Style;
+  AnsiString Caption, Text;
+};
+
+class WizardTest : public ::testing::Test {
+protected:
+  TFakeProject* Project = new TFakeProject;
+  TFakeCompile* Engine = new TFakeCompile;
+  TIntfPtr<IProject> ProjectRef{Project};
+  TIntfPtr<ICompile> EngineRef{Engine};
+  TFakeView View;
+  std::vector<TBox> Boxes;
+  bool Answer = false;
+  std::string Root;
+
+  void SetUp() override {
+    char tmpl[] = "/tmp/wizard-test-XXXXXX";
+    Root = mkdtemp(tmpl);
+    SetSandboxRoot(Root);
+    auto responder = std::make_shared<TDialogResponder>();
+    responder->MessageBox = [this](TBoxStyle style, const AnsiString& caption, const AnsiString& text) {
+      Boxes.push_back({style, caption, text});
+      return Answer;
+    };
+    SetDialogResponder(responder);
+    Project->AddWork("项目名称", "示例软件");
+    // A package of four entries: project, catalogue, one program file, the uninstaller.
+    Engine->Release = [](TInsPackList& list, const TReleaseProgressEvent& progress) {
+      const uint8_t kinds[] = {pkSupport, pkSupport, pkProgramFile, pkUninstaller};
+      for (int i = 0; i < 4; ++i) {
+        TInsPackRec* r = list.Add();
+        r->Kind = kinds[i];
+        r->FileSize = 1000 * (i + 1);
+        if (progress) progress(4, i + 1, r->Name, false);
+      }
+    };
+    Engine->Install = [](const TReleaseProgressEvent& progress) {
+      progress(3, 2, "C:\\a.exe", false);
+      progress(3, 3, "安装完成", true);
+    };
+  }
+  void TearDown() override {
+    SetDialogResponder(nullptr);
+    std::system(("rm -rf '" + Root + "'").c_str());
+  }
+  std::string CommandLog() {
+    std::ifstream f(Root + "/commands.log", std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+};
+
+}  // namespace
+
+TEST_F(WizardTest, SilentProjectInstallsOnceSavesTheLogAndOpensTheAfterInstallFiles) {
+  Project->AddWork("安装界面显示", "否");
+  Project->Components = {"数据库", "帮助 文件"};
+  Project->AddPage("选择安装文件夹", "程序文件夹名称", "示例\\软件");
+  Project->AddPage("选择程序文件夹", "程序文件夹名称", "示例组");
+  Project->RunWebPage = "http://example.com/";
+  ASSERT_TRUE(ForceFolders("C:\\Doc"));
+  std::ofstream(HostPath("C:\\Doc\\说明.txt")) << "x";
+  Project->RunFile = "C:\\Doc\\说明.txt";
+  int cleared = 0;
+  Engine->ClearCounter = &cleared;
+  {
+    TFrm_Setup form(ProjectRef, EngineRef, &View);
+    EXPECT_EQ(Engine->SetProjectCalls, 1);
+    form.FormShow();
+
+    EXPECT_EQ(Engine->ReleasedFile, ApplicationExeName());
+    EXPECT_EQ(form.FileList().Count(), 4);
+    ASSERT_EQ(Engine->Installs.size(), 1u);
+    const TInstallCall& call = Engine->Installs[0];
+    EXPECT_EQ(call.GroupFolder, "示例组");
+    EXPECT_EQ(call.InstallDir, ProgramFilesFolder() + "\\示例\\软件");
+    EXPECT_EQ(call.Components, "数据库,\"帮助 文件\"");
+    EXPECT_EQ(call.ExeName, ApplicationExeName());
+    EXPECT_EQ(Engine->SaveLogCalls, 1);
+    EXPECT_EQ(form.PageIndex(), TFrm_Setup::kFinishPage);
+    EXPECT_TRUE(View.Destroyed);
+    EXPECT_TRUE(Boxes.empty()) << "a silent setup never asks";
+    EXPECT_EQ(form.Form.Caption, "“示例软件”安装向导");
+    EXPECT_EQ(ApplicationTitle(), "“示例软件”安装向导");
+    EXPECT_EQ(form.LB_WelInfo.Caption, "欢迎使用“示例软件”，这个向导将指引您完成对“示例软件”的安装进程。");
+    EXPECT_FALSE(form.Failed());
+  }
+  EXPECT_EQ(cleared, 1);
+  std::string log = CommandLog();
+  EXPECT_NE(log.find("open: C:\\Doc\\说明.txt"), std::string::npos) << log;
+  EXPECT_NE(log.find("open: http://example.com/"), std::string::npos) << log;
+}
+
+TEST_F(WizardTest, SilentDecisionFollowsTheFirstInterfaceSetting) {
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  EXPECT_TRUE(form.IsSilentInstall()) << "no setting means silent";
+  Project->AddWork("安装界面显示", "是");
+  EXPECT_FALSE(form.IsSilentInstall());
+  Project->Works[1]->Value = "是 ";
+  EXPECT_TRUE(form.IsSilentInstall()) << "only exactly 是 is interactive";
+  Project->Works[1]->Value = "是";
+  Project->AddWork("安装界面显示", "否");
+  EXPECT_FALSE(form.IsSilentInstall()) << "the first setting wins";
+}
+
+TEST_F(WizardTest, InteractiveProjectWaitsOnTheWelcomePage) {
+  Project->AddWork("安装界面显示", "是");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  EXPECT_TRUE(Engine->Installs.empty());
+  EXPECT_FALSE(View.Destroyed);
+  EXPECT_EQ(form.PageIndex(), 0);
+  EXPECT_FALSE(form.bPrevious.Visible);
+  EXPECT_EQ(form.bNext.Caption, "下一步(&N)->");
+  EXPECT_EQ(form.Edt_SelectFolder.Caption, "示例软件");
+  EXPECT_EQ(form.eInsDir.Caption, ProgramFilesFolder());
+
+  // Until the pages exist the window installs such a project straight away.
+  TFakeView noPages;
+  noPages.Interactive = false;
+  TFrm_Setup form2(ProjectRef, EngineRef, &noPages);
+  form2.FormShow();
+  EXPECT_EQ(Engine->Installs.size(), 1u);
+  EXPECT_TRUE(noPages.Destroyed);
+}
+
+TEST_F(WizardTest, NavigationSkipsHiddenPagesAndStartsTheInstallationOnTheProgressPage) {
+  for (const char* page : {"欢迎", "确认安装", "安装进程", "安装完毕"}) Project->AddPage(page, "页面显示", "是");
+  Project->AddPage("软件使用说明", "页面显示", "否");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  EXPECT_EQ(form.NextShownPage(0, true), 6);
+  EXPECT_EQ(form.NextShownPage(6, false), 0) << "welcome is always reachable backward";
+  EXPECT_EQ(form.NextShownPage(0, false), -1);
+  EXPECT_EQ(form.NextShownPage(8, true), -1);
+
+  form.bNextClick();
+  EXPECT_EQ(form.PageIndex(), 6);
+  EXPECT_TRUE(form.bPrevious.Visible);
+  EXPECT_TRUE(Engine->Installs.empty());
+  form.bPreviousClick();
+  EXPECT_EQ(form.PageIndex(), 0);
+  EXPECT_FALSE(form.bPrevious.Visible);
+  form.bNextClick();
+  form.bNextClick();
+  ASSERT_EQ(Engine->Installs.size(), 1u) << "landing on the progress page installs";
+  EXPECT_EQ(form.PageIndex(), 8) << "the completion report moves to the finish page";
+  EXPECT_FALSE(form.bNext.Visible);
+  EXPECT_FALSE(form.bPrevious.Visible);
+  EXPECT_TRUE(form.bCancel.Enabled);
+  EXPECT_EQ(form.bCancel.Caption, "完成(&F)");
+  EXPECT_EQ(form.bCancel.Tag, 1);
+  EXPECT_EQ(View.Pages, (std::vector<int>{6, 0, 6, 7, 8}));
+
+  // Without a shown progress page Next skips to the finish page and installs nothing.
+  TFakeProject* p2 = new TFakeProject;
+  TIntfPtr<IProject> ref2(p2);
+  p2->AddPage("安装协议说明", "页面显示", "是");
+  p2->AddPage("安装完毕", "页面显示", "是");
+  TFakeCompile* e2 = new TFakeCompile;
+  TIntfPtr<ICompile> eref2(e2);
+  TFrm_Setup form2(ref2, eref2, &View);
+  form2.bNextClick();
+  EXPECT_EQ(form2.PageIndex(), 1);
+  EXPECT_EQ(form2.bNext.Caption, "我同意");
+  form2.bNextClick();
+  EXPECT_EQ(form2.PageIndex(), 8);
+  EXPECT_TRUE(e2->Installs.empty());
+}
+
+TEST_F(WizardTest, InstallationArgumentsFollowTheChecksAndFolderItems) {
+  Project->AddWork("安装界面显示", "是");
+  Project->Components = {"A", "B\"C", ""};
+  Project->AddPage("选择安装文件夹", "程序文件夹名称", "D:\\软件");
+  Project->AddPage("选择安装文件夹", "程序文件夹名称", "第二个");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  EXPECT_EQ(form.eInsDir.Caption, "D:\\软件") << "a value with a colon is the folder itself; the first item wins";
+  ASSERT_EQ(form.List_Component.size(), 4u);
+  EXPECT_EQ(form.List_Component[0].Text, "主程序");
+  form.List_Component[0].Checked = false;  // row 0 is never passed
+  form.List_Component[1].Checked = false;
+  form.StartInstallation();
+  ASSERT_EQ(Engine->Installs.size(), 1u);
+  EXPECT_EQ(Engine->Installs[0].Components, "\"B\"\"C\",");
+  EXPECT_EQ(Engine->Installs[0].GroupFolder, "示例软件");
+
+  form.List_Component[2].Checked = false;
+  form.StartInstallation();
+  EXPECT_EQ(Engine->Installs[1].Components, "\"\"") << "one empty item gives two quotes";
+  form.List_Component[3].Checked = false;
+  form.StartInstallation();
+  EXPECT_EQ(Engine->Installs[2].Components, "");
+}
+
+TEST_F(WizardTest, ProgressReportsShowPercentAndDetailLines) {
+  Project->AddPage("安装进程", "显示详细内容", "是");
+  Project->AddWork("安装界面显示", "是");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  form.OnInstallProgress(3, 1, "a", false);
+  EXPECT_EQ(form.Label31.Caption, "33%");
+  form.OnInstallProgress(3, 2, "b", false);
+  EXPECT_EQ(form.Label31.Caption, "67%");
+  EXPECT_EQ(form.Label30.Caption, "b");
+  EXPECT_EQ(form.ProgressBar1.Position, 2);
+  form.OnInstallProgress(3, 5, "c", false);
+  EXPECT_EQ(form.Label31.Caption, "100%");
+  form.OnInstallProgress(0, 0, "d", false);
+  EXPECT_EQ(form.Label31.Caption, "100%");
+  EXPECT_EQ(form.mInstall.Caption, "a\r\nb\r\nc\r\nd\r\n");
+  EXPECT_EQ(form.PageIndex(), 0);
+}
+
+TEST_F(WizardTest, UnpackDialogClosesOnlyAfterCompletion) {
+  TInsPackList list;
+  TFrm_ReleasePlan dialog(Supports<IReleaseWork>(EngineRef));
+  dialog.SetFileList(&list);
+  dialog.SetView(&View);
+  View.Dialog = &dialog;
+  View.DialogOpen = true;
+  dialog.OnProgress(3, 1, "", false);
+  dialog.Timer1Timer();
+  View.CloseDialog();  // Alt+F4 before completion
+  EXPECT_TRUE(View.DialogOpen);
+  EXPECT_FALSE(dialog.FormCloseQuery());
+  dialog.OnProgress(3, 2, "", false);
+  dialog.OnProgress(3, 3, "", false);
+  EXPECT_EQ(dialog.pRelease.Position, dialog.pRelease.Max);
+  EXPECT_TRUE(View.DialogOpen) << "the timer closes it, not the report";
+  dialog.Timer1Timer();
+  EXPECT_FALSE(View.DialogOpen);
+
+  // Through the wizard: the default release reports 4 of 4 and the first tick closes it.
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  EXPECT_EQ(View.DialogTicks, 1);
+}
+
+TEST_F(WizardTest, DamagedOrEmptyPackageShowsOneErrorAndEndsWithoutQuestion) {
+  Engine->Release = [](TInsPackList& list, const TReleaseProgressEvent& progress) {
+    list.Add();
+    progress(5, 1, "", false);
+    throw EDamagedData("damaged package \"x\": index runs past the end at offset 12");
+  };
+  {
+    TFrm_Setup form(ProjectRef, EngineRef, &View);
+    form.FormShow();
+    EXPECT_FALSE(View.DialogOpen) << "closed when the release call returned";
+    EXPECT_TRUE(form.Failed());
+    EXPECT_TRUE(View.Destroyed);
+  }
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
+  EXPECT_EQ(Boxes[0].Text, "damaged package \"x\": index runs past the end at offset 12");
+  EXPECT_TRUE(Engine->Installs.empty());
+
+  // A setup program without any package: the release reports nothing at all.
+  Boxes.clear();
+  Engine->Release = nullptr;
+  TFakeView view2;
+  TFrm_Setup form(ProjectRef, EngineRef, &view2);
+  form.FormShow();
+  EXPECT_TRUE(form.Failed());
+  EXPECT_EQ(Boxes.size(), 1u);
+  EXPECT_TRUE(Engine->Installs.empty());
+
+  // A failing silent installation also reports once and ends.
+  Boxes.clear();
+  Engine->Release = [](TInsPackList& list, const TReleaseProgressEvent& p) {
+    list.Add();
+    list.Add();
+    p(2, 2, "", false);
+  };
+  Engine->Install = [](const TReleaseProgressEvent&) { throw EFCreateError("Cannot create file \"C:\\x\". denied"); };
+  TFakeView view3;
+  TFrm_Setup form3(ProjectRef, EngineRef, &view3);
+  form3.FormShow();
+  EXPECT_TRUE(form3.Failed());
+  EXPECT_TRUE(view3.Destroyed);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Engine->SaveLogCalls, 0) << "no log beside a main program that was never placed";
+}
+
+TEST_F(WizardTest, CloseAsksUnlessFinishedAndOpensAfterInstallFilesOnTheLastPage) {
+  Project->AddWork("安装界面显示", "是");
+  Project->RunWebPage = "http://example.com/";
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  Answer = false;
+  form.bCancelClick();
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Question);
+  EXPECT_EQ(Boxes[0].Caption, "“示例软件”安装向导");
+  EXPECT_EQ(Boxes[0].Text, "安装向导没有完成\"示例软件\"安装, \r\n确定要退出该安装向导吗?");
+  EXPECT_FALSE(View.Destroyed) << "No keeps the wizard";
+  EXPECT_EQ(CommandLog().find("http"), std::string::npos) << "only the last page opens the web page";
+
+  // The title-bar close on the finish page: asked, and the web page opens whatever the answer.
+  form.SetPageIndex(TFrm_Setup::kFinishPage);
+  form.SetModalResult(mrNone);
+  form.Close();
+  EXPECT_EQ(Boxes.size(), 2u);
+  EXPECT_FALSE(View.Destroyed);
+  EXPECT_NE(CommandLog().find("open: http://example.com/"), std::string::npos);
+  Answer = true;
+  form.Close();
+  EXPECT_TRUE(View.Destroyed);
+}
+
+TEST(WizardSizes, SizeTextPicksTheUnitAndRoundsHalfAway) {
+  EXPECT_EQ(TFrm_Setup::SizeText(0), "0.00 KB");
+  EXPECT_EQ(TFrm_Setup::SizeText(1536), "1.50 KB");
+  EXPECT_EQ(TFrm_Setup::SizeText(1048575), "1024.00 KB");
+  EXPECT_EQ(TFrm_Setup::SizeText(1048576), "1.00 MB");
+  EXPECT_EQ(TFrm_Setup::SizeText(1073741823), "1024.00 MB");
+  EXPECT_EQ(TFrm_Setup::SizeText(5368709120LL), "5.00 GB");
+  EXPECT_EQ(TFrm_Setup::SizeText(-1), "0.00 KB");
+  EXPECT_EQ(TFrm_Setup::SizeText(-1536), "-1.50 KB");
+  // 87 / 1024 = 0.08496...: four decimals give 0.0850, which shows as 0.09, not 0.08.
+  EXPECT_EQ(TFrm_Setup::SizeText(87), "0.09 KB");
+}
+
+TEST_F(WizardTest, NeededSizeCountsProgramFilesAndCatalogueSizes) {
+  Project->AddWork("安装界面显示", "是");
+  Project->Components = {"甲", "乙", "丙"};
+  ASSERT_TRUE(ForceFolders("C:\\Temp"));
+  std::ofstream(HostPath("C:\\Temp\\ComList.ini")) << "[ComSize]\r\n甲=2048\r\n乙=-1000\r\n丙=abc\r\n";
+  Engine->Release = [](TInsPackList& list, const TReleaseProgressEvent& p) {
+    list.Add()->Kind = pkSupport;
+    TInsPackRec* cat = list.Add();
+    cat->Name = "C:\\Temp\\ComList.ini";
+    for (uint8_t k : {pkProgramFile, pkGroupFile, pkComponentFile}) {
+      TInsPackRec* r = list.Add();
+      r->Kind = k;
+      r->FileSize = 10000;
+    }
+    p(1, 1, "", false);
+  };
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  EXPECT_EQ(form.BaseSize(), 20000);
+  EXPECT_EQ(form.NeededSize(), 20000 + 2048 - 1000);
+  EXPECT_EQ(form.Label9.Caption, "所需空间大小:" + TFrm_Setup::SizeText(21048));
+}
