@@ -1,0 +1,172 @@
+// The designer's edits: filling the folder tree and the file list from the disk, removing
+// and renaming tree nodes with what hangs on them, and the component catalogue on disk.
+#include <memory>
+#include <string_view>
+
+#include "core/Exceptions.h"
+#include "core/Sysconsts.h"
+#include "core/TextUtils.h"
+#include "project/IniFile.h"
+#include "project/Project.h"
+#include "system/FileCtrl.h"
+#include "system/SysKernel.h"
+
+namespace {
+bool Contains(const AnsiString& text, const AnsiString& part) { return text.find(part) != AnsiString::npos; }
+
+// A component name becomes a folder below "Imports\" and a key of the catalogue INI: refuse
+// anything that could leave that folder or break the INI line.
+void CheckComponentName(const AnsiString& name) {
+  bool bad = name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
+             name.front() == ' ' || name.front() == ';' || name.front() == '[';
+  for (size_t i = 0; !bad && i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsGbkLeadByte(c) && i + 1 < name.size()) {
+      ++i;  // the trail byte may be 0x5C or 0x7C without being a separator
+      continue;
+    }
+    if (c < 32 || c == 127 || std::string_view("\\/:*?\"<>|=").find(static_cast<char>(c)) != std::string_view::npos)
+      bad = true;
+  }
+  if (bad) throw Exception("组件名称无效: \"" + name + "\"");
+}
+
+// One INI line: line breaks would start new lines of their own.
+AnsiString OneLine(AnsiString s) {
+  for (char& c : s)
+    if (c == '\r' || c == '\n') c = ' ';
+  return s;
+}
+
+AnsiString ComponentFolder(const AnsiString& name) { return BaseFolder() + "Imports\\" + name; }
+AnsiString CatalogFileName() { return BaseFolder() + "Imports\\ComList.ini"; }
+}  // namespace
+
+TFileInfoRec* TProject::MakeFileRecord(const AnsiString& sourcePath, const AnsiString& targetFolder) {
+  // Size first: a file that cannot be opened adds nothing.
+  auto r = std::make_unique<TFileInfoRec>();
+  r->FileSize = FileSizeOf(sourcePath);
+  r->FileName = ExtractFileName(sourcePath);
+  r->SourcePath = sourcePath;
+  r->TargetDir = targetFolder;
+  r->FileDate = FileStampOf(sourcePath);
+  r->IconIndex = FileIconIndex(sourcePath, true);
+  return FFileInfos.Add(std::move(r));
+}
+
+void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath) {
+  AnsiString f = folder;
+  if (!f.empty() && f.back() == '\\' && ExtractFileName(f).empty() && f.size() > 1) f.pop_back();
+  AnsiString name = ExtractFileName(f);
+  if (name.empty()) name = ReplaceAll(f, ":", "");  // a drive root names its node by the letter
+  if (!DirectoryNodeExists(name, treePath)) AddDirectory(name, treePath, 0);
+  const AnsiString nodePath = treePath + "\\" + name;
+  for (const TSearchRec& e : ListFolder(f)) {
+    if (e.Attr & faHidden) continue;
+    const AnsiString path = f + "\\" + e.Name;
+    if (e.Attr & faDirectory)
+      ScanFolder(path, nodePath);
+    else if (!FileExistsIn(path, nodePath))
+      MakeFileRecord(path, nodePath);
+  }
+}
+
+bool TProject::AddFolder(const AnsiString& targetFolder) {
+  AnsiString folder;
+  if (!BrowseFolder("选择文件夹", std::u16string(), folder)) return false;
+  ScanFolder(folder, targetFolder);
+  return true;
+}
+
+bool TProject::AddFiles(const AnsiString& targetFolder, AnsiString& lastFile) {
+  TStringList files;
+  if (!OpenFilesDialog("所有文件(*.*)|*.*", files)) return false;
+  for (const AnsiString& file : files) {
+    if (FileExistsIn(file, targetFolder)) {
+      WarningBox("文件'" + file + "'已添加在该目录下，不能继续添加。");
+      continue;
+    }
+    MakeFileRecord(file, targetFolder);
+    lastFile = file;
+  }
+  return true;
+}
+
+bool TProject::DeleteDirectory(TDirectoryInfoRec* node) {
+  if (!ConfirmBox("要删除选中的节点吗?")) return false;
+  if (!node) return true;
+  const AnsiString full = node->Path + "\\" + node->Name;
+  const AnsiString parent = node->Path;
+  switch (node->Kind) {
+    case 0:
+      FFileInfos.RemoveIf([&](const TFileInfoRec& r) { return Contains(r.TargetDir, full); });
+      break;
+    case 1:
+      FRegistryInfos.RemoveIf([&](const TRegistryInfoRec& r) { return Contains(r.KeyPath, parent); });
+      break;
+    case 2:
+      FShortcuts.RemoveIf([&](const TShotCutInfoRec& r) { return Contains(r.Folder, parent); });
+      break;
+    default:
+      break;
+  }
+  FDirectoryInfos.RemoveIf([&](const TDirectoryInfoRec& r) { return &r != node && Contains(r.Path, full); });
+  FDirectoryInfos.Remove(node);
+  return true;
+}
+
+bool TProject::RenameDirectory(TDirectoryInfoRec* node, const AnsiString& newText) {
+  if (!node) return true;
+  switch (node->Kind) {
+    case 0:
+      for (TFileInfoRec* r : FFileInfos)
+        if (SameText(r->TargetDir, node->Path)) r->TargetDir = newText;
+      break;
+    case 1:
+      for (TRegistryInfoRec* r : FRegistryInfos)
+        if (SameText(r->KeyPath, node->Path)) r->KeyPath = newText;
+      break;
+    case 2:
+      for (TShotCutInfoRec* r : FShortcuts)
+        if (SameText(r->Folder, node->Path)) r->Folder = newText;
+      break;
+    default:
+      break;
+  }
+  node->Name = newText;
+  return true;
+}
+
+void TProject::ImportComponent(const AnsiString& name, const AnsiString& description, const TStringList& sources) {
+  CheckComponentName(name);
+  {
+    TIniFile catalog(CatalogFileName());
+    catalog.WriteString("Com", name, name);
+    catalog.WriteString("Description", name, OneLine(description));
+  }
+  const AnsiString dest = ComponentFolder(name) + "\\" + name;
+  for (const AnsiString& source : sources) {
+    if (!FolderExists(dest)) ForceFolders(dest);
+    if (FileExists(source))
+      CopyFileTo(source, dest + "\\" + ExtractFileName(source), false);
+    else if (FolderExists(source))
+      ShellCopyFolder(source, dest);
+    else
+      continue;
+    TIniFile ini(ComponentFolder(name) + "\\" + name + ".ini");
+    ini.WriteString("RegistryList", "Regtype", "System");
+    ini.WriteString("Option", "ExeFile", "Setup.exe");
+  }
+}
+
+bool TProject::DeleteComponent(const AnsiString& name) {
+  CheckComponentName(name);
+  if (!ConfirmBox("要删除该条记录吗?")) return false;
+  {
+    TIniFile catalog(CatalogFileName());
+    catalog.DeleteKey("Com", name);
+    catalog.DeleteKey("Description", name);
+  }
+  ShellDeleteFolder(ComponentFolder(name));
+  return true;
+}
