@@ -1,0 +1,160 @@
+#include "engine/Compile.h"
+
+#include "core/TextUtils.h"
+#include "system/FileCtrl.h"
+#include "system/SysKernel.h"
+
+HResult TCompile::QueryInterface(const TGUID& iid, void** obj) {
+  if (iid == ICompile::IID || iid == IID_IInterface) {
+    *obj = static_cast<ICompile*>(this);
+  } else if (iid == IReleaseWork::IID) {
+    *obj = static_cast<IReleaseWork*>(this);
+  } else {
+    *obj = nullptr;
+    return E_NOINTERFACE_;
+  }
+  AddRefImpl();
+  return S_OK_;
+}
+
+TCompile::TCompile() : FLog(std::make_unique<TInstallLog>()) {}
+
+TCompile::~TCompile() = default;
+
+IProject& TCompile::Project() {
+  if (!FProject) throw Exception("安装引擎没有项目");
+  return *FProject;
+}
+
+void TCompile::AddLogRecord(const AnsiString& path, uint8_t autoRun, uint8_t selfRegister, uint8_t regServer,
+                            uint8_t logFlag, const AnsiString& text) {
+  FLog->AddRecord(path, autoRun, selfRegister, regServer, logFlag, text);
+}
+
+namespace {
+// Splits at backslashes, stepping over GBK double-byte characters whose trail byte is 0x5C.
+std::vector<AnsiString> SplitAtBackslash(const AnsiString& path) {
+  std::vector<AnsiString> parts(1);
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsGbkLeadByte(c) && i + 1 < path.size()) {
+      parts.back() += path.substr(i, 2);
+      ++i;
+    } else if (c == '\\') {
+      parts.emplace_back();
+    } else {
+      parts.back() += static_cast<char>(c);
+    }
+  }
+  return parts;
+}
+
+bool IsDrivePrefix(const AnsiString& p) { return p.size() == 2 && p[1] == ':'; }
+}  // namespace
+
+void TCompile::CreateFolder(const AnsiString& path) {
+  std::vector<AnsiString> parts = SplitAtBackslash(path);
+  AnsiString prefix;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    prefix = k == 0 ? parts[0] : prefix + "\\" + parts[k];
+    // Empty levels (a leading or doubled backslash, the trailing one), the drive and the
+    // server and share of a network path are never made here.
+    if (parts[k].empty() || IsDrivePrefix(prefix)) continue;
+    if (k < 4 && prefix.size() >= 2 && prefix[0] == '\\' && prefix[1] == '\\') continue;
+    if (FolderExists(prefix)) continue;
+    ForceFolders(prefix);
+    FLog->AddRecord(prefix, 0, 0, 0, 0, SCreatedFolderMark);
+  }
+}
+
+AnsiString TCompile::InstallLogFileName() {
+  TPageInfoRec* item = Project().GetMainProgramItem();
+  // Without the main program there is no installed folder to put the log in; writing it
+  // somewhere else would leave it where the uninstaller never looks.
+  if (!item) throw Exception("项目中没有“安装完毕”页的“主程序”项，无法保存安装日志");
+  return ExtractFilePath(item->Value) + "UnLog.txt";
+}
+
+void TCompile::SaveInstallLog() { FLog->WriteToFile(InstallLogFileName()); }
+
+// ---- Helpers of the installation run ----
+
+AnsiString ResolveTargetFolder(const AnsiString& text, const AnsiString& installDir) {
+  static const AnsiString kProgramFiles = "Program Files";
+  if (StartsText(kProgramFiles, text)) {
+    AnsiString rest = text.size() > kProgramFiles.size() + 1 ? text.substr(kProgramFiles.size() + 1) : AnsiString();
+    return AppendPathDelimiter(installDir) + rest;
+  }
+  AnsiString windows = WindowsFolder();
+  AnsiString drive = windows.empty() ? AnsiString("C") : windows.substr(0, 1);
+  return drive + ":\\" + text;
+}
+
+AnsiString ExpandPathPrefix(const AnsiString& value, const AnsiString& installDir, const AnsiString& projectName) {
+  static const AnsiString kInstallDir = "安装目录\\工程名称";
+  static const AnsiString kSystem = "Windows\\System";
+  static const AnsiString kSystem32 = "Windows\\System32";
+  static const AnsiString kProgramFiles = "Program Files\\工程名称";
+  if (StartsText(kInstallDir, value)) return installDir + value.substr(kInstallDir.size());
+  if (StartsText(kSystem, value)) return WindowsFolder() + "\\System" + value.substr(kSystem.size());
+  if (StartsText(kSystem32, value)) return WindowsFolder() + "\\System32" + value.substr(kSystem32.size());
+  if (StartsText(kProgramFiles, value))
+    return ProgramFilesFolder() + "\\" + projectName + value.substr(kProgramFiles.size());
+  return value;
+}
+
+int64_t HexTextToInt(const AnsiString& text) {
+  uint64_t sum = 0;  // unsigned: a long text wraps instead of overflowing
+  for (char ch : text) {
+    unsigned d = 0;
+    if (ch >= '0' && ch <= '9') d = unsigned(ch - '0');
+    else if (ch >= 'A' && ch <= 'F') d = unsigned(ch - 'A' + 10);
+    else if (ch >= 'a' && ch <= 'f') d = unsigned(ch - 'a' + 10);
+    sum = sum * 16 + d;
+  }
+  return static_cast<int64_t>(sum);
+}
+
+TArrayByte HexTextToBytes(const AnsiString& text) {
+  AnsiString t = text;
+  if (t.size() % 2 != 0) t += '0';
+  TArrayByte out;
+  out.reserve(t.size() / 2);
+  for (size_t i = 0; i + 1 < t.size(); i += 2) out.push_back(static_cast<uint8_t>(HexTextToInt(t.substr(i, 2))));
+  return out;
+}
+
+bool OsFilterAllows(const AnsiString& filter, const AnsiString& versionText) {
+  if (filter.empty()) return true;
+  return LowerCaseAscii(filter).find(LowerCaseAscii(versionText)) != AnsiString::npos;
+}
+
+bool IsSafeEntryName(const AnsiString& name) {
+  if (name.size() <= 3) return false;
+  AnsiString rest = name.substr(3);
+  if (rest[0] == '\\' || rest[0] == '/') return false;
+  AnsiString part;
+  auto partOk = [](const AnsiString& p) {
+    // "..", and names Windows trims to it ("...", ".. "), climb out of the folder.
+    if (p.find(':') != AnsiString::npos) return false;
+    size_t dots = 0;
+    for (char c : p) {
+      if (c == '.') ++dots;
+      else if (c != ' ') return true;
+    }
+    return dots < 2;
+  };
+  for (size_t i = 0; i < rest.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(rest[i]);
+    if (IsGbkLeadByte(c) && i + 1 < rest.size()) {
+      part += rest.substr(i, 2);
+      ++i;
+    } else if (c == '\\' || c == '/') {
+      if (!partOk(part)) return false;
+      part.clear();
+    } else {
+      part += static_cast<char>(c);
+    }
+  }
+  return !part.empty() && partOk(part);
+}

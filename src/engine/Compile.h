@@ -1,0 +1,60 @@
+#pragma once
+// The package engine: releases the payload of a running setup, runs the installation and
+// builds setup programs. One object behind IReleaseWork and ICompile.
+#include <memory>
+
+#include "core/SysIntfs.h"
+#include "engine/InstallLog.h"
+#include "project/Operation.h"
+
+class TCompile : public TOperation, public IReleaseWork, public ICompile {
+public:
+  GB_INTERFACED
+  TCompile();
+  ~TCompile() override;
+
+  // IReleaseWork
+  void ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TReleaseProgressEvent onProgress) override;
+  void InstallFiles(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
+                    const AnsiString& exeName, TInsPackList& list, TReleaseProgressEvent onProgress) override;
+
+  // ICompile
+  AnsiString GetSetupFileName() override { return FSetupFileName; }
+  void SetProgressEvent(TCompileProgressEvent onProgress) override { FOnProgress = std::move(onProgress); }
+  void SetProject(const TIntfPtr<IProject>& project) override { FProject = project; }
+  void Compile() override;
+  void AddLogRecord(const AnsiString& path, uint8_t autoRun, uint8_t selfRegister, uint8_t regServer,
+                    uint8_t logFlag, const AnsiString& text) override;
+  void CreateFolder(const AnsiString& path) override;
+  void ClearPackList(TInsPackList& list) override { list.Clear(); }
+  void SaveInstallLog() override;
+
+  TInstallLog& Log() { return *FLog; }
+  // Where SaveInstallLog writes: the main program's folder + "UnLog.txt".
+  AnsiString InstallLogFileName();
+
+private:
+  TIntfPtr<IProject> FProject;
+  TCompileProgressEvent FOnProgress;
+  std::unique_ptr<TInstallLog> FLog;
+  AnsiString FSetupFileName;
+
+  IProject& Project();
+};
+
+// ---- Helpers of the installation run ----
+
+// A design-time folder ("Program Files\...", or a folder below the Windows drive's root)
+// as a real folder.
+AnsiString ResolveTargetFolder(const AnsiString& text, const AnsiString& installDir);
+// Replaces the first matching root word of a registry string value.
+AnsiString ExpandPathPrefix(const AnsiString& value, const AnsiString& installDir, const AnsiString& projectName);
+// Hexadecimal text; any other character counts as the digit 0.
+int64_t HexTextToInt(const AnsiString& text);
+// Two hexadecimal characters per byte; an odd text gets a "0" appended.
+TArrayByte HexTextToBytes(const AnsiString& text);
+// True when text, the folder checked against the Windows version text, lets a record through.
+bool OsFilterAllows(const AnsiString& filter, const AnsiString& versionText);
+// True when a stored entry name, cut after its drive ("C:\"), stays inside the folder it is
+// placed under: no ".." part, no drive, not rooted, not empty.
+bool IsSafeEntryName(const AnsiString& name);

@@ -1,0 +1,43 @@
+#pragma once
+// The install log: what a setup run created, written as "UnLog.txt" for the uninstaller.
+#include <cstdint>
+
+#include "core/RecordList.h"
+#include "core/Types.h"
+
+// The folder mark in the Text of a created-folder record.
+extern const char* const SCreatedFolderMark;  // "创建的文件夹"
+
+struct TInsLogRec {
+  AnsiString Path;
+  uint8_t AutoRun = 0;
+  uint8_t SelfRegister = 0;
+  uint8_t RegServer = 0;
+  uint8_t LogFlag = 0;
+  AnsiString Text;
+};
+
+using TInsLogList = TRecordList<TInsLogRec>;
+
+class TInstallLog {
+public:
+  void AddRecord(const AnsiString& path, uint8_t autoRun, uint8_t selfRegister, uint8_t regServer, uint8_t logFlag,
+                 const AnsiString& text);
+  void SetTitle(const AnsiString& text) { Title = text; }
+  // Title, then per record: Path, Text (stream strings), AutoRun, SelfRegister, RegServer, LogFlag.
+  // Creates the file anew; the records stay in memory.
+  void WriteToFile(const AnsiString& fileName) const;
+  // Replaces title and records by the file's. A file that ends inside a record, or whose
+  // lengths run past its end, raises EDamagedData naming the file and offset; the log is
+  // then left as it was.
+  void LoadFromFile(const AnsiString& fileName);
+
+  int Count() const { return FList.Count(); }
+  TInsLogRec* Records(int i) const { return FList[i]; }
+  const TInsLogList& List() const { return FList; }
+
+  AnsiString Title;
+
+private:
+  TInsLogList FList;
+};

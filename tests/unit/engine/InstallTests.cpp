@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "EngineFixture.h"
+#include "core/DateTime.h"
+#include "core/TextUtils.h"
+#include "engine/Package.h"
+#include "system/FileCtrl.h"
+#include "system/FileStream.h"
+#include "system/Registry.h"
+#include "system/Sandbox.h"
+#include "system/SysKernel.h"
+
+namespace {
+TFileInfoRec* AddFile(IProject& p, const AnsiString& source, const AnsiString& targetDir) {
+  auto files = QueryIntf<IProjectFiles>(TIntfPtr<IProject>(&p));
+  TFileInfoRec* r = files->GetFileList()->Add();
+  r->SourcePath = source;
+  r->FileName = ExtractFileName(source);
+  r->TargetDir = targetDir;
+  r->FileDate = EncodeDateTime({2020, 5, 17, 10, 30, 20, 0});
+  return r;
+}
+
+void AddRegistry(IProject& p, const AnsiString& key, const AnsiString& name, uint8_t type, const AnsiString& data,
+                 const AnsiString& os = "") {
+  auto reg = QueryIntf<IProjectRegistry>(TIntfPtr<IProject>(&p));
+  TRegistryInfoRec* r = reg->GetRegistryList()->Add();
+  r->KeyPath = key;
+  r->ValueName = name;
+  r->ValueType = type;
+  r->ValueData = data;
+  r->OsFilter = os;
+}
+
+std::string ReadRegString(TRootKey root, const AnsiString& key, const AnsiString& name) {
+  auto k = TRegKey::Open(root, key, false);
+  AnsiString v = "<missing>";
+  if (k) k->ReadString(name, v);
+  return v;
+}
+}  // namespace
+
+// One project with something for every step, packed, released and installed.
+class InstallRunTest : public EngineTest {
+protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    Src = "D:\\" + Unique + "\\";
+    Inst = Work + "App";
+    Key = "Software\\GbEngineTest\\" + Unique;
+  }
+
+  // Saves the project and packs it with the entries the scenario needs.
+  void Pack(IProject& saved, std::vector<TEntrySpec> extra = {}) {
+    saved.SaveToFile(Work + "p.gbp");
+    std::vector<TEntrySpec> specs = {
+        {Src + "proj.gbp", pkSupport, ReadAll(Work + "p.gbp")},
+        {Src + "Imports\\ComList.ini", pkSupport, "[Com]\r\nUserCom=ucom\r\nSysCom=scom\r\n"},
+        {Src + "app\\main.exe", pkProgramFile, "main program"},
+        {Src + "app\\lib.dll", pkProgramFile, std::string(9000, 'L')},
+        {Src + "app\\win.dat", pkProgramFile, "win"},
+        {Src + "app\\nt4only.txt", pkProgramFile, "skipped by its filter"},
+        {Src + "app\\keep.txt", pkProgramFile, "new"},
+        {Src + "Imports\\ucom\\UserCom.ini", pkComponentFile,
+         "[RegistryList]\r\nRegtype=User\r\n[SysDirList]\r\nu.dll=[System Directory]\\" + Unique + "u.dll\r\n"
+         "v.dll=elsewhere\r\n"},
+        {Src + "Imports\\ucom\\ucom\\u.dll", pkComponentFile, "user component"},
+        {Src + "Imports\\scom\\SysCom.ini", pkComponentFile,
+         "[RegistryList]\r\nRegtype=System\r\n[Option]\r\nExeFile=inst.exe\r\n"},
+        {Src + "Imports\\scom\\scom\\inst.exe", pkComponentFile, "not a program"},
+        {Src + "extra\\a.txt", pkGroupFile, "group a"},
+        {Src + "extra\\sub\\b.txt", pkGroupFile, "group b"},
+        {Src + "other\\c.txt", pkGroupFile, "no group names it"},
+    };
+    for (auto& e : extra) specs.push_back(e);
+    specs.push_back({"C:\\build\\\\UnIns.exe", pkUninstaller, "uninstaller"});
+    MakeSetup(Work + "setup.exe", specs);
+  }
+
+  void Scenario(IProject& p) {
+    p.FindWork("项目名称")->Value = "引擎测试" + Unique;
+    p.FindWork("版本号")->Value = "1.2";
+    p.FindWork("作者名称")->Value = "作者";
+    p.FindWork("作者网址")->Value = "http://example.invalid/";
+    TPageInfoRec* main = p.GetPageList()->Add();
+    main->Page = "安装完毕";
+    main->Name = "主程序";
+    main->Kind = twkFile;
+    main->Value = Src + "app\\main.exe";
+    p.AddDirectory("bin", "Program Files", 0);
+    p.AddDirectory("数据", "Program Files\\bin", 0);
+    p.AddDirectory("Sub", Unique, 0);
+    p.AddDirectory("NotAFolder", Unique, 1);
+    TFileInfoRec* f = AddFile(p, Src + "app\\main.exe", "Program Files");
+    f->AutoRun = 1;
+    f->LogFlag = 7;
+    f = AddFile(p, Src + "app\\lib.dll", "program files\\bin");
+    f->SelfRegister = 1;
+    f->RegServer = 1;
+    AddFile(p, Src + "app\\win.dat", Unique + "\\Sub");
+    AddFile(p, Src + "app\\nt4only.txt", "Program Files")->OsFilter = "4.0";
+    AddFile(p, Src + "app\\keep.txt", "Program Files")->NoOverwrite = 1;
+    AddFile(p, Src + "app\\orphan.txt", "Program Files");  // not in the package
+    auto files = QueryIntf<IProjectFiles>(TIntfPtr<IProject>(&p));
+    files->AddSpecialFile(Inst + "\\grp", new TStringList{Src + "extra"});
+    p.GetProjectObject()->FComponents = TStringList{"UserCom", "SysCom", "Nope"};
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Dir", 0, "安装目录\\工程名称\\bin");
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Sys", 0, "Windows\\System32\\x.dll");
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "PF", 0, "Program Files\\工程名称\\a");
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Plain", 0, "纯文本");
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Num", 1, "FF");
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Bin", 2, "ABC");
+    AddRegistry(p, "HKEY_BOGUS\\" + Key, "Bogus", 0, "x");
+    AddRegistry(p, "NoBackslash", "Bogus", 0, "x");
+    AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Filtered", 0, "x", "4.0");
+    auto shortcuts = QueryIntf<IProjectShortcuts>(TIntfPtr<IProject>(&p));
+    TShotCutInfoRec* s = shortcuts->GetShortcutList()->Add();
+    s->Name = "主程序";
+    s->Target = Src + "APP\\main.exe";
+    s = shortcuts->GetShortcutList()->Add();
+    s->Name = "其他";
+    s->Target = "C:\\elsewhere\\x.exe";
+  }
+
+  // Releases the setup into a fresh project and engine.
+  void Release() {
+    List.Clear();
+    Project = TIntfPtr<IProject>(new TProject);
+    Engine = NewEngine(Raw, Project);
+    QueryIntf<IReleaseWork>(Engine)->ReleaseFiles(Work + "setup.exe", List, TReleaseProgressEvent());
+  }
+  void Install(const AnsiString& components) {
+    auto work = QueryIntf<IReleaseWork>(Engine);
+    work->InstallFiles("组", Inst, components, Work + "setup.exe", List, Recorder());
+  }
+
+  AnsiString Src, Inst, Key;
+  TIntfPtr<IProject> Project;
+  TIntfPtr<ICompile> Engine;
+  TCompile* Raw = nullptr;
+  TInsPackList List;
+};
+
+TEST_F(InstallRunTest, EveryStepInOrder) {
+  {
+    TIntfPtr<IProject> saved(new TProject);
+    Scenario(*saved);
+    Pack(*saved);
+  }
+  Release();
+  const int releaseRecords = Raw->Log().Count();
+  ForceFolders(Inst);  // the install folder exists, its subfolders do not
+  WriteAll(Inst + "\\keep.txt", "old");
+  Install("UserCom,SysCom,Nope");
+
+  const AnsiString root = WindowsFolder().substr(0, 1) + ":\\" + Unique;
+  // Files, with their contents; skipped ones untouched.
+  EXPECT_EQ(ReadAll(Inst + "\\main.exe"), "main program");
+  EXPECT_EQ(ReadAll(Inst + "\\bin\\lib.dll"), std::string(9000, 'L'));
+  EXPECT_EQ(ReadAll(root + "\\Sub\\win.dat"), "win");
+  EXPECT_FALSE(FileExists(Inst + "\\nt4only.txt"));
+  EXPECT_EQ(ReadAll(Inst + "\\keep.txt"), "old");
+  EXPECT_EQ(ReadAll(Inst + "\\grp\\" + Unique + "\\extra\\sub\\b.txt"), "group b");
+  EXPECT_FALSE(FileExists(Inst + "\\grp\\" + Unique + "\\other\\c.txt"));
+  EXPECT_TRUE(FolderExists(Inst + "\\bin\\数据"));
+  EXPECT_EQ(ReadAll(Inst + "\\UnIns.exe"), "uninstaller");
+  EXPECT_EQ(ReadAll(WindowsFolder() + "\\" + Unique + "u.dll"), "user component");
+  // The last-write stamp is the record's date (DOS time: two-second steps).
+  EXPECT_LT(std::fabs(FileStampOf(Inst + "\\main.exe") - EncodeDateTime({2020, 5, 17, 10, 30, 20, 0})),
+            2.5 / 86400);
+
+  // Reports: counter raised before each file, also for the skipped ones; the final one.
+  std::vector<std::pair<int, AnsiString>> got;
+  for (const TReport& r : Reports) {
+    EXPECT_EQ(r.Max, List.Count());
+    got.emplace_back(r.Position, r.Text);
+  }
+  const AnsiString g = Inst + "\\grp\\" + Unique + "\\extra\\";
+  std::vector<std::pair<int, AnsiString>> want = {{2, Inst + "\\main.exe"},     {3, Inst + "\\bin\\lib.dll"},
+                                                  {4, root + "\\Sub\\win.dat"}, {7, g + "a.txt"},
+                                                  {8, g + "sub\\b.txt"},        {List.Count(), "安装完成"}};
+  EXPECT_EQ(got, want);
+  EXPECT_TRUE(Reports.back().Flag);
+  EXPECT_FALSE(Reports.front().Flag);
+
+  // Registry values with their prefixes expanded; skipped records leave nothing.
+  EXPECT_EQ(ReadRegString(TRootKey::CurrentUser, Key, "Dir"), Inst + "\\bin");
+  EXPECT_EQ(ReadRegString(TRootKey::CurrentUser, Key, "Sys"), WindowsFolder() + "\\System32\\x.dll");
+  EXPECT_EQ(ReadRegString(TRootKey::CurrentUser, Key, "PF"), ProgramFilesFolder() + "\\引擎测试" + Unique + "\\a");
+  EXPECT_EQ(ReadRegString(TRootKey::CurrentUser, Key, "Plain"), "纯文本");
+  EXPECT_EQ(ReadRegString(TRootKey::CurrentUser, Key, "Filtered"), "<missing>");
+  {
+    auto k = TRegKey::Open(TRootKey::CurrentUser, Key, false);
+    ASSERT_TRUE(k);
+    int32_t n = 0;
+    EXPECT_TRUE(k->ReadInteger("Num", n));
+    EXPECT_EQ(n, 255);
+    TArrayByte b;
+    EXPECT_TRUE(k->ReadBinary("Bin", b));
+    EXPECT_EQ(b, (TArrayByte{0xAB, 0xC0}));
+  }
+  EXPECT_FALSE(TRegKey::KeyExists(TRootKey::CurrentUser, "Software\\GbEngineTest\\" + Unique + "\\Bogus"));
+  // The project keeps the shortened key path.
+  EXPECT_EQ(QueryIntf<IProjectRegistry>(Project)->GetRegistryList()->Items(0)->KeyPath, Key);
+
+  // Uninstall entry and the Run value of the auto-started file.
+  const AnsiString uninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique;
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "DisplayName"), "引擎测试" + Unique + "1.2");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), Inst + "\\UnIns.exe");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "Publisher"), "作者");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "main.exe"),
+            Inst + "\\main.exe");
+  TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false)->DeleteValue("DisplayName");
+
+  // Started programs (the sandbox records them; Windows really starts them).
+  if (IsSandbox()) {
+    std::vector<std::string> want = {"exec: " + Inst + "\\bin\\lib.dll -Install",
+                                     "exec: regsvr32.exe /s \"" + Inst + "\\bin\\lib.dll\"",
+                                     "wait: " + TempFolder() + Unique + "\\Imports\\scom\\scom\\inst.exe"};
+    EXPECT_EQ(Commands(), want);
+  }
+
+  // Shortcut targets and the main program point at the installed files.
+  auto shortcuts = QueryIntf<IProjectShortcuts>(Project)->GetShortcutList();
+  EXPECT_EQ(shortcuts->Items(0)->Target, Inst + "\\main.exe");
+  EXPECT_EQ(shortcuts->Items(1)->Target, "C:\\elsewhere\\x.exe");
+  EXPECT_EQ(Project->GetMainProgramItem()->Value, Inst + "\\main.exe");
+
+  // The log after the release's records: folders, files, group files, registry values.
+  std::vector<std::string> log;
+  for (int i = releaseRecords; i < Raw->Log().Count(); ++i) {
+    TInsLogRec* r = Raw->Log().Records(i);
+    log.push_back(r->Path + "|" + r->Text + "|" + char('0' + r->AutoRun) + char('0' + r->SelfRegister) +
+                  char('0' + r->RegServer) + char('0' + r->LogFlag));
+  }
+  const std::string F = std::string("|") + SCreatedFolderMark + "|0000";
+  const std::string hk = "HKEY_CURRENT_USER\\" + Key + "|";
+  std::vector<std::string> wantLog = {Inst + "\\bin" + F,
+                                      Inst + "\\bin\\数据" + F,
+                                      root + F,
+                                      root + "\\Sub" + F,
+                                      Inst + "\\main.exe||1007",
+                                      Inst + "\\bin\\lib.dll||0110",
+                                      root + "\\Sub\\win.dat||0000",
+                                      Inst + "\\grp" + F,
+                                      Inst + "\\grp\\" + Unique + F,
+                                      Inst + "\\grp\\" + Unique + "\\extra" + F,
+                                      g + "a.txt||0000",
+                                      Inst + "\\grp\\" + Unique + "\\extra\\sub" + F,
+                                      g + "sub\\b.txt||0000",
+                                      hk + "Dir|0000",
+                                      hk + "Sys|0000",
+                                      hk + "PF|0000",
+                                      hk + "Plain|0000",
+                                      hk + "Num|0000",
+                                      hk + "Bin|0000"};
+  EXPECT_EQ(log, wantLog);
+  EXPECT_EQ(Raw->Log().Title, "引擎测试" + Unique);
+
+  // Group entries now carry their installed paths.
+  EXPECT_EQ(List[List.Count() - 4]->Name, g + "a.txt");
+}
+
+TEST_F(InstallRunTest, RefusedBeforeAnythingIsWritten) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  Pack(*saved, {{"D:\\x\\..\\..\\..\\evil.txt", pkGroupFile, "evil"}});
+  auto check = [&](const char* what) {
+    Reports.clear();
+    const int before = Raw->Log().Count();
+    EXPECT_THROW(Install("UserCom"), Exception) << what;
+    EXPECT_EQ(Raw->Log().Count(), before) << what;
+    EXPECT_TRUE(Reports.empty()) << what;
+    EXPECT_FALSE(FolderExists(Inst)) << what;
+    EXPECT_TRUE(Raw->Log().Title.empty()) << what;
+  };
+  Release();
+  check("unsafe group entry");
+
+  Pack(*saved);
+  Release();
+  Project->GetPageList()->Clear();  // no main-program item
+  check("no main program");
+
+  Release();
+  while (List.Count() > 1) List.Delete(List.Count() - 1);
+  check("one entry");
+}
+
+TEST_F(InstallRunTest, InterruptedRunKeepsWhatItLogged) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  Pack(*saved);
+  Release();
+  ForceFolders(Inst + "\\bin\\lib.dll");  // a folder where the second file goes
+  const int before = Raw->Log().Count();
+  EXPECT_THROW(Install(""), EStreamError);
+  // Folders, then the first file; nothing after the failure.
+  std::vector<AnsiString> paths;
+  for (int i = before; i < Raw->Log().Count(); ++i) paths.push_back(Raw->Log().Records(i)->Path);
+  const AnsiString root = WindowsFolder().substr(0, 1) + ":\\" + Unique;
+  // The install folder and bin existed (made above), so they are not logged.
+  EXPECT_EQ(paths, (std::vector<AnsiString>{Inst + "\\bin\\数据", root, root + "\\Sub", Inst + "\\main.exe"}));
+  // The main program was written, so the log lands beside it.
+  Engine->SaveInstallLog();
+  TInstallLog back;
+  back.LoadFromFile(Inst + "\\UnLog.txt");
+  ASSERT_EQ(back.Count(), Raw->Log().Count());
+  EXPECT_EQ(back.Records(back.Count() - 1)->Path, Inst + "\\main.exe");
+  EXPECT_FALSE(FileExists(Inst + "\\UnIns.exe"));
+  EXPECT_TRUE(Reports.empty() || !Reports.back().Flag);
+}
+
+TEST_F(InstallRunTest, NamelessProjectWritesNoUninstallEntry) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  saved->FindWork("项目名称")->Value = "";
+  Pack(*saved);
+  Release();
+  auto before = TRegKey::Open(TRootKey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", true);
+  ASSERT_TRUE(before);
+  before->DeleteValue("UninstallString");
+  Install("");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                          "UninstallString"),
+            "<missing>");
+  EXPECT_EQ(ReadAll(Inst + "\\UnIns.exe"), "uninstaller");
+  EXPECT_TRUE(Reports.back().Flag);
+}

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "EngineFixture.h"
+#include "core/TextUtils.h"
+#include "engine/Package.h"
+#include "system/FileCtrl.h"
+#include "system/FileStream.h"
+#include "system/SysKernel.h"
+
+namespace {
+TPageInfoRec* AddPage(IProject& p, const AnsiString& page, const AnsiString& name, uint8_t kind,
+                      const AnsiString& value) {
+  TPageInfoRec* r = p.GetPageList()->Add();
+  r->Page = page;
+  r->Name = name;
+  r->Kind = kind;
+  r->Value = value;
+  return r;
+}
+}  // namespace
+
+TEST_F(EngineTest, ReleaseUnpacksSupportComponentAndPageFiles) {
+  const AnsiString src = "D:\\" + Unique + "R\\";
+  TIntfPtr<IProject> saved(new TProject);
+  saved->FindWork("项目名称")->Value = "释放测试";
+  AddPage(*saved, "欢迎", "标题图片", twkJpg, src + "pic\\head.jpg");
+  AddPage(*saved, "安装协议说明", "标题图片", twkJpg, UpperCaseAscii(src) + "PIC\\HEAD.JPG");
+  AddPage(*saved, "安装完毕", "主程序", twkFile, src + "pic\\head.jpg");
+  saved->SaveToFile(Work + "p.gbp");
+
+  const AnsiString setup = Work + "setup.exe";
+  MakeSetup(setup, {{src + "proj.gbp", pkSupport, ReadAll(Work + "p.gbp")},
+                    {src + "Imports\\ComList.ini", pkSupport, "[Com]\r\n"},
+                    {src + "app\\main.exe", pkProgramFile, "main"},
+                    {src + "Imports\\c\\c.ini", pkComponentFile, "[Option]\r\n"},
+                    {src + "pic\\head.jpg", pkPageFile, std::string(20000, 'j')},
+                    {src + "empty.txt", pkPageFile, ""},
+                    {"C:\\proj\\\\UnIns.exe", pkUninstaller, "uninstaller"}});
+
+  TIntfPtr<IProject> project(new TProject);
+  TCompile* engine;
+  auto c = NewEngine(engine, project);
+  TInsPackList list;
+  const AnsiString base = TempFolder() + Unique + "R\\";
+  bool loadedFirst = false;
+  QueryIntf<IReleaseWork>(c)->ReleaseFiles(setup, list, [&](int32_t max, int32_t pos, const AnsiString& text, bool flag) {
+    Reports.push_back({max, pos, text, flag});
+    // The project is loaded right after entry 1, before the catalogue is unpacked.
+    if (pos == 1) loadedFirst = project->GetProjectName() == "释放测试" && !FileExists(base + "Imports\\ComList.ini");
+  });
+  EXPECT_TRUE(loadedFirst);
+  ASSERT_EQ(Reports.size(), 7u);
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(Reports[i].Max, 7);
+    EXPECT_EQ(Reports[i].Position, i + 1);
+    EXPECT_TRUE(Reports[i].Text.empty());
+  }
+  ASSERT_EQ(list.Count(), 7);
+  EXPECT_EQ(list[0]->Name, base + "proj.gbp");
+  EXPECT_EQ(list[1]->Name, base + "Imports\\ComList.ini");
+  EXPECT_EQ(list[2]->Name, src + "app\\main.exe");  // left in the package
+  EXPECT_EQ(list[3]->Name, base + "Imports\\c\\c.ini");
+  EXPECT_EQ(list[6]->Name, "C:\\proj\\\\UnIns.exe");
+  EXPECT_FALSE(FileExists(base + "app\\main.exe"));
+  EXPECT_EQ(ReadAll(base + "pic\\head.jpg"), std::string(20000, 'j'));
+  EXPECT_EQ(ReadAll(base + "empty.txt"), "");
+
+  // Both items naming the picture now name the unpacked copy; the main program never changes here.
+  TPageInfoList& pages = *project->GetPageList();
+  EXPECT_EQ(pages[0]->Value, base + "pic\\head.jpg");
+  EXPECT_EQ(pages[1]->Value, base + "pic\\head.jpg");
+  EXPECT_EQ(project->GetMainProgramItem()->Value, src + "pic\\head.jpg");
+
+  // The folders made below the temporary folder are logged, outermost first.
+  ASSERT_GE(engine->Log().Count(), 1);
+  EXPECT_EQ(engine->Log().Records(0)->Path, TempFolder() + Unique + "R");
+  EXPECT_EQ(engine->Log().Records(0)->Text, SCreatedFolderMark);
+
+  c->ClearPackList(list);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST_F(EngineTest, ReleaseOfFilesWithoutEntriesReportsOnce) {
+  TCompile* engine;
+  auto c = NewEngine(engine, TIntfPtr<IProject>(new TProject));
+  TInsPackList list;
+
+  WriteAll(Work + "plain.exe", std::string("MZ plain program") + std::string(8, '\0'));
+  QueryIntf<IReleaseWork>(c)->ReleaseFiles(Work + "plain.exe", list, Recorder());
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_EQ(Reports[0].Max, 1);
+  EXPECT_EQ(Reports[0].Position, 1);
+
+  // Positions of 0: a trailer without entries.
+  {
+    TFileStream f(Work + "zero.exe", fmCreate);
+    f.Write("MZ", 2);
+    WriteInt64(f, 0);
+    WriteInt64(f, 0);
+    int64_t t = f.Position();
+    WriteStreamString(f, "");
+    WriteInt64(f, t);
+  }
+  Reports.clear();
+  QueryIntf<IReleaseWork>(c)->ReleaseFiles(Work + "zero.exe", list, Recorder());
+  ASSERT_EQ(Reports.size(), 1u);
+  EXPECT_EQ(Reports[0].Position, Reports[0].Max);
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(engine->Log().Count(), 0);
+}
+
+TEST_F(EngineTest, ReleaseRefusesNamesThatLeaveTheTemporaryFolder) {
+  TIntfPtr<IProject> saved(new TProject);
+  saved->SaveToFile(Work + "p.gbp");
+  const AnsiString src = "D:\\" + Unique + "R\\";
+  MakeSetup(Work + "setup.exe", {{src + "proj.gbp", pkSupport, ReadAll(Work + "p.gbp")},
+                                 {src + "ComList.ini", pkSupport, ""},
+                                 {"D:\\" + Unique + "R\\..\\..\\evil.txt", pkPageFile, "x"},
+                                 {"C:\\UnIns.exe", pkUninstaller, "u"}});
+  TCompile* engine;
+  auto c = NewEngine(engine, TIntfPtr<IProject>(new TProject));
+  TInsPackList list;
+  try {
+    QueryIntf<IReleaseWork>(c)->ReleaseFiles(Work + "setup.exe", list, Recorder());
+    FAIL() << "unsafe name accepted";
+  } catch (const EDamagedData& e) {
+    EXPECT_NE(std::string(e.what()).find("evil.txt"), std::string::npos);
+  }
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_TRUE(Reports.empty());
+  EXPECT_FALSE(FolderExists(TempFolder() + Unique + "R"));
+  EXPECT_FALSE(FileExists(TempFolder() + "evil.txt"));
+}
