@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# gbsetup list / extract against packages written two ways: by the library's writer
+# (package_maker) and by an independent writer in Python; checks byte-exact extraction,
+# the refusal of names that leave the output folder, damaged and package-less files.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build="${GBSETUP_BUILD:-build}"
+gbsetup="$build/gbsetup"
+maker="$build/tests/unit/package/package_maker"
+for b in "$gbsetup" "$maker"; do
+  [ -x "$b" ] || { echo "cli-package: $b not built" >&2; exit 1; }
+done
+
+work="$(mktemp -d /tmp/cli-package.XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+export GBSETUP_ROOT="$work/root"
+fail() { echo "cli-package: FAIL: $*" >&2; exit 1; }
+
+# Sources: text, random data, an empty file, exactly 3 x 8192 bytes, a Chinese name.
+src="$work/src"
+mkdir -p "$src/sub" "$src/数据"
+printf 'hello, setup\r\n%.0s' $(seq 1 500) >"$src/a.txt"
+head -c 20000 /dev/urandom >"$src/sub/b.bin"
+: >"$src/empty.txt"
+head -c 24576 /dev/urandom >"$src/block.bin"
+printf '说明文字\n' >"$src/数据/说明.txt"
+head -c 10000 /dev/urandom >"$src/UnIns.exe"
+{ printf 'MZ stub'; head -c 16 /dev/zero; } >"$work/stub.exe"
+
+entries=(
+  "0:C:\\proj\\a.txt=$src/a.txt"
+  "2:C:\\app\\sub\\b.bin=$src/sub/b.bin"
+  "2:C:\\app\\empty.txt=$src/empty.txt"
+  "2:C:\\app\\block.bin=$src/block.bin"
+  "2:D:\\数据\\说明.txt=$src/数据/说明.txt"
+  "6:C:\\gb\\Exe\\UnIns.exe=$src/UnIns.exe"
+)
+
+# The independent writer: stub, chunk streams, index, positions, text block, T.
+pywrite() {
+  python3 - "$@" <<'EOF'
+import struct, sys, zlib
+stub, out, level, text = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4].encode()
+zlevel = {0: 0, 1: 1, 2: 9}.get(level, -1)
+def chunks(data):
+    b = b""
+    for i in range(0, len(data), 8192):
+        c = zlib.compressobj(zlevel, zlib.DEFLATED, 15, 8)
+        z = c.compress(data[i:i + 8192]) + c.flush()
+        b += struct.pack("<i", len(z)) + z
+    return b
+f = bytearray(open(stub, "rb").read())
+p1 = len(f)
+index = b""
+for arg in sys.argv[5:]:
+    kind, rest = arg.split(":", 1)
+    name, path = rest.split("=", 1)
+    data = open(path, "rb").read()
+    start = len(f)
+    f += chunks(data)
+    kind = int(kind)
+    date, size = (0.0, 0) if kind == 6 else (40564.5, len(data))
+    n = name.encode("gbk")
+    index += struct.pack("<i", len(n)) + n + struct.pack("<qqBdq", start, len(f), kind, date, size)
+p2 = len(f)
+f += chunks(index) + struct.pack("<qq", p1, p2)
+t = len(f)
+f += struct.pack("<i", len(text)) + text + struct.pack("<q", t)
+open(out, "wb").write(f)
+EOF
+}
+
+"$maker" "$work/stub.exe" "$work/ours.exe" 2 2 "${entries[@]}"
+pywrite "$work/stub.exe" "$work/py.exe" 2 gbsetup "${entries[@]}"
+# Same zlib, same layout: the two writers agree byte for byte.
+cmp "$work/ours.exe" "$work/py.exe" || fail "library writer and independent writer differ"
+
+for setup in ours py; do
+  "$gbsetup" list "$work/$setup.exe" >"$work/$setup.list"
+  [ "$(wc -l <"$work/$setup.list")" = 6 ] || fail "$setup: list has not 6 lines"
+  line5="$(sed -n 5p "$work/$setup.list")"
+  IFS=$'\t' read -r num kind size start end name <<<"$line5"
+  [ "$num" = 5 ] && [ "$kind" = 2 ] && [ "$size" = "$(stat -c %s "$src/数据/说明.txt")" ] \
+    && [ "$name" = 'D:\数据\说明.txt' ] || fail "$setup: line 5 is '$line5'"
+  [ "$(sed -n 3p "$work/$setup.list" | cut -f4)" = "$(sed -n 3p "$work/$setup.list" | cut -f5)" ] \
+    || fail "$setup: the empty file has data"
+  [ "$(sed -n 6p "$work/$setup.list" | cut -f2,3)" = "6	0" ] || fail "$setup: uninstaller line"
+
+  "$gbsetup" extract "$work/$setup.exe" -o "$work/out-$setup" >/dev/null
+  o="$work/out-$setup"
+  cmp "$src/a.txt" "$o/proj/a.txt"
+  cmp "$src/sub/b.bin" "$o/app/sub/b.bin"
+  cmp "$src/empty.txt" "$o/app/empty.txt"
+  cmp "$src/block.bin" "$o/app/block.bin"
+  cmp "$src/数据/说明.txt" "$o/数据/说明.txt"
+  cmp "$src/UnIns.exe" "$o/gb/Exe/UnIns.exe"
+done
+
+# Names that would leave the output folder are refused before anything is written.
+for bad in 'C:\app\..\..\evil.txt' 'C:\\evil.txt' 'C:\a\D:\evil.txt' 'C:\a\...\evil.txt'; do
+  pywrite "$work/stub.exe" "$work/bad.exe" 2 "" "2:C:\\app\\a.txt=$src/a.txt" "2:$bad=$src/a.txt"
+  if "$gbsetup" extract "$work/bad.exe" -o "$work/deep/out" 2>"$work/err"; then fail "extracted '$bad'"; fi
+  grep -qF "$bad" "$work/err" || fail "message does not name '$bad': $(cat "$work/err")"
+  [ "$(wc -l <"$work/err")" = 1 ] || fail "not a one-line message"
+  [ ! -e "$work/deep/out/app/a.txt" ] || fail "wrote files before refusing '$bad'"
+  [ -z "$(find "$work" -name evil.txt)" ] || fail "evil.txt written for '$bad'"
+done
+
+# A file without a package, and a damaged one.
+"$gbsetup" list "$work/stub.exe" >"$work/none" || fail "list of a stub failed"
+[ "$(cat "$work/none")" = "no package" ] || fail "stub: $(cat "$work/none")"
+head -c -3 "$work/ours.exe" >"$work/cut.exe"
+printf '\x10\x00\x00' >>"$work/cut.exe"   # T now points past the end
+if "$gbsetup" list "$work/cut.exe" 2>"$work/err"; then fail "damaged file listed"; fi
+grep -q "damaged package" "$work/err" || fail "damaged: $(cat "$work/err")"
+if "$gbsetup" list "$work/missing.exe" 2>/dev/null; then fail "missing file listed"; fi
+"$gbsetup" list --help | grep -q "usage: gbsetup list" || fail "list --help"
+"$gbsetup" extract --help | grep -q "usage: gbsetup extract" || fail "extract --help"
+echo "cli-package: ok"
