@@ -375,7 +375,8 @@ void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder) {
 }
 
 void ShellDeleteFolder(const AnsiString& folder) {
+  if (folder.empty()) return;  // never the current folder by accident
   std::string host = HostPath(folder);
-  if (host == "/" || host == sandbox::Root()) return;
+  if (host == "/" || host == "." || host == sandbox::Root()) return;
   DeleteHostTree(host);
 }

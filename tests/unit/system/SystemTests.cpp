@@ -222,18 +222,24 @@ TEST_F(SystemTest, FileStampsKeepWindowsUtcAndLocalRules) {
   WriteFile(file, "x");
   TDateTime c0, a0, w0;
   ASSERT_TRUE(FileTimesOf(file, c0, a0, w0));
-  SetFileStamp(file, 2, At(2020, 6, 15, 12, 34, 57));
+  SetFileStamp(file, 2, At(2099, 6, 15, 12, 34, 57));
   TDateTime c1, a1, w1;
   ASSERT_TRUE(FileTimesOf(file, c1, a1, w1));
+#ifdef _WIN32
+  // Wine on a Linux file system keeps no creation time and reports the last-write time.
+  if (c1 != w1) EXPECT_EQ(c1, c0);
+#else
   EXPECT_EQ(c1, c0);
+#endif
   EXPECT_EQ(a1, a0);
   EXPECT_EQ(w1, FileStampOf(file));
   TDateParts p = DecodeDateTime(w1);
   // Odd seconds round down through the DOS time; the zone offset is whole quarter hours.
   EXPECT_EQ(p.Second, 56);
   EXPECT_EQ(p.MilliSecond, 0);
-  double offsetMinutes = (At(2020, 6, 15, 12, 34, 56) - w1) * 1440.0;
+  double offsetMinutes = (At(2099, 6, 15, 12, 34, 56) - w1) * 1440.0;
   EXPECT_NEAR(std::fmod(std::fabs(offsetMinutes) + 0.001, 15.0), 0.0, 0.01);
+  EXPECT_LE(std::fabs(offsetMinutes), 14 * 60);
 #ifndef _WIN32
   EXPECT_EQ(p.Hour, 4);
   EXPECT_EQ(p.Minute, 34);
@@ -241,10 +247,10 @@ TEST_F(SystemTest, FileStampsKeepWindowsUtcAndLocalRules) {
   // Outside what a DOS date holds: the file keeps its time.
   SetFileStamp(file, 2, At(1970, 1, 1, 0, 0, 0));
   EXPECT_EQ(FileStampOf(file), w1);
-  SetFileStamp(file, 1, At(2021, 1, 2, 3, 4, 6));
+  SetFileStamp(file, 1, At(2098, 1, 2, 3, 4, 6));
   ASSERT_TRUE(FileTimesOf(file, c1, a1, w1));
   EXPECT_EQ(FileStampOf(file), w1);
-  EXPECT_EQ(DecodeDateTime(a1).Year, 2021);
+  EXPECT_EQ(DecodeDateTime(a1).Year, 2098);
   EXPECT_GT(FileStampOf(FDir), 0.0);
 }
 
@@ -345,7 +351,8 @@ TEST_F(SystemTest, StartedCommandsKeepTheirExactText) {
   // Harmless paths: nothing of this name exists, so a real start fails silently.
   RunInstallSwitch(FDir + "\\App\\svc.exe", true);
   RunInstallSwitch(FDir + "\\App\\svc.exe", false);
-  if (!IsSandbox()) return;
+  EXPECT_EQ(RunCommandAndWait(FDir + "\\missing.exe", ""), IsSandbox() ? 0 : -1);
+#ifndef _WIN32
   RunRegSvr32("C:\\A B\\x.dll", false);
   RunRegSvr32("C:\\A B\\x.dll", true);
   RunInstallSwitch("C:\\Program Files\\App\\svc.exe", true);
@@ -366,6 +373,7 @@ TEST_F(SystemTest, StartedCommandsKeepTheirExactText) {
   SetSandboxElevation(false, 0);
   EXPECT_EQ(CommandLog(), "exec: " + FDir + "\\App\\svc.exe -Install\n"
                           "exec: " + FDir + "\\App\\svc.exe -unInstall\n"
+                          "wait: " + FDir + "\\missing.exe\n"
                           "exec: regsvr32.exe /s/u \"C:\\A B\\x.dll\"\n"
                           "exec: regsvr32.exe /s \"C:\\A B\\x.dll\"\n"
                           "exec: C:\\Program Files\\App\\svc.exe -Install\n"
@@ -373,6 +381,7 @@ TEST_F(SystemTest, StartedCommandsKeepTheirExactText) {
                           "open: C:\\读我.txt\n"
                           "runas: C:\\Setup.exe Ins\n"
                           "runas: C:\\Setup.exe Ins\n");
+#endif
 }
 
 TEST_F(SystemTest, BoxesAndPickersAskTheResponder) {
