@@ -1,0 +1,83 @@
+// Icon replacement through the system's resource-update calls.
+#include <windows.h>
+
+#include "core/Exceptions.h"
+#include "core/Stream.h"
+#include "system/IconEdit.h"
+
+namespace {
+
+BOOL CALLBACK FirstLanguageProc(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+  *reinterpret_cast<WORD*>(param) = language;
+  return FALSE;  // the first instance is enough
+}
+
+// Language of the first instance of the resource; 0 when it has none.
+WORD FirstResourceLanguage(HMODULE module, LPCSTR type, LPCSTR name) {
+  WORD language = 0;
+  EnumResourceLanguagesA(module, type, name, FirstLanguageProc, reinterpret_cast<LONG_PTR>(&language));
+  return language;
+}
+
+[[noreturn]] void RaiseLastError(const char* text) { RaiseResourceErrorCode(text, int(GetLastError())); }
+
+struct TModuleGuard {
+  HMODULE Module;
+  ~TModuleGuard() { FreeLibrary(Module); }
+};
+
+// Steps that run inside the pending update; the caller discards it when they raise.
+void UpdateIcon(HANDLE update, const AnsiString& exeFile, const TArrayByte& icon) {
+  HMODULE module = LoadLibraryExA(exeFile.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) RaiseLastError("LoadLibraryEx failed (1)");
+  TModuleGuard guard{module};
+
+  const LPCSTR groupName = "MAINICON";
+  HRSRC found = FindResourceA(module, groupName, MAKEINTRESOURCEA(14));
+  if (found == nullptr) RaiseLastError("FindResource failed (1)");
+  HGLOBAL loaded = LoadResource(module, found);
+  if (loaded == nullptr) RaiseLastError("LoadResource failed (1)");
+  const auto* oldGroup = static_cast<const uint8_t*>(LockResource(loaded));
+  if (oldGroup == nullptr) RaiseLastError("LockResource failed (1)");
+  // Entries are read only as far as the resource reaches.
+  const size_t oldGroupSize = SizeofResource(module, found);
+
+  if (!UpdateResourceA(update, MAKEINTRESOURCEA(14), groupName,
+                       FirstResourceLanguage(module, MAKEINTRESOURCEA(14), groupName), nullptr, 0))
+    RaiseLastError("UpdateResource failed (1)");
+  for (uint16_t id : IconGroupImageIds(oldGroup, oldGroupSize)) {
+    if (!UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(id),
+                         FirstResourceLanguage(module, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(id)), nullptr, 0))
+      RaiseLastError("UpdateResource failed (2)");
+  }
+
+  TArrayByte newGroup = BuildIconGroup(oldGroup, oldGroupSize, icon);
+  const uint16_t count = GetLE16(icon.data() + 4);
+  for (uint16_t i = 0; i < count; ++i) {
+    const uint8_t* entry = icon.data() + 6 + 16 * i;
+    if (!UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(i + 1), IconResourceLanguage,
+                         const_cast<uint8_t*>(icon.data() + GetLE32(entry + 12)), GetLE32(entry + 8)))
+      RaiseLastError("UpdateResource failed (3)");
+  }
+  if (!UpdateResourceA(update, MAKEINTRESOURCEA(14), groupName, IconResourceLanguage, newGroup.data(),
+                       DWORD(newGroup.size())))
+    RaiseLastError("UpdateResource failed (4)");
+}
+
+}  // namespace
+
+bool ReplaceExeIcon(const AnsiString& iconFile, const AnsiString& exeFile) {
+  if ((GetVersion() & 0x80000000u) != 0) RaiseResourceError("Only supported on Windows NT and above");
+  const TArrayByte icon = LoadIconFile(iconFile);
+
+  HANDLE update = BeginUpdateResourceA(exeFile.c_str(), FALSE);
+  if (update == nullptr) RaiseLastError("BeginUpdateResource failed (1)");
+  try {
+    UpdateIcon(update, exeFile, icon);
+  } catch (...) {
+    EndUpdateResourceA(update, TRUE);
+    throw;
+  }
+  if (!EndUpdateResourceA(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
+  return true;
+}
