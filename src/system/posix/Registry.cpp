@@ -1,6 +1,8 @@
 // The sandbox registry: a REGEDIT4 text file (GBK, CR LF) read and rewritten on each change.
 #include "system/Registry.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -240,7 +242,7 @@ struct TRegFile {
       out += "\r\n[" + k.Path + "]\r\n";
       for (const TRegValue& v : k.Values) out += FormatValue(v) + "\r\n";
     }
-    std::string file = RegistryFile(), tmp = file + ".tmp";
+    std::string file = RegistryFile(), tmp = file + "." + std::to_string(getpid()) + ".tmp";
     {
       std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
       o.write(out.data(), static_cast<std::streamsize>(out.size()));

@@ -78,6 +78,20 @@ protected:
   AnsiString FDir;
 };
 
+#ifdef _WIN32
+// The system's own registry tool as the independent reader; it prints GBK.
+std::string RegQuery(const AnsiString& key) {
+  std::string out;
+  if (FILE* p = _popen(("chcp 936 >nul & reg query \"" + key + "\" 2>nul").c_str(), "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    _pclose(p);
+  }
+  return out;
+}
+#endif
+
 TDateTime At(int y, int mo, int d, int h, int mi, int s) {
   TDateParts p;
   p.Year = y, p.Month = mo, p.Day = d, p.Hour = h, p.Minute = mi, p.Second = s;
@@ -279,6 +293,10 @@ TEST_F(SystemTest, RunAtLogonValue) {
   int count = 0;
   for (auto& n : names) count += SameText(n, name);
   EXPECT_EQ(count, 1);
+#ifdef _WIN32
+  std::string listed = RegQuery("HKLM\\" + run);
+  EXPECT_NE(listed.find("    " + name + "    REG_SZ    C:\\程序\\last.exe\r\n"), std::string::npos) << listed;
+#endif
   SetRunAtLogon(name, "", false);
   EXPECT_FALSE(key->ValueExists(name));
 }
@@ -325,7 +343,12 @@ TEST_F(SystemTest, RegistryValuesRoundTrip) {
   parent->GetKeyNames(keys);
   EXPECT_EQ(keys, TStringList{"子键"});
 
-#ifndef _WIN32
+#ifdef _WIN32
+  std::string listed = RegQuery("HKCU\\" + path);
+  for (const char* line : {"    文本    REG_SZ    路径 \"C:\\A B\\\" 昞\x95\x5C end\r\n", "    (默认)    REG_SZ    默认\r\n",
+                           "    Count    REG_DWORD    0xfffffffe\r\n", "    Bytes    REG_BINARY    ABC0005C\r\n"})
+    EXPECT_NE(listed.find(line), std::string::npos) << line << "\n" << listed;
+#else
   std::string text = ReadFile(ProgramPath(FHostRoot + "/registry.reg"));
   EXPECT_TRUE(StartsStr("REGEDIT4\r\n", text));
   EXPECT_NE(text.find("\r\n[HKEY_CURRENT_USER\\" + path + "]\r\n"), std::string::npos);
