@@ -1,4 +1,165 @@
-// The package builder.
+// The package builder: a copy of the setup stub with the project's files appended.
+#include "core/IniData.h"
+#include "core/Sysconsts.h"
+#include "core/TextUtils.h"
 #include "engine/Compile.h"
+#include "engine/Package.h"
+#include "project/Project.h"
+#include "system/FileCtrl.h"
+#include "system/FileStream.h"
+#include "system/IconEdit.h"
+#include "system/Platform.h"
+#include "system/SysKernel.h"
 
-void TCompile::Compile() { throw ENotAvailable("Compile is not available yet"); }
+// The text block names the program that wrote the package. No time or random data:
+// the same project and files give the same setup, byte for byte.
+const char* const SPackageTextBlock = "gbsetup 0.1.0";
+
+namespace {
+std::unique_ptr<TInsPackRec> MakeEntry(const AnsiString& path, uint8_t kind) {
+  auto r = std::make_unique<TInsPackRec>();
+  r->Name = path;
+  r->Kind = kind;
+  r->FileSize = FileSizeOf(path);
+  r->FileDate = FileStampOf(path);
+  return r;
+}
+
+// A source file seen through the size it had when the entries were collected: a file that
+// has changed since then is an error, not an entry whose FileSize lies.
+class TCollectedSource : public TStream {
+public:
+  TCollectedSource(const AnsiString& fileName, int64_t size)
+      : FFile(fileName, fmOpenRead | fmShareDenyNone), FSize(size) {
+    if (FFile.Size() != size) Changed();
+  }
+  size_t Read(void* buffer, size_t count) override {
+    int64_t left = FSize - FFile.Position();
+    if (left <= 0) return 0;
+    if (static_cast<int64_t>(count) > left) count = static_cast<size_t>(left);
+    size_t n = FFile.Read(buffer, count);
+    if (n < count) Changed();
+    return n;
+  }
+  void Write(const void*, size_t) override { throw EWriteError("Stream write error"); }
+  int64_t Seek(int64_t offset, int origin) override {
+    int64_t to = origin == 0 ? offset : origin == 1 ? FFile.Position() + offset : FSize + offset;
+    return FFile.Seek(to, 0);
+  }
+  int64_t Size() override { return FSize; }
+  void SetSize(int64_t) override { throw EWriteError("Stream write error"); }
+
+private:
+  TFileStream FFile;
+  int64_t FSize;
+
+  [[noreturn]] void Changed() {
+    throw EReadError(Format("源文件在生成过程中被改变: \"%s\" (收集时 %lld 字节, 现在 %lld 字节)",
+                            FFile.FileName().c_str(), static_cast<long long>(FSize),
+                            static_cast<long long>(FFile.Size())));
+  }
+};
+
+// Deletes the uninstaller copy however the build ends: its bytes belong in the package only.
+struct TTempCopy {
+  AnsiString Path;
+  ~TTempCopy() {
+    if (!Path.empty() && FileExists(Path)) DeleteFileAt(Path);
+  }
+};
+}  // namespace
+
+void TCompile::Compile() {
+  IProject& project = Project();
+  TProject* object = project.GetProjectObject();
+  TBuildOptions* options = project.GetBuildOptions();
+  if (!options) throw Exception("没有设置生成选项");
+  // The uninstaller copy goes beside the project file, so the project must have one.
+  if (object->FFileName.empty()) throw Exception("项目尚未保存，无法生成安装程序");
+
+  // 1. The setup stub, copied to the output file.
+  const AnsiString projectName = project.GetProjectName();
+  const AnsiString target =
+      AppendPathDelimiter(options->OutputFolder) + (projectName.empty() ? AnsiString("Setup") : projectName) + ".exe";
+  const AnsiString stub = BaseFolder() + "Exe\\Setup.exe";
+  if (!FileExists(stub)) {
+    ErrorBox("原始安装文件不存在!");
+    return;
+  }
+  if (!options->OutputFolder.empty() && !FolderExists(options->OutputFolder)) ForceFolders(options->OutputFolder);
+  if (!CopyFileTo(stub, target, false)) RaiseFCreateError(target, SystemErrorMessage(LastSystemError()));
+  if (!object->GetSetupIcon().empty()) ReplaceExeIcon(object->GetSetupIcon(), target);
+
+  // 2. The uninstaller stub, copied beside the project file.
+  TTempCopy uninstaller;
+  uninstaller.Path = ExtractFilePath(object->FFileName) + "\\UnIns.exe";
+  CopyFileTo(BaseFolder() + "Exe\\UnIns.exe", uninstaller.Path, false);
+  if (!object->GetUninstallIcon().empty()) ReplaceExeIcon(object->GetUninstallIcon(), uninstaller.Path);
+
+  // 3. The output, then 4. the entries in package order.
+  FSetupFileName = target;
+  TFileStream setup(target, fmOpenReadWrite | fmShareDenyNone);
+  TInsPackList entries;
+  TIntfPtr<IProjectFiles> files = QueryIntf<IProjectFiles>(FProject);
+  TIntfPtr<IProjectComponents> components = QueryIntf<IProjectComponents>(FProject);
+
+  entries.Add(MakeEntry(object->FFileName, pkSupport));
+  const AnsiString catalogueName = BaseFolder() + "Imports\\ComList.ini";
+  entries.Add(MakeEntry(catalogueName, pkSupport));
+  for (TFileInfoRec* f : *files->GetFileList()) entries.Add(MakeEntry(f->SourcePath, pkProgramFile));
+  {
+    TIniData catalogue;
+    {
+      TFileStream f(catalogueName, fmOpenRead | fmShareDenyNone);
+      AnsiString text(static_cast<size_t>(f.Size()), '\0');
+      if (!text.empty()) f.ReadBuffer(text.data(), text.size());
+      catalogue.SetText(text);
+    }
+    for (const AnsiString& name : *components->GetComponents()) {
+      TStringList found;
+      CollectFiles(BaseFolder() + "Imports\\" + catalogue.ReadString("Com", name, ""), found);
+      for (const AnsiString& file : found) entries.Add(MakeEntry(file, pkComponentFile));
+    }
+  }
+  for (TSpecailFileRec* group : *files->GetSpecialFileList()) {
+    for (const AnsiString& source : *group->Sources) {
+      if (FileExists(source)) {
+        entries.Add(MakeEntry(source, pkGroupFile));
+      } else if (FolderExists(source)) {
+        TStringList found;
+        CollectFiles(source, found);
+        for (const AnsiString& file : found) entries.Add(MakeEntry(file, pkGroupFile));
+      }
+    }
+  }
+  {
+    TStringList taken;
+    for (TPageInfoRec* item : *project.GetPageList()) {
+      if (item->Kind != twkFile && item->Kind != twkIco && item->Kind != twkJpg) continue;
+      if (item->Value.empty() || taken.IndexOf(item->Value) >= 0) continue;
+      if (item->Page == "安装完毕" && item->Name == "主程序") continue;
+      taken.Add(item->Value);
+      entries.Add(MakeEntry(item->Value, pkPageFile));
+    }
+  }
+  TInsPackRec* last = entries.Add();
+  last->Name = uninstaller.Path;
+  last->Kind = pkUninstaller;
+
+  // 5. The package.
+  TPackageWriteOptions write;
+  write.LevelChoice = options->CompressionLevel;
+  write.Jobs = options->Jobs;
+  write.TextBlock = SPackageTextBlock;
+  const int32_t count = entries.Count();
+  WritePackage(
+      setup, entries,
+      [&](const TInsPackRec& rec, int32_t index) -> std::unique_ptr<TStream> {
+        if (FOnProgress) FOnProgress(index + 1, count, rec.Name);
+        if (rec.Kind == pkUninstaller) return std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
+        return std::make_unique<TCollectedSource>(rec.Name, rec.FileSize);
+      },
+      write);
+  // 6., 7.: the output closes, the entries are disposed and the uninstaller copy is deleted
+  // on the way out, also when a step above fails.
+}

@@ -1,0 +1,152 @@
+// "gbsetup install": what a built setup would install, played on the sandbox machine
+// without the wizard.
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "apps/gbsetup/Cli.h"
+#include "core/Sysconsts.h"
+#include "core/TextUtils.h"
+#include "engine/Compile.h"
+#include "project/Project.h"
+#include "system/Platform.h"
+#include "system/Sandbox.h"
+#include "system/SysKernel.h"
+
+namespace {
+
+// The wizard's page item lookup: the first item of that page and name.
+AnsiString PageItem(IProject& project, const AnsiString& page, const AnsiString& name) {
+  for (TPageInfoRec* r : *project.GetPageList())
+    if (r->Page == page && r->Name == name) return r->Value;
+  return AnsiString();
+}
+
+int CountLines(const std::string& hostFile) {
+  std::ifstream in(hostFile, std::ios::binary);
+  int n = 0;
+  for (std::string line; std::getline(in, line);) ++n;
+  return n;
+}
+
+class TProgressPrinter {
+public:
+  explicit TProgressPrinter(bool terminal) : FTerminal(terminal) {}
+  ~TProgressPrinter() { Finish(); }
+
+  void Show(const char* phase, int32_t max, int32_t position, const AnsiString& text) {
+    if (!FTerminal) {
+      if (!text.empty()) std::printf("%s %d/%d %s\n", phase, position, max, Out(text).c_str());
+      return;
+    }
+    const int width = 30;
+    int filled = max > 0 ? static_cast<int>(static_cast<int64_t>(position) * width / max) : width;
+    if (filled > width) filled = width;
+    std::string name = Out(ExtractFileName(text));
+    if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
+    std::printf("\r%-8s [%s%s] %3d%% %-40s", phase, std::string(static_cast<size_t>(filled), '#').c_str(),
+                std::string(static_cast<size_t>(width - filled), '.').c_str(),
+                max > 0 ? static_cast<int>(static_cast<int64_t>(position) * 100 / max) : 100, name.c_str());
+    std::fflush(stdout);
+    FOpen = true;
+  }
+  void Finish() {
+    if (FOpen) std::printf("\n");
+    FOpen = false;
+  }
+
+private:
+  bool FTerminal;
+  bool FOpen = false;
+};
+
+int RunInstall(const TArgs& args) {
+  TParsedArgs p = ParseArgs(args, {"--root", "--dir", "--components"}, {"--log"});
+  if (p.Positional.size() != 1 || !p.Has("--root"))
+    throw ECliError("usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B] [--log]");
+  // On Windows this would install onto the real machine; the command is for trying a setup out.
+  if (!IsSandbox()) throw ECliError("install runs only on the sandbox machine (Linux)");
+  SetSandboxRoot(p.Get("--root"));
+  const AnsiString setupFile = ArgPath(p.Positional[0]);
+  // The setup program has no base folder; its project must not see the builder's data.
+  SetBaseFolder(AnsiString());
+
+  TIntfPtr<IProject> project(new TProject());
+  TCompile* engine = new TCompile();
+  TIntfPtr<ICompile> compile(engine);
+  compile->SetProject(project);
+  TIntfPtr<IReleaseWork> work = QueryIntf<IReleaseWork>(compile);
+  TInsPackList list;
+
+  TProgressPrinter progress(StdoutIsTerminal());
+  work->ReleaseFiles(setupFile, list, [&](int32_t max, int32_t pos, const AnsiString&, bool) {
+    progress.Show("unpack", max, pos, pos <= list.Count() && pos > 0 ? list[pos - 1]->Name : AnsiString());
+  });
+  progress.Finish();
+  if (list.Count() == 0) throw ECliError("no package in " + p.Positional[0]);
+
+  // The defaults the wizard would show.
+  const AnsiString projectName = project->GetProjectName();
+  AnsiString programFolder = projectName;
+  if (AnsiString v = PageItem(*project, "选择程序文件夹", "程序文件夹名称"); !v.empty()) programFolder = v;
+  AnsiString installDir = ProgramFilesFolder();
+  if (AnsiString v = PageItem(*project, "选择安装文件夹", "程序文件夹名称"); !v.empty())
+    installDir = v.find(':') == AnsiString::npos ? installDir + "\\" + v : v;
+  if (p.Has("--dir")) installDir = In(p.Get("--dir"));
+  AnsiString components = QueryIntf<IProjectComponents>(project)->GetComponents()->CommaText();
+  if (p.Has("--components")) components = In(p.Get("--components"));
+
+  const std::string commandsLog = SandboxRoot() + "/commands.log";
+  const int commandsBefore = CountLines(commandsLog);
+  const int recordsBefore = engine->Log().Count();
+  std::printf("installing %s into %s\n", Out(projectName).c_str(), Out(installDir).c_str());
+  work->InstallFiles(programFolder, installDir, components, setupFile,
+                     list, [&](int32_t max, int32_t pos, const AnsiString& text, bool done) {
+                       if (!done) progress.Show("install", max, pos, text);
+                     });
+  progress.Finish();
+  compile->SaveInstallLog();
+  const AnsiString logFile = engine->InstallLogFileName();
+
+  int files = 0, folders = 0, values = 0, createdBeforeInstall = 0;
+  for (int i = 0; i < engine->Log().Count(); ++i) {
+    TInsLogRec* r = engine->Log().Records(i);
+    if (r->Text == SCreatedFolderMark) {
+      if (i < recordsBefore) ++createdBeforeInstall;
+      else ++folders;
+    } else if (StartsText("HKEY_", r->Path)) {
+      ++values;
+    } else if (i >= recordsBefore) {
+      ++files;
+    }
+  }
+  if (p.Has("--log")) {
+    std::printf("install log \"%s\":\n", Out(engine->Log().Title).c_str());
+    for (TInsLogRec* r : engine->Log().List())
+      std::printf("  %s%s%s [%u%u%u %u]\n", Out(r->Path).c_str(), r->Text.empty() ? "" : "  ",
+                  Out(r->Text).c_str(), r->AutoRun, r->SelfRegister, r->RegServer, r->LogFlag);
+  }
+  std::printf("files written: %d\nfolders created: %d (and %d in the temporary folder)\n"
+              "registry values: %d\ncommands recorded: %d\ninstall log: %s\n",
+              files, folders, createdBeforeInstall, values, CountLines(commandsLog) - commandsBefore,
+              Out(logFile).c_str());
+  compile->ClearPackList(list);
+  return 0;
+}
+
+}  // namespace
+
+GB_COMMAND("install", "install a built setup into the sandbox, without the wizard",
+           "usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B] [--log]\n"
+           "\n"
+           "Unpacks SETUP (a built setup program) and runs its installation on the sandbox machine\n"
+           "rooted at DIR, as the wizard does with its default choices, then writes UnLog.txt beside\n"
+           "the main program. Drive C: is DIR/drive_c, the registry DIR/registry.reg, started\n"
+           "programs are listed in DIR/commands.log.\n"
+           "\n"
+           "  --root DIR          the sandbox root\n"
+           "  --dir INSTALLDIR    installation folder as typed in the wizard (C:\\...); default: the\n"
+           "                      Program Files folder, or the project's own choice\n"
+           "  --components A,B    components to install (default: all of the project's)\n"
+           "  --log               print the install log's records",
+           RunInstall);

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "EngineFixture.h"
+#include "core/Sysconsts.h"
+#include "core/TextUtils.h"
+#include "engine/Package.h"
+#include "system/Dialogs.h"
+#include "system/FileCtrl.h"
+#include "system/FileStream.h"
+#include "system/SysKernel.h"
+
+// Builds with stand-in stubs in a data folder of the test's own.
+class BuilderTest : public EngineTest {
+protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    Data = Work + "data\\";
+    ForceFolders(Data + "Exe");
+    ForceFolders(Data + "Imports\\c1\\sub");
+    ForceFolders(Work + "src\\grp\\deep");
+    ForceFolders(Work + "proj");
+    WriteAll(Data + "Exe\\Setup.exe", "MZ setup stand-in");
+    WriteAll(Data + "Exe\\UnIns.exe", "MZ uninstaller stand-in");
+    WriteAll(Data + "Imports\\ComList.ini", "[Com]\r\nC1=c1\r\n");
+    WriteAll(Data + "Imports\\c1\\a.dll", "a");
+    WriteAll(Data + "Imports\\c1\\sub\\b.dll", "bb");
+    WriteAll(Work + "src\\main.exe", std::string(20000, 'm'));
+    WriteAll(Work + "src\\empty.txt", "");
+    WriteAll(Work + "src\\grp\\deep\\g.txt", "g");
+    WriteAll(Work + "src\\one.txt", "one");
+    WriteAll(Work + "src\\pic.jpg", "jpeg");
+    SetBaseFolder(Data);
+
+    Project = TIntfPtr<IProject>(new TProject);
+    Project->FindWork("项目名称")->Value = "构建";
+    auto files = QueryIntf<IProjectFiles>(Project);
+    for (const char* f : {"main.exe", "empty.txt"}) {
+      TFileInfoRec* r = files->GetFileList()->Add();
+      r->SourcePath = Work + "src\\" + f;
+      r->FileName = f;
+      r->TargetDir = "Program Files";
+    }
+    files->AddSpecialFile("C:\\G", new TStringList{Work + "src\\grp", Work + "src\\one.txt", Work + "src\\none"});
+    QueryIntf<IProjectComponents>(Project)->GetComponents()->Add("C1");
+    auto page = [&](const char* p, const char* n, uint8_t kind, const AnsiString& v) {
+      TPageInfoRec* r = Project->GetPageList()->Add();
+      r->Page = p;
+      r->Name = n;
+      r->Kind = kind;
+      r->Value = v;
+    };
+    page("欢迎", "标题图片", twkJpg, Work + "src\\pic.jpg");
+    page("安装完毕", "标题图片", twkJpg, UpperCaseAscii(Work + "src\\pic.jpg"));  // the same file
+    page("安装完毕", "主程序", twkFile, Work + "src\\main.exe");
+    page("欢迎", "欢迎信息", twkStr, Work + "src\\one.txt");
+    Project->SaveToFile(Work + "proj\\p.gbp");
+    Options.OutputFolder = Work + "out";
+    Options.CompressionLevel = 2;
+    Options.Jobs = 1;
+    Project->SetBuildOptions(&Options);
+    Engine = NewEngine(Raw, Project);
+  }
+  void TearDown() override {
+    SetBaseFolder("");
+    SetDialogResponder(nullptr);
+    EngineTest::TearDown();
+  }
+
+  AnsiString Data;
+  TBuildOptions Options;
+  TIntfPtr<IProject> Project;
+  TIntfPtr<ICompile> Engine;
+  TCompile* Raw = nullptr;
+};
+
+TEST_F(BuilderTest, PackageHoldsEveryEntryInOrder) {
+  std::vector<std::pair<int, int>> reports;
+  std::vector<AnsiString> names;
+  Engine->SetProgressEvent([&](int32_t i, int32_t n, const AnsiString& name) {
+    reports.emplace_back(i, n);
+    names.push_back(name);
+  });
+  Engine->Compile();
+  const AnsiString setup = Work + "out\\构建.exe";
+  ASSERT_EQ(Engine->GetSetupFileName(), setup);
+
+  TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+  TInsPackList list;
+  TPackageTrailer t = ReadPackage(f, list, setup);
+  EXPECT_EQ(t.P1, 17);  // the stub, unchanged, then the data
+  EXPECT_EQ(ReadAll(setup).substr(0, 17), "MZ setup stand-in");
+  EXPECT_EQ(t.TextBlock, "gbsetup 0.1.0");
+
+  const AnsiString uninstaller = Work + "proj\\\\UnIns.exe";
+  std::vector<std::pair<AnsiString, int>> want = {
+      {Work + "proj\\p.gbp", pkSupport},
+      {Data + "Imports\\ComList.ini", pkSupport},
+      {Work + "src\\main.exe", pkProgramFile},
+      {Work + "src\\empty.txt", pkProgramFile},
+      {Data + "Imports\\c1\\a.dll", pkComponentFile},
+      {Data + "Imports\\c1\\sub\\b.dll", pkComponentFile},
+      {Work + "src\\grp\\deep\\g.txt", pkGroupFile},
+      {Work + "src\\one.txt", pkGroupFile},
+      {Work + "src\\pic.jpg", pkPageFile},
+      {uninstaller, pkUninstaller}};
+  std::vector<std::pair<AnsiString, int>> got;
+  for (TInsPackRec* e : list) got.emplace_back(e->Name, e->Kind);
+  // CollectFiles lists a folder in file-system order; the two component files may swap.
+  if (got.size() == want.size() && got[4].first != want[4].first) std::swap(got[4], got[5]);
+  ASSERT_EQ(got, want);
+  ASSERT_EQ(reports.size(), want.size());
+  for (size_t i = 0; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i], std::make_pair(int(i + 1), int(want.size())));
+    EXPECT_EQ(names[i], list[int(i)]->Name);
+  }
+
+  for (TInsPackRec* e : list) {
+    TMemoryStream m;
+    ExpandChunks(f, m, e->DataStart, e->DataEnd, setup);
+    std::string data(m.Data().begin(), m.Data().end());
+    if (e->Kind == pkUninstaller) {
+      EXPECT_EQ(data, "MZ uninstaller stand-in");
+      EXPECT_EQ(e->FileSize, 0);
+      EXPECT_EQ(e->FileDate, 0.0);
+    } else {
+      EXPECT_EQ(data, ReadAll(e->Name)) << e->Name;
+      EXPECT_EQ(e->FileSize, static_cast<int64_t>(data.size()));
+      EXPECT_EQ(e->FileDate, FileStampOf(e->Name));
+    }
+  }
+  EXPECT_EQ(list[3]->DataStart, list[3]->DataEnd);  // the empty file has no chunk
+  EXPECT_FALSE(FileExists(uninstaller));            // its bytes live in the package only
+}
+
+TEST_F(BuilderTest, ReproducibleForAnyThreadCount) {
+  Engine->Compile();
+  const std::string first = ReadAll(Engine->GetSetupFileName());
+  Options.Jobs = 3;
+  Engine->Compile();
+  EXPECT_EQ(ReadAll(Engine->GetSetupFileName()), first);
+
+  // A nameless project is built as Setup.exe.
+  Project->FindWork("项目名称")->Value = "";
+  Engine->Compile();
+  EXPECT_EQ(Engine->GetSetupFileName(), Work + "out\\Setup.exe");
+}
+
+TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
+  Engine->Compile();
+  const AnsiString previous = Engine->GetSetupFileName();
+
+  // A missing stub: the error box, nothing else, the previous result kept.
+  std::vector<AnsiString> boxes;
+  auto responder = std::make_shared<TDialogResponder>();
+  responder->MessageBox = [&](TBoxStyle style, const AnsiString&, const AnsiString& text) {
+    EXPECT_EQ(style, TBoxStyle::Error);
+    boxes.push_back(text);
+    return true;
+  };
+  SetDialogResponder(responder);
+  DeleteFileAt(Data + "Exe\\Setup.exe");
+  Project->FindWork("项目名称")->Value = "另一个";
+  Engine->Compile();
+  EXPECT_EQ(boxes, std::vector<AnsiString>{"原始安装文件不存在!"});
+  EXPECT_EQ(Engine->GetSetupFileName(), previous);
+  EXPECT_FALSE(FileExists(Work + "out\\另一个.exe"));
+  WriteAll(Data + "Exe\\Setup.exe", "MZ setup stand-in");
+
+  // A missing program file names itself.
+  DeleteFileAt(Work + "src\\empty.txt");
+  try {
+    Engine->Compile();
+    FAIL() << "missing source accepted";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find("empty.txt"), std::string::npos);
+  }
+  EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
+  WriteAll(Work + "src\\empty.txt", "");
+
+  // A source that grows after it was measured is not packed with the old size.
+  Engine->SetProgressEvent([&](int32_t i, int32_t, const AnsiString&) {
+    if (i == 1) WriteAll(Work + "src\\pic.jpg", "a longer picture");
+  });
+  try {
+    Engine->Compile();
+    FAIL() << "changed source accepted";
+  } catch (const EStreamError& e) {
+    EXPECT_NE(std::string(e.what()).find("pic.jpg"), std::string::npos);
+  }
+}
