@@ -1,0 +1,300 @@
+// Throughput of the chunk routines beside plain zlib over the same 8 KiB pieces, and the
+// peak resident memory while packing and expanding a 1 GiB file.
+//   package [--size MiB] [--rounds N] [--big-size MiB] [--skip-memory]
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Package.h"
+#include "system/FileStream.h"
+#include "system/Platform.h"
+
+namespace {
+
+// A monotonic clock in seconds (<chrono> does not compile with the GBK execution charset).
+struct Clock {
+  static double now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+};
+double Seconds(double a, double b) { return b - a; }
+
+// Deterministic mixed data: text-like runs (50 %), random runs (30 %), zero runs (20 %).
+class TCorpus {
+public:
+  explicit TCorpus(uint64_t seed) : FState(seed) {
+    for (int i = 0; i < 400; ++i) {
+      std::string w;
+      size_t len = 2 + Next() % 9;
+      for (size_t k = 0; k < len; ++k) w += static_cast<char>('a' + Next() % 26);
+      FWords.push_back(w);
+    }
+  }
+  // Appends about n bytes (whole runs) to out.
+  void Fill(std::vector<uint8_t>& out, size_t n) {
+    size_t target = out.size() + n;
+    while (out.size() < target) {
+      size_t run = 4096 + Next() % (256 * 1024);
+      unsigned kind = static_cast<unsigned>(Next() % 10);
+      if (kind < 5) {
+        size_t end = out.size() + run;
+        while (out.size() < end) {
+          // Skewed choice: a few words are common, as in real text.
+          uint64_t r = Next();
+          const std::string& w = FWords[(r % 400) * ((r >> 20) % 400) / 400];
+          out.insert(out.end(), w.begin(), w.end());
+          out.push_back((r >> 40) % 12 == 0 ? '\n' : ' ');
+        }
+      } else if (kind < 8) {
+        for (size_t i = 0; i < run; i += 8) {
+          uint64_t r = Next();
+          uint8_t b[8];
+          std::memcpy(b, &r, 8);
+          out.insert(out.end(), b, b + std::min<size_t>(8, run - i));
+        }
+      } else {
+        out.insert(out.end(), run, 0);
+      }
+    }
+  }
+
+private:
+  uint64_t Next() {
+    FState ^= FState << 13;
+    FState ^= FState >> 7;
+    FState ^= FState << 17;
+    return FState;
+  }
+  uint64_t FState;
+  std::vector<std::string> FWords;
+};
+
+double MiB(double bytes) { return bytes / (1024.0 * 1024.0); }
+
+std::vector<uint8_t> RawCompress(const std::vector<uint8_t>& src, int level) {
+  std::vector<uint8_t> out(src.size() + src.size() / 100 + 4096);
+  size_t at = 0;
+  std::vector<uint8_t> buf(compressBound(kChunkSize));
+  for (size_t pos = 0; pos < src.size(); pos += kChunkSize) {
+    size_t n = std::min<size_t>(kChunkSize, src.size() - pos);
+    uLongf len = buf.size();
+    if (compress2(buf.data(), &len, &src[pos], n, level) != Z_OK) std::abort();
+    if (at + 4 + len > out.size()) out.resize(out.size() * 2);
+    PutLE32(&out[at], static_cast<uint32_t>(len));
+    std::memcpy(&out[at + 4], buf.data(), len);
+    at += 4 + len;
+  }
+  out.resize(at);
+  return out;
+}
+
+std::vector<uint8_t> RawExpand(const std::vector<uint8_t>& chunks, size_t expandedSize) {
+  std::vector<uint8_t> out(expandedSize);
+  size_t at = 0;
+  for (size_t pos = 0; pos < chunks.size();) {
+    uint32_t c = GetLE32(&chunks[pos]);
+    uLongf len = kChunkSize;
+    if (uncompress(&out[at], &len, &chunks[pos + 4], c) != Z_OK) std::abort();
+    at += len;
+    pos += 4 + c;
+  }
+  out.resize(at);
+  return out;
+}
+
+long PeakResidentKiB() {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long kb = -1;
+  while (std::fgets(line, sizeof(line), f))
+    if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atol(line + 6);
+  std::fclose(f);
+  return kb;
+}
+
+void Throughput(size_t sizeMiB, int rounds) {
+  int cores = static_cast<int>(std::thread::hardware_concurrency());
+  std::printf("corpus: %zu MiB mixed (text-like 50 %%, random 30 %%, zeros 20 %%), %d rounds (best), %d cores\n\n",
+              sizeMiB, rounds, cores);
+  std::vector<uint8_t> corpus;
+  corpus.reserve(sizeMiB * 1024 * 1024 + 512 * 1024);
+  TCorpus(42).Fill(corpus, sizeMiB * 1024 * 1024);
+  corpus.resize(sizeMiB * 1024 * 1024);
+  const double total = static_cast<double>(corpus.size());
+
+  std::printf("%-22s %10s %10s %10s %8s %10s %8s %8s\n", "pack (choice/level)", "raw MB/s", "ours MB/s", "ratio",
+              "goal", "jobs=all", "scale", "size %");
+  std::vector<uint8_t> level2;
+  for (int choice = 0; choice < 4; ++choice) {
+    int level = ZlibLevelForChoice(choice);
+    double raw = 1e30, ours = 1e30, par = 1e30;
+    std::vector<uint8_t> ourBytes;
+    for (int r = 0; r < rounds; ++r) {
+      auto t0 = Clock::now();
+      std::vector<uint8_t> rawBytes = RawCompress(corpus, level);
+      auto t1 = Clock::now();
+      raw = std::min(raw, Seconds(t0, t1));
+
+      TMemoryStream src(std::move(corpus)), dest;
+      dest.Data().reserve(rawBytes.size() + 4096);
+      t0 = Clock::now();
+      CompressToChunks(src, dest, choice, 1);
+      t1 = Clock::now();
+      ours = std::min(ours, Seconds(t0, t1));
+      if (dest.Data() != rawBytes) {
+        std::printf("output differs from fresh streams at choice %d\n", choice);
+        std::exit(1);
+      }
+      TMemoryStream pdest;
+      pdest.Data().reserve(rawBytes.size() + 4096);
+      t0 = Clock::now();
+      CompressToChunks(src, pdest, choice, 0);
+      t1 = Clock::now();
+      par = std::min(par, Seconds(t0, t1));
+      if (pdest.Data() != rawBytes) {
+        std::printf("parallel output differs at choice %d\n", choice);
+        std::exit(1);
+      }
+      corpus = std::move(src.Data());
+      ourBytes = std::move(dest.Data());
+    }
+    char label[32];
+    std::snprintf(label, sizeof(label), "%d / %d", choice, level);
+    std::printf("%-22s %10.1f %10.1f %9.2fx %8s %10.1f %7.2fx %7.1f\n", label, MiB(total) / raw, MiB(total) / ours,
+                raw / ours, ">=1.10", MiB(total) / par, ours / par, 100.0 * static_cast<double>(ourBytes.size()) / total);
+    if (choice == 2) level2 = std::move(ourBytes);
+  }
+
+  double raw = 1e30, ours = 1e30;
+  for (int r = 0; r < rounds; ++r) {
+    auto t0 = Clock::now();
+    std::vector<uint8_t> back = RawExpand(level2, corpus.size());
+    auto t1 = Clock::now();
+    raw = std::min(raw, Seconds(t0, t1));
+    TMemoryStream src(std::move(level2)), dest;
+    dest.Data().reserve(corpus.size());
+    t0 = Clock::now();
+    ExpandChunks(src, dest, 0, src.Size());
+    t1 = Clock::now();
+    ours = std::min(ours, Seconds(t0, t1));
+    if (dest.Data() != corpus || back != corpus) {
+      std::printf("expansion differs\n");
+      std::exit(1);
+    }
+    level2 = std::move(src.Data());
+  }
+  std::printf("\n%-22s %10s %10s %10s %8s\n", "expand", "raw MB/s", "ours MB/s", "ratio", "goal");
+  std::printf("%-22s %10.1f %10.1f %9.2fx %8s\n", "choice 2 chunks", MiB(total) / raw, MiB(total) / ours, raw / ours,
+              ">=0.95");
+}
+
+// Runs in its own process so that its peak is its own.
+int MemoryPhase(size_t bigMiB, int jobs) {
+  char dirTemplate[] = "/tmp/bench-package.XXXXXX";
+  if (!mkdtemp(dirTemplate)) return 1;
+  std::string dir = dirTemplate;
+  AnsiString srcName = ProgramPath(dir + "/source.bin"), setupName = ProgramPath(dir + "/chunks.bin"),
+             outName = ProgramPath(dir + "/expanded.bin");
+  uLong crc = crc32(0, nullptr, 0);
+  {
+    TFileStream f(srcName, fmCreate);
+    TCorpus corpus(7);
+    std::vector<uint8_t> buf;
+    size_t left = bigMiB * 1024 * 1024;
+    while (left > 0) {
+      buf.clear();
+      corpus.Fill(buf, 1024 * 1024);
+      size_t n = std::min(left, buf.size());
+      f.Write(buf.data(), n);
+      crc = crc32(crc, buf.data(), static_cast<uInt>(n));
+      left -= n;
+    }
+  }
+  long before = PeakResidentKiB();
+  auto t0 = Clock::now();
+  {
+    TFileStream src(srcName, fmOpenRead | fmShareDenyNone);
+    TFileStream dest(setupName, fmCreate);
+    CompressToChunks(src, dest, 1, jobs);
+  }
+  auto t1 = Clock::now();
+  long afterPack = PeakResidentKiB();
+  {
+    TFileStream src(setupName, fmOpenRead | fmShareDenyNone);
+    TFileStream dest(outName, fmCreate);
+    ExpandChunks(src, dest, 0, src.Size(), setupName);
+  }
+  auto t2 = Clock::now();
+  long afterExpand = PeakResidentKiB();
+  uLong back = crc32(0, nullptr, 0);
+  {
+    TFileStream f(outName, fmOpenRead | fmShareDenyNone);
+    std::vector<uint8_t> buf(1024 * 1024);
+    for (size_t n; (n = f.Read(buf.data(), buf.size())) > 0;) back = crc32(back, buf.data(), static_cast<uInt>(n));
+  }
+  std::printf("%zu MiB file, choice 1, jobs %d: pack %.1f s, expand %.1f s, round trip %s\n", bigMiB, jobs,
+              Seconds(t0, t1), Seconds(t1, t2), back == crc ? "identical" : "DIFFERENT");
+  std::printf("  peak resident: %.1f MiB before packing, %.1f MiB after packing, %.1f MiB after expanding (goal <= 32)\n",
+              before / 1024.0, afterPack / 1024.0, afterExpand / 1024.0);
+  std::remove((dir + "/source.bin").c_str());
+  std::remove((dir + "/chunks.bin").c_str());
+  std::remove((dir + "/expanded.bin").c_str());
+  rmdir(dir.c_str());
+  return back == crc ? 0 : 1;
+}
+
+int RunChild(const char* self, size_t bigMiB, int jobs) {
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::string size = std::to_string(bigMiB), j = std::to_string(jobs);
+    execl(self, self, "--memory-phase", size.c_str(), j.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--memory-phase") == 0)
+    return MemoryPhase(std::strtoul(argv[2], nullptr, 10), std::atoi(argv[3]));
+  size_t sizeMiB = 256, bigMiB = 1024;
+  int rounds = 1;
+  bool memory = true;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--size" && i + 1 < argc) sizeMiB = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--big-size" && i + 1 < argc) bigMiB = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--skip-memory") memory = false;
+    else {
+      std::fprintf(stderr, "usage: package [--size MiB] [--rounds N] [--big-size MiB] [--skip-memory]\n");
+      return 2;
+    }
+  }
+  int rc = 0;
+  if (memory) {
+    std::printf("== peak memory (separate processes)\n");
+    rc |= RunChild("/proc/self/exe", bigMiB, 1);
+    rc |= RunChild("/proc/self/exe", bigMiB, 0);
+    std::printf("\n");
+  }
+  std::printf("== throughput\n");
+  Throughput(sizeMiB, rounds);
+  return rc;
+}
