@@ -75,6 +75,8 @@ void TFrm_Setup::FormShow() {
 }
 
 void TFrm_Setup::InstallWithoutPages() {
+  // A project that wants the wizard at least sees the progress page while it installs.
+  if (!IsSilentInstall()) SetPageIndex(kProgressPage);
   try {
     StartInstallation();
     // The uninstaller needs the log; a silent setup would otherwise leave it nothing to read.

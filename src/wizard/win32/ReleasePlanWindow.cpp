@@ -1,0 +1,124 @@
+#include "wizard/win32/ReleasePlanWindow.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "system/SysKernel.h"
+#include "wizard/win32/WinUi.h"
+
+namespace {
+constexpr UINT WM_START_RELEASE = WM_APP + 1;
+constexpr UINT_PTR kTimer1 = 1;
+const char* const kClassName = "TFrm_ReleasePlan";
+
+class TReleasePlanWindow : public IReleasePlanView {
+public:
+  explicit TReleasePlanWindow(TFrm_ReleasePlan& form) : FForm(form) {}
+
+  void Run() {
+    Register();
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    const DWORD exStyle = WS_EX_DLGMODALFRAME;
+    RECT r = winui::CentredWindowRect(TFrm_ReleasePlan::kClientWidth, TFrm_ReleasePlan::kClientHeight, style, exStyle);
+    FHwnd = CreateWindowExA(exStyle, kClassName, FForm.Caption.c_str(), style, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    if (!FHwnd) {
+      // No window: the release still has to run, without a picture of its progress.
+      FForm.FormShow();
+      return;
+    }
+    winui::MakeControl(FHwnd, "STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, 15, 25, 357, 14);
+    FBar = winui::MakeControl(FHwnd, PROGRESS_CLASSA, "", WS_VISIBLE, 15, 51, 357, 19);
+    FForm.SetView(this);
+    SetTimer(FHwnd, kTimer1, TFrm_ReleasePlan::kTimerInterval, nullptr);
+    ShowWindow(FHwnd, SW_SHOWNORMAL);
+    UpdateWindow(FHwnd);
+    PostMessageA(FHwnd, WM_START_RELEASE, 0, 0);
+    MSG msg;
+    while (!FClosed && !winui::QuitReceived()) {
+      BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+      if (got == 0) {
+        PostQuitMessage(static_cast<int>(msg.wParam));  // for the caller's loop
+        break;
+      }
+      if (got < 0) break;
+      if (IsDialogMessageA(FHwnd, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    FForm.SetView(nullptr);
+    KillTimer(FHwnd, kTimer1);
+    DestroyWindow(FHwnd);
+    FHwnd = nullptr;
+  }
+
+  void ProgressChanged(const TControl& bar) override {
+    SendMessageA(FBar, PBM_SETRANGE32, 0, bar.Max);
+    SendMessageA(FBar, PBM_SETPOS, static_cast<WPARAM>(bar.Position), 0);
+    ProcessMessages();
+  }
+
+  void CloseDialog() override { PostMessageA(FHwnd, WM_CLOSE, 0, 0); }
+
+private:
+  static void Register() {
+    static bool done = false;
+    if (done) return;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    RegisterClassA(&wc);
+    done = true;
+  }
+
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+      auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TReleasePlanWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    switch (msg) {
+      case WM_START_RELEASE:
+        if (!self->FStarted) {
+          self->FStarted = true;
+          self->FForm.FormShow();
+        }
+        return 0;
+      case WM_TIMER:
+        if (wp == kTimer1) self->FForm.Timer1Timer();
+        return 0;
+      case WM_CLOSE:
+        // Refused silently until the release is done.
+        if (self->FForm.FormCloseQuery()) {
+          self->FClosed = true;
+          ShowWindow(hwnd, SW_HIDE);
+        }
+        return 0;
+      case WM_COMMAND:
+        return 0;  // Esc and Enter do nothing here
+      case WM_CTLCOLORSTATIC:
+        SetTextColor(reinterpret_cast<HDC>(wp), RGB(0, 0, 0));
+        SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+  }
+
+  TFrm_ReleasePlan& FForm;
+  HWND FHwnd = nullptr;
+  HWND FBar = nullptr;
+  bool FClosed = false;
+  bool FStarted = false;
+};
+}  // namespace
+
+void ShowReleasePlanModal(TFrm_ReleasePlan& dialog) {
+  winui::InitControls();
+  TReleasePlanWindow window(dialog);
+  window.Run();
+}

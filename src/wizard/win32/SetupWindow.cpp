@@ -1,0 +1,188 @@
+#include "wizard/win32/SetupWindow.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <map>
+#include <vector>
+
+#include "system/SysKernel.h"
+#include "wizard/win32/ReleasePlanWindow.h"
+#include "wizard/win32/WinUi.h"
+
+namespace {
+const char* const kClassName = "TFrm_Setup";
+const char* const kPageClassName = "TFrm_Setup.Page";
+enum { IdPrevious = 101, IdNext, IdCancel };
+
+class TSetupWindow : public ISetupView {
+public:
+  explicit TSetupWindow(TFrm_Setup& form) : FForm(form) {}
+
+  int Run() {
+    Register();
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    RECT r = winui::CentredWindowRect(TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight, style, 0);
+    FHwnd = CreateWindowExA(0, kClassName, FForm.Form.Caption.c_str(), style, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    if (FHwnd) CreateControls();
+    FForm.SetView(this);
+    SetProcessMessagesHandler(winui::PumpPending);
+    // The window appears only when a page is to be seen: a silent setup shows the unpack dialog alone.
+    FForm.FormShow();
+    MSG msg;
+    while (!FForm.Closed() && !winui::QuitReceived() && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (FHwnd && IsDialogMessageA(FHwnd, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    FForm.SetView(nullptr);
+    SetProcessMessagesHandler(nullptr);
+    if (FHwnd) ::DestroyWindow(FHwnd);
+    FHwnd = nullptr;
+    return FForm.Failed() ? 1 : 0;
+  }
+
+  // ISetupView
+  void ControlChanged(const TControl& c) override {
+    if (&c == &FForm.Form) {
+      if (FHwnd) SetWindowTextA(FHwnd, c.Caption.c_str());
+      return;
+    }
+    auto it = FControls.find(&c);
+    if (it == FControls.end()) return;
+    HWND h = it->second;
+    if (&c == &FForm.ProgressBar1) {
+      SendMessageA(h, PBM_SETRANGE32, 0, c.Max);
+      SendMessageA(h, PBM_SETPOS, static_cast<WPARAM>(c.Position), 0);
+    } else {
+      SetWindowTextA(h, c.Caption.c_str());
+    }
+    if (&c == &FForm.mInstall) SendMessageA(h, EM_SETSEL, c.Caption.size(), c.Caption.size()), SendMessageA(h, EM_SCROLLCARET, 0, 0);
+    ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
+    EnableWindow(h, c.Enabled);
+  }
+
+  void PageChanged(int index) override {
+    for (size_t i = 0; i < FPages.size(); ++i) ShowWindow(FPages[i], static_cast<int>(i) == index ? SW_SHOWNA : SW_HIDE);
+    if (FHwnd && !IsWindowVisible(FHwnd)) {
+      ShowWindow(FHwnd, SW_SHOWNORMAL);
+      UpdateWindow(FHwnd);
+    }
+  }
+
+  void RowsChanged(const char*) override {}
+  void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override { ShowReleasePlanModal(dialog); }
+
+  void DestroyWindow() override {
+    // A close granted during the installation only ends the loop; the call runs to its end.
+    if (FHwnd) ShowWindow(FHwnd, SW_HIDE);
+    PostQuitMessage(0);
+  }
+
+  bool HasInteractivePages() const override { return false; }
+
+private:
+  static void Register() {
+    static bool done = false;
+    if (done) return;
+    winui::InitControls();
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    RegisterClassA(&wc);
+    WNDCLASSA pc{};
+    pc.lpfnWndProc = PageProc;
+    pc.hInstance = wc.hInstance;
+    pc.hCursor = wc.hCursor;
+    pc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    pc.lpszClassName = kPageClassName;
+    RegisterClassA(&pc);
+    done = true;
+  }
+
+  HWND Add(const TControl& c, HWND parent, const char* cls, DWORD style, int x, int y, int w, int h, int id = 0,
+           DWORD exStyle = 0) {
+    HWND hwnd = winui::MakeControl(parent, cls, c.Caption, style | (c.Visible ? WS_VISIBLE : 0), x, y, w, h, id, exStyle);
+    FControls[&c] = hwnd;
+    return hwnd;
+  }
+
+  // The notebook is a stack of panels; each page keeps the layout of its controls so that
+  // the pages can be filled in without moving anything.
+  void CreateControls() {
+    for (int i = 0; i < TFrm_Setup::kPageCount; ++i)
+      FPages.push_back(CreateWindowExA(WS_EX_CONTROLPARENT, kPageClassName, TFrm_Setup::PageCaptions[static_cast<size_t>(i)],
+                                       WS_CHILD | WS_CLIPSIBLINGS | (i == 0 ? WS_VISIBLE : 0), 0, 0, TFrm_Setup::kClientWidth,
+                                       289, FHwnd, nullptr, GetModuleHandleA(nullptr), nullptr));
+    HWND p0 = FPages[0];
+    SendMessageA(Add(FForm.LB_Head, p0, "STATIC", 0, 167, 17, 330, 54), WM_SETFONT,
+                 reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);
+    Add(FForm.LB_WelInfo, p0, "STATIC", 0, 167, 77, 330, 28);
+    HWND p7 = FPages[7];
+    SendMessageA(Add(FForm.Label28, p7, "STATIC", 0, 16, 15, 400, 14), WM_SETFONT,
+                 reinterpret_cast<WPARAM>(winui::BoldFont(-12)), FALSE);
+    winui::MakeControl(p7, "STATIC", "安装过程中，请不要强制退出安装向导。否则会导致文件安装不完整", WS_VISIBLE, 45, 34, 440, 14);
+    Add(FForm.Label30, p7, "STATIC", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 24, 89, 398, 14);
+    Add(FForm.Label31, p7, "STATIC", 0, 452, 90, 40, 14);
+    Add(FForm.ProgressBar1, p7, PROGRESS_CLASSA, 0, 24, 111, 446, 19);
+    Add(FForm.mInstall, p7, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 23, 136, 447, 142, 0,
+        WS_EX_CLIENTEDGE);
+    HWND p8 = FPages[8];
+    SendMessageA(Add(FForm.Lb_Insted_Prog, p8, "STATIC", 0, 171, 28, 302, 45), WM_SETFONT,
+                 reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);
+    // Bevel1 and the three buttons below the notebook.
+    winui::MakeControl(FHwnd, "STATIC", "", WS_VISIBLE | SS_ETCHEDHORZ, 0, 289, TFrm_Setup::kClientWidth, 2);
+    Add(FForm.bPrevious, FHwnd, "BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 231, 302, 79, 20, IdPrevious);
+    Add(FForm.bNext, FHwnd, "BUTTON", WS_TABSTOP | BS_DEFPUSHBUTTON, 315, 302, 79, 20, IdNext);
+    Add(FForm.bCancel, FHwnd, "BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 414, 302, 79, 20, IdCancel);
+  }
+
+  static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_COMMAND || msg == WM_NOTIFY || msg == WM_CTLCOLORSTATIC)
+      return SendMessageA(GetParent(hwnd), msg, wp, lp);
+    return DefWindowProcA(hwnd, msg, wp, lp);
+  }
+
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+      auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TSetupWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    switch (msg) {
+      case WM_CLOSE:
+        self->FForm.Close();
+        return 0;
+      case WM_COMMAND:
+        if (HIWORD(wp) == BN_CLICKED) {
+          switch (LOWORD(wp)) {
+            case IdPrevious: self->FForm.bPreviousClick(); return 0;
+            case IdNext: self->FForm.bNextClick(); return 0;
+            case IdCancel:
+            case IDCANCEL:
+              if (IsWindowEnabled(self->FControls[&self->FForm.bCancel])) self->FForm.bCancelClick();
+              return 0;
+          }
+        }
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+  }
+
+  TFrm_Setup& FForm;
+  HWND FHwnd = nullptr;
+  std::vector<HWND> FPages;
+  std::map<const TControl*, HWND> FControls;
+};
+}  // namespace
+
+int RunSetupWindow(TFrm_Setup& form) {
+  TSetupWindow window(form);
+  return window.Run();
+}

@@ -1,0 +1,74 @@
+#include "wizard/win32/WinUi.h"
+
+#include <commctrl.h>
+
+#include "system/SysKernel.h"
+
+namespace winui {
+namespace {
+bool gQuit = false;
+int gQuitCode = 0;
+
+HFONT MakeFont(int height, int weight) {
+  return CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "宋体");
+}
+}  // namespace
+
+HFONT UiFont() {
+  static HFONT font = MakeFont(-12, FW_NORMAL);
+  return font;
+}
+
+HFONT BoldFont(int height) {
+  static HFONT f12 = MakeFont(-12, FW_BOLD);
+  static HFONT f16 = MakeFont(-16, FW_BOLD);
+  return height == -16 ? f16 : f12;
+}
+
+void InitControls() {
+  static bool done = false;
+  if (done) return;
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  done = true;
+}
+
+RECT CentredWindowRect(int clientWidth, int clientHeight, DWORD style, DWORD exStyle) {
+  RECT r{0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&r, style, FALSE, exStyle);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const int x = work.left + ((work.right - work.left) - w) / 2;
+  const int y = work.top + ((work.bottom - work.top) - h) / 2;
+  return RECT{x, y, x + w, y + h};
+}
+
+void PumpPending() {
+  MSG msg;
+  while (!gQuit && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      gQuit = true;
+      gQuitCode = static_cast<int>(msg.wParam);
+      SetApplicationTerminated(true);
+      break;
+    }
+    HWND top = GetAncestor(msg.hwnd, GA_ROOT);
+    if (top && IsDialogMessageA(top, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+bool QuitReceived() { return gQuit; }
+int QuitCode() { return gQuitCode; }
+
+HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, int x, int y, int w, int h, int id,
+                 DWORD exStyle) {
+  HWND hwnd = CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | style, x, y, w, h, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+  return hwnd;
+}
+}  // namespace winui
