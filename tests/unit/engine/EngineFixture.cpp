@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 #include "engine/Package.h"
@@ -19,7 +20,9 @@
 
 void EngineTest::SetUp() {
   static int counter = 0;
-  Unique = "gbe" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+  // Under Wine process ids repeat from run to run; the start time keeps names apart.
+  static const long long started = static_cast<long long>(std::time(nullptr));
+  Unique = "gbe" + std::to_string(started) + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
 #ifndef _WIN32
   setenv("TZ", "UTC", 1);
   char tmpl[] = "/tmp/gbengine-XXXXXX";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "EngineFixture.h"
 #include "core/DateTime.h"
@@ -9,6 +10,7 @@
 #include "engine/Package.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
+#include "system/Platform.h"
 #include "system/Registry.h"
 #include "system/Sandbox.h"
 #include "system/SysKernel.h"
@@ -203,6 +205,24 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
     EXPECT_EQ(b, (TArrayByte{0xAB, 0xC0}));
   }
   EXPECT_FALSE(TRegKey::KeyExists(TRootKey::CurrentUser, "Software\\GbEngineTest\\" + Unique + "\\Bogus"));
+  // And as an independent reader sees them: the system's reg tool, or the sandbox's file.
+#ifdef _WIN32
+  std::string listed;
+  if (FILE* pipe = _popen(("chcp 936 >nul & reg query \"HKCU\\" + Key + "\" 2>nul").c_str(), "rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) listed.append(buf, n);
+    _pclose(pipe);
+  }
+  for (std::string line : {"    Num    REG_DWORD    0xff\r\n", "    Bin    REG_BINARY    ABC0\r\n",
+                           "    Plain    REG_SZ    纯文本\r\n"})
+    EXPECT_NE(listed.find(line), std::string::npos) << line << listed;
+#else
+  const std::string reg = ReadAll(ProgramPath(SandboxRoot() + "/registry.reg"));
+  for (const std::string& line : std::vector<std::string>{"\r\n\"Num\"=dword:000000ff\r\n", "\r\n\"Bin\"=hex:ab,c0\r\n", "\r\n\"Plain\"=\"纯文本\"\r\n",
+                           "\r\n[HKEY_CURRENT_USER\\" + Key + "]\r\n"})
+    EXPECT_NE(reg.find(line), std::string::npos) << line;
+#endif
+
   // The project keeps the shortened key path.
   EXPECT_EQ(QueryIntf<IProjectRegistry>(Project)->GetRegistryList()->Items(0)->KeyPath, Key);
 
