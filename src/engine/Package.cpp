@@ -63,9 +63,11 @@ private:
 };
 
 // One inflate stream kept for all chunks of a run; output is bounded to one chunk.
+// The compressed range is read and the expansion written in large blocks, so a file
+// stream sees one call per 64 KiB rather than two per chunk.
 class TInflater {
 public:
-  TInflater() : FIn(32768), FOut(static_cast<size_t>(kChunkSize) + 1) {
+  TInflater() : FIn(kBlock), FOut(kBlock + kChunkSize + 1) {
     std::memset(&FZ, 0, sizeof(FZ));
     if (inflateInit(&FZ) != Z_OK) throw EDecompressionError("error");
   }
@@ -74,57 +76,99 @@ public:
   TInflater& operator=(const TInflater&) = delete;
 
   void Expand(TStream& src, TStream& dest, int64_t start, int64_t end, const AnsiString& name) {
+    FSrc = &src;
+    FEnd = end;
+    FFilePos = start;
+    FInPos = FInLen = FOutLen = 0;
     src.SetPosition(start);
-    int64_t pos = start;
-    while (pos < end) {
-      if (end - pos < 4) Damaged(name, "chunk header runs past the end of its data", pos);
-      int32_t c = ReadInt32(src);
-      if (c <= 0 || c > end - pos - 4) Damaged(name, "chunk length " + IntToStr(c) + " outside its data", pos);
-      size_t n = ExpandOne(src, c, pos, name);
-      dest.Write(FOut.data(), n);
-      pos += 4 + static_cast<int64_t>(c);
+    try {
+      int64_t pos = start;
+      while (pos < end) {
+        if (end - pos < 4) Damaged(name, "chunk header runs past the end of its data", pos);
+        Fill(4);
+        int32_t c = static_cast<int32_t>(GetLE32(&FIn[FInPos]));
+        FInPos += 4;
+        if (c <= 0 || c > end - pos - 4) Damaged(name, "chunk length " + IntToStr(c) + " outside its data", pos);
+        ExpandOne(c, pos, name);
+        if (FOutLen > FOut.size() - (kChunkSize + 1)) Flush(dest);
+        pos += 4 + static_cast<int64_t>(c);
+      }
+    } catch (...) {
+      Flush(dest);  // what was expanded before the fault stays written
+      throw;
     }
+    Flush(dest);
   }
 
 private:
-  // Inflates one chunk of c compressed bytes at src's position into FOut; the compressed
-  // bytes are read in pieces so that nothing depends on c but the file range it was checked against.
-  size_t ExpandOne(TStream& src, int32_t c, int64_t chunkPos, const AnsiString& name) {
+  static constexpr size_t kBlock = 65536;
+
+  // Makes at least n bytes (n <= kBlock, all inside the range) available at FInPos.
+  void Fill(size_t n) {
+    size_t have = FInLen - FInPos;
+    if (have >= n) return;
+    std::memmove(FIn.data(), FIn.data() + FInPos, have);
+    FInPos = 0;
+    FInLen = have;
+    size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kBlock - have), FEnd - FFilePos));
+    FSrc->ReadBuffer(FIn.data() + FInLen, want);
+    FInLen += want;
+    FFilePos += static_cast<int64_t>(want);
+  }
+
+  void Flush(TStream& dest) {
+    if (FOutLen > 0) dest.Write(FOut.data(), FOutLen);
+    FOutLen = 0;
+  }
+
+  // Inflates one chunk of c compressed bytes into FOut behind FOutLen.
+  void ExpandOne(int32_t c, int64_t chunkPos, const AnsiString& name) {
     if (inflateReset(&FZ) != Z_OK) throw EDecompressionError("error");
-    int64_t left = c;
-    const uInt outRoom = static_cast<uInt>(FOut.size());
-    FZ.next_out = FOut.data();
+    int64_t left = c;  // compressed bytes not yet handed to zlib
+    const uInt outRoom = static_cast<uInt>(kChunkSize + 1);
+    FZ.next_out = FOut.data() + FOutLen;
     FZ.avail_out = outRoom;
-    FZ.avail_in = 0;
     for (;;) {
-      if (FZ.avail_in == 0 && left > 0) {
-        size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(FIn.size())));
-        src.ReadBuffer(FIn.data(), n);
-        left -= static_cast<int64_t>(n);
-        FZ.next_in = FIn.data();
-        FZ.avail_in = static_cast<uInt>(n);
-      }
-      int rc = inflate(&FZ, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+      if (FInPos == FInLen) Fill(1);
+      size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(FInLen - FInPos)));
+      FZ.next_in = FIn.data() + FInPos;
+      FZ.avail_in = static_cast<uInt>(n);
+      bool last = static_cast<int64_t>(n) == left;
+      int rc = inflate(&FZ, last ? Z_FINISH : Z_NO_FLUSH);
+      size_t used = n - FZ.avail_in;
+      FInPos += used;
+      left -= static_cast<int64_t>(used);
       size_t produced = outRoom - FZ.avail_out;
       if (produced > static_cast<size_t>(kChunkSize))
         Damaged(name, "chunk expands to more than 8192 bytes", chunkPos);
       if (rc == Z_STREAM_END) {
-        // Bytes after the end of the zlib stream are not data; step over them.
-        if (left > 0) src.Seek(left, 1);
-        return produced;
+        FOutLen += produced;
+        Skip(left);  // bytes after the end of the zlib stream are not data
+        return;
       }
       if (rc == Z_MEM_ERROR) throw EDecompressionError("error");
-      if (rc == Z_OK) continue;
-      if (rc == Z_BUF_ERROR && FZ.avail_in == 0 && left > 0) continue;
-      if (rc == Z_BUF_ERROR && FZ.avail_in == 0)
+      if (left > 0 && (rc == Z_OK || (rc == Z_BUF_ERROR && FZ.avail_in == 0))) continue;
+      if (left == 0 && (rc == Z_OK || rc == Z_BUF_ERROR))
         Damaged(name, "chunk data ends before its zlib stream", chunkPos);
       Damaged(name, "chunk data does not decode", chunkPos);
     }
   }
 
+  void Skip(int64_t n) {
+    int64_t inBuffer = std::min<int64_t>(n, static_cast<int64_t>(FInLen - FInPos));
+    FInPos += static_cast<size_t>(inBuffer);
+    n -= inBuffer;
+    if (n > 0) {
+      FSrc->Seek(n, 1);
+      FFilePos += n;
+    }
+  }
+
   z_stream FZ;
-  std::vector<uint8_t> FIn;
-  std::vector<uint8_t> FOut;
+  std::vector<uint8_t> FIn, FOut;
+  TStream* FSrc = nullptr;
+  int64_t FEnd = 0, FFilePos = 0;
+  size_t FInPos = 0, FInLen = 0, FOutLen = 0;
 };
 
 // Writes pieces as chunks in the order they are added. With more than one job the pieces
@@ -139,6 +183,7 @@ public:
     FDeflaters.reserve(static_cast<size_t>(jobs));
     for (int i = 0; i < jobs; ++i) FDeflaters.push_back(std::make_unique<TDeflater>(level));
     FSlots.resize(jobs == 1 ? 1 : static_cast<size_t>(jobs) * 4);
+    FBuffer.reserve(kWriteBlock + kPieceOutSize);
     for (auto& s : FSlots) s.In.resize(kChunkSize);
     if (jobs > 1) {
       try {
@@ -173,6 +218,7 @@ public:
   // Writes everything queued; afterwards dest's position is the end of the last chunk.
   void Finish() {
     while (FWritten < FQueued) WriteOldest();
+    FlushBuffer();
   }
 
 private:
@@ -221,10 +267,16 @@ private:
     if (s.Error) std::rethrow_exception(s.Error);
     if (s.Begin) s.Begin->DataStart = FPos;
     if (s.OutLen > 0) {
-      FDest.Write(s.Out.data(), s.OutLen);
+      FBuffer.insert(FBuffer.end(), s.Out.data(), s.Out.data() + s.OutLen);
       FPos += static_cast<int64_t>(s.OutLen);
+      if (FBuffer.size() >= kWriteBlock) FlushBuffer();
     }
     if (s.End) s.End->DataEnd = FPos;
+  }
+
+  void FlushBuffer() {
+    if (!FBuffer.empty()) FDest.Write(FBuffer.data(), FBuffer.size());
+    FBuffer.clear();
   }
 
   void Work(TDeflater& deflater) {
@@ -260,6 +312,9 @@ private:
     FWorkers.clear();
   }
 
+  // Chunks go to dest in blocks: one call per 64 KiB rather than one per chunk.
+  static constexpr size_t kWriteBlock = 65536;
+  std::vector<uint8_t> FBuffer;
   TStream& FDest;
   int64_t FPos;
   int64_t FBytes = 0;

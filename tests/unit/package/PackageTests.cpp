@@ -502,3 +502,46 @@ TEST(Package, FileRoundTrip) {
   }
   DeleteFileAt(name);
 }
+
+TEST(Package, ExpandSkipsTrailingBytesAndKeepsWhatCameBeforeAFault) {
+  auto chunk = [](const Bytes& src, size_t trailing) {
+    uLongf len = compressBound(src.size());
+    Bytes z(4 + len + trailing, 0xEE);
+    compress2(z.data() + 4, &len, src.data(), src.size(), 9);
+    std::fill(z.begin() + 4 + long(len), z.end(), 0xEE);
+    z.resize(4 + len + trailing);
+    PutLE32(z.data(), uint32_t(len + trailing));
+    return z;
+  };
+  // Bytes behind the end of a zlib stream are stepped over, also beyond the read block.
+  Bytes a = Corpus(5000, 1), b = Corpus(kChunkSize, 2);
+  Bytes data = chunk(a, 200000);
+  Bytes second = chunk(b, 3);
+  data.insert(data.end(), second.begin(), second.end());
+  TMemoryStream src(data), dest;
+  ExpandChunks(src, dest, 0, src.Size());
+  Bytes both = a;
+  both.insert(both.end(), b.begin(), b.end());
+  EXPECT_EQ(dest.Data(), both);
+  // A fault in the third chunk leaves the first two written.
+  Bytes broken = data;
+  Bytes bad = Hex("05000000 0102030405");
+  broken.insert(broken.end(), bad.begin(), bad.end());
+  TMemoryStream src2(broken), dest2;
+  EXPECT_THROW(ExpandChunks(src2, dest2, 0, src2.Size()), EDamagedPackage);
+  EXPECT_EQ(dest2.Data(), both);
+}
+
+TEST(Package, ASourceThatFailsMidwayStopsEveryThread) {
+  // Claims more bytes than it can give, as a file cut short while being packed.
+  class TShortStream : public TMemoryStream {
+  public:
+    using TMemoryStream::TMemoryStream;
+    int64_t Size() override { return TMemoryStream::Size() * 2; }
+  };
+  for (int jobs : {1, 3}) {
+    TShortStream src(Corpus(50 * kChunkSize, 8));
+    TMemoryStream dest;
+    EXPECT_THROW(CompressToChunks(src, dest, 2, jobs), EReadError) << jobs;
+  }
+}
