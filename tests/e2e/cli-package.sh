@@ -96,6 +96,16 @@ for setup in ours py; do
   cmp "$src/UnIns.exe" "$o/gb/Exe/UnIns.exe"
 done
 
+# The cross-built gbsetup under Wine reads the same package the same way.
+wingbsetup="${GBSETUP_BUILD_WIN32:-build-win32}/gbsetup.exe"
+if [ -f "$wingbsetup" ] && command -v wine >/dev/null; then
+  scripts/wine-run.sh "$wingbsetup" list "$work/ours.exe" | tr -d '\r' >"$work/win.list"
+  cmp "$work/ours.list" "$work/win.list" || fail "Windows list differs"
+  (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" extract ours.exe -o out-win >/dev/null)
+  diff -r "$work/out-ours" "$work/out-win" || fail "Windows extraction differs"
+  echo "cli-package: Windows build checked under Wine"
+fi
+
 # Names that would leave the output folder are refused before anything is written.
 for bad in 'C:\app\..\..\evil.txt' 'C:\\evil.txt' 'C:\a\D:\evil.txt' 'C:\a\...\evil.txt'; do
   pywrite "$work/stub.exe" "$work/bad.exe" 2 "" "2:C:\\app\\a.txt=$src/a.txt" "2:$bad=$src/a.txt"
