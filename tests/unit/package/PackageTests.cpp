@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "engine/Package.h"
-#include "system/FileStream.h"
-#include "system/SysKernel.h"
 
 namespace {
 
@@ -470,38 +468,6 @@ TEST(Package, DamagedPackagesAreRefused) {
       EDamagedPackage);
 }
 
-
-TEST(Package, FileRoundTrip) {
-  const AnsiString name = "package_tests_Setup.exe";
-  std::vector<TSource> sources = SampleSources();
-  TInsPackList inMemory;
-  Bytes expected = BuildPackage(sources, 3, 1, inMemory);
-  {
-    TFileStream setup(name, fmCreate);
-    setup.Write(kStub.data(), kStub.size());
-    TInsPackList entries;
-    for (TInsPackRec* r : inMemory) *entries.Add() = *r;
-    TPackageWriteOptions o;
-    o.LevelChoice = 3;
-    o.Jobs = 2;
-    o.TextBlock = "gbsetup";
-    WritePackage(setup, entries,
-                 [&](const TInsPackRec&, int32_t i) { return std::make_unique<TMemoryStream>(sources[size_t(i)].Data); }, o);
-  }
-  TFileStream setup(name, fmOpenRead | fmShareDenyNone);
-  Bytes onDisk(static_cast<size_t>(setup.Size()));
-  setup.ReadBuffer(onDisk.data(), onDisk.size());
-  EXPECT_EQ(onDisk, expected);
-  TInsPackList list;
-  ReadPackage(setup, list, name);
-  ASSERT_EQ(list.Count(), int(sources.size()));
-  for (int i = 0; i < list.Count(); ++i) {
-    TMemoryStream out;
-    ExpandChunks(setup, out, list[i]->DataStart, list[i]->DataEnd, name);
-    EXPECT_EQ(out.Data(), sources[size_t(i)].Data) << i;
-  }
-  DeleteFileAt(name);
-}
 
 TEST(Package, ExpandSkipsTrailingBytesAndKeepsWhatCameBeforeAFault) {
   auto chunk = [](const Bytes& src, size_t trailing) {
