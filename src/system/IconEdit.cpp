@@ -104,6 +104,9 @@ public:
       s.Characteristics = GetLE32(data + at + 36);
       if (uint64_t(s.VirtualAddress) + s.Extent() > 0xFFFFFFFFu) BadImage();
       if (s.SizeOfRawData != 0 && (s.PointerToRawData > size || size - s.PointerToRawData < s.SizeOfRawData)) BadImage();
+      // Sections follow each other in memory without overlapping, as the loader requires.
+      if (!Sections.empty() && s.VirtualAddress < uint64_t(Sections.back().VirtualAddress) + Sections.back().Extent())
+        BadImage();
       Sections.push_back(s);
     }
   }
@@ -126,14 +129,16 @@ public:
   }
 
   // File offset of rva when len bytes from there lie in one section's raw data.
+  // (An empty range may sit right at the end of a section.)
   bool RvaToOffset(uint32_t rva, uint32_t len, size_t& offset) const {
-    int i = SectionOf(rva);
-    if (i < 0) return false;
-    const TSection& s = Sections[i];
-    const uint64_t rel = rva - s.VirtualAddress;
-    if (rel + len > s.SizeOfRawData) return false;
-    offset = size_t(s.PointerToRawData + rel);
-    return true;
+    for (const TSection& s : Sections) {
+      if (rva < s.VirtualAddress) continue;
+      const uint64_t rel = rva - s.VirtualAddress;
+      if (rel + len > s.SizeOfRawData || (len != 0 && rel >= s.Extent())) continue;
+      offset = size_t(s.PointerToRawData + rel);
+      return true;
+    }
+    return false;
   }
 
   // End of the headers and of every section's raw data; what follows is the overlay.
@@ -495,9 +500,9 @@ TArrayByte PlaceResources(const TPeImage& pe, const TResTree& tree) {
     const uint64_t at = AlignUp(oldEnd, fileAlign);
     if (uint64_t(newRva) + blob.size() > 0xFFFFFFFFu || at + raw > 0xFFFFFFFFu) RaiseResourceError(SEndUpdateFailed);
     out.assign(data, data + oldEnd);
-    size_t oldDir;
-    if (rs >= 0 && pe.RvaToOffset(dirRva, 0, oldDir)) {
+    if (rs >= 0 && dirRva - sections[rs].VirtualAddress < sections[rs].SizeOfRawData) {
       const TSection& s = sections[rs];
+      const size_t oldDir = size_t(s.PointerToRawData) + (dirRva - s.VirtualAddress);
       const uint64_t avail = uint64_t(s.PointerToRawData) + s.SizeOfRawData - oldDir;
       std::fill_n(out.begin() + oldDir, size_t(std::min<uint64_t>(std::max<uint32_t>(dirSize, 16), avail)), 0);
     }
