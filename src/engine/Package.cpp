@@ -180,6 +180,7 @@ public:
     if (jobs <= 0) jobs = static_cast<int>(std::thread::hardware_concurrency());
     if (jobs <= 0) jobs = 1;
     jobs = std::min(jobs, 64);
+    if (level == 0) jobs = 1;  // stored chunks are a copy: threads only add hand-over cost
     FDeflaters.reserve(static_cast<size_t>(jobs));
     for (int i = 0; i < jobs; ++i) FDeflaters.push_back(std::make_unique<TDeflater>(level));
     FSlots.resize(jobs == 1 ? 1 : static_cast<size_t>(jobs) * 4);
