@@ -87,7 +87,10 @@ protected:
   void TearDown() override {
     ShellDeleteFolder(App);
     ShellDeleteFolder(Desktop);
-    if (auto run = TRegKey::Open(TRootKey::LocalMachine, SRunKeyPath, false)) run->DeleteValue("b.dll");
+    if (auto run = TRegKey::Open(TRootKey::LocalMachine, SRunKeyPath, false)) {
+      run->DeleteValue("b.dll");
+      run->DeleteValue("主程序.exe");
+    }
     for (const AnsiString& k : {Maker, Kept, SUninstallKeyPrefix + Title}) {
       if (auto key = TRegKey::Open(TRootKey::LocalMachine, k, false)) {
         TStringList names;

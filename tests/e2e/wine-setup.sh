@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# End to end under Wine: build a silent setup with the Linux builder and the cross-built stubs,
+# install it in a fresh 32-bit Chinese prefix, check files, registry and the install log,
+# uninstall it with the installed UnIns.exe /S, and check the elevated relaunch and a
+# damaged setup file.
+#   tests/e2e/wine-setup.sh   (after scripts/build.sh; uses build/gbsetup and build-win32/data,
+#   or GBSETUP_E2E_BUILDER and GBSETUP_E2E_STUBS)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+repo="$(pwd)"
+gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
+data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
+for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"; do
+  [ -e "$f" ] || { echo "wine-setup: $f is missing (run scripts/build.sh)" >&2; exit 1; }
+done
+
+work="$(mktemp -d /tmp/gbsetup-e2e.XXXXXX)"
+export GBSETUP_WINE_PREFIX="$work/prefix"
+export WINEPREFIX="$GBSETUP_WINE_PREFIX"
+xvfb_pid=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work" "$work.home" 2>/dev/null
+}
+trap cleanup EXIT
+
+failures=0
+pass() { echo "  ok   $*"; }
+fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
+check() {  # check "what" command...
+  local what="$1"; shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+check_not() {  # the command must fail
+  local what="$1"; shift
+  if "$@"; then fail "$what"; else pass "$what"; fi
+}
+
+# One X server for every run: the unpack dialog and the boxes are real windows.
+for n in $(seq 90 140); do
+  [ -e "/tmp/.X$n-lock" ] && continue
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  sleep 1
+  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
+  xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "wine-setup: no X server could be started" >&2; exit 1; }
+
+wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
+reg_value() {  # reg_value KEY NAME -> the data, UTF-8
+  wine_run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 |
+    awk -v n="$2" '{ sub(/\r$/, "") } $1 == n && $2 ~ /^REG_/ { sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; f = 1 } END { exit !f }'
+}
+reg_key_exists() { wine_run reg query "$1" >/dev/null 2>&1; }
+
+echo "== building the test setup"
+name="E2E测试"
+mkdir -p "$work/app/doc"
+printf 'MZ hello\r\n' > "$work/app/hello.exe"
+printf '使用说明\r\n' | iconv -f UTF-8 -t GBK > "$work/app/doc/guide.txt"
+(
+  set -e
+  cd "$work"
+  "$gbsetup" new p.gbp
+  "$gbsetup" set p.gbp 项目名称 "$name"
+  "$gbsetup" set p.gbp 版本号 1.2
+  "$gbsetup" set p.gbp 作者名称 测试作者
+  "$gbsetup" set p.gbp 作者网址 http://example.com/
+  "$gbsetup" set p.gbp 安装界面显示 否
+  "$gbsetup" add-folder p.gbp app --to "Program Files"
+  "$gbsetup" page p.gbp 安装完毕 主程序 app/hello.exe
+  "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 "$name"
+  "$gbsetup" add-registry p.gbp 'HKEY_LOCAL_MACHINE\SOFTWARE\GbE2E测试' Path '安装目录\工程名称'
+  "$gbsetup" add-registry p.gbp 'HKEY_LOCAL_MACHINE\SOFTWARE\GbE2E测试' Count FF --type dword
+  # The main program also starts with Windows.
+  "$gbsetup" export p.gbp > p.json
+  python3 - p.json <<'EOF'
+import json, sys
+d = json.load(open(sys.argv[1], encoding="utf-8"))
+for f in d["files"]:
+    if f["FileName"] == "hello.exe":
+        f["AutoRun"] = 1
+json.dump(d, open(sys.argv[1], "w", encoding="utf-8"), ensure_ascii=False)
+EOF
+  "$gbsetup" import p.json -o p.gbp
+  "$gbsetup" --data "$data" build p.gbp --output out
+) >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "wine-setup: building the setup failed" >&2; exit 1; }
+cp "$work/out/$name.exe" "$work/Setup.exe"
+echo "  Setup.exe stub: $(stat -c %s "$data/Exe/Setup.exe") bytes; test setup: $(stat -c %s "$work/Setup.exe") bytes"
+
+echo "== silent installation under Wine"
+drive="$WINEPREFIX/drive_c"
+wine_run wineboot -i >/dev/null 2>&1
+( cd "$work" && wine_run Setup.exe x ) >/dev/null 2>&1
+rc=$?
+timeout 60 wineserver -w
+check "setup with a parameter exits 0 (got $rc)" test "$rc" = 0
+inst="$drive/Program Files/$name"
+check "hello.exe installed byte for byte" cmp -s "$work/app/hello.exe" "$inst/app/hello.exe"
+check "doc/guide.txt installed byte for byte" cmp -s "$work/app/doc/guide.txt" "$inst/app/doc/guide.txt"
+check "UnIns.exe placed beside the main program" cmp -s "$data/Exe/UnIns.exe" "$inst/app/UnIns.exe"
+check "UnLog.txt written" test -f "$inst/app/UnLog.txt"
+# The log starts with the title as a stream string: length 7, then GBK "E2E测试".
+expect_head="$( { printf '\007\000\000\000'; printf '%s' "$name" | iconv -f UTF-8 -t GBK; } | od -An -tx1 | tr -d ' \n')"
+got_head="$(head -c 11 "$inst/app/UnLog.txt" 2>/dev/null | od -An -tx1 | tr -d ' \n')"
+check "UnLog.txt begins with the title ($got_head)" test "$got_head" = "$expect_head"
+
+key='HKLM\SOFTWARE\GbE2E测试'
+check "project string value" test "$(reg_value "$key" Path)" = 'C:\Program Files\E2E测试'
+check "project dword value" test "$(reg_value "$key" Count)" = "0xff"
+ukey='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\E2E测试'
+unins='C:\Program Files\E2E测试\app\UnIns.exe'
+check "DisplayIcon" test "$(reg_value "$ukey" DisplayIcon)" = "$unins"
+check "DisplayName" test "$(reg_value "$ukey" DisplayName)" = "E2E测试1.2"
+check "DisplayVersion" test "$(reg_value "$ukey" DisplayVersion)" = "1.2"
+check "URLInfoAbout" test "$(reg_value "$ukey" URLInfoAbout)" = "http://example.com/"
+check "Publisher" test "$(reg_value "$ukey" Publisher)" = "测试作者"
+check "UninstallString" test "$(reg_value "$ukey" UninstallString)" = "$unins"
+runkey='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+check "Run value of the AutoRun file" test "$(reg_value "$runkey" hello.exe)" = 'C:\Program Files\E2E测试\app\hello.exe'
+
+echo "== uninstalling with UnIns.exe /S"
+printf 'mine\r\n' > "$inst/user.txt"
+WINEDEBUG=+process wine_run "C:\\Program Files\\$name\\app\\UnIns.exe" /S >/dev/null 2>"$work/unins.trace"
+rc=$?
+timeout 60 wineserver -w
+check "UnIns.exe /S exits 0 (got $rc)" test "$rc" = 0
+check "the work was done by a copy in the temporary folder" grep -aqi 'NtCreateUserProcess .*Temp.*UnIns[0-9]*\.exe.* /S .*/Orig=C:' "$work/unins.trace"
+check "installed files removed" test ! -e "$inst/app/hello.exe" -a ! -e "$inst/app/doc/guide.txt"
+check "UnIns.exe and UnLog.txt removed" test ! -e "$inst/app/UnIns.exe" -a ! -e "$inst/app/UnLog.txt"
+check "created folders removed once empty" test ! -e "$inst/app"
+check "the user's file and its folder stay" test -f "$inst/user.txt"
+check_not "project key removed" reg_key_exists "$key"
+check_not "uninstall entry removed" reg_key_exists "$ukey"
+check_not "Run value removed" reg_value "$runkey" hello.exe
+check "Uninstall key itself untouched" reg_key_exists 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+
+echo "== elevated relaunch"
+rm -rf "$inst"
+trace="$work/relaunch.trace"
+( cd "$work" && WINEDEBUG=+process wine_run Setup.exe ) >/dev/null 2>"$trace"
+rc=$?
+timeout 60 wineserver -w
+check "start without parameters exits 0 (got $rc)" test "$rc" = 0
+check "relaunched itself with the parameter Ins" grep -aq 'NtCreateUserProcess .*Setup.exe.* cmdline L"\\"[^"]*Setup.exe\\" Ins"' "$trace"
+check "the relaunched instance installed" test -f "$inst/app/hello.exe"
+
+echo "== damaged setup file"
+size=$(stat -c %s "$work/Setup.exe")
+head -c $((size - 100)) "$work/Setup.exe" > "$work/broken.exe"
+tail -c 24 "$work/Setup.exe" >> "$work/broken.exe"   # the trailer now points past the data
+rm -rf "$inst"
+( cd "$work" && WINE_TIMEOUT=90 wine_run broken.exe x >/dev/null 2>&1; echo $? > "$work/broken.rc" ) &
+runner=$!
+box=""
+for _ in $(seq 1 300); do
+  # Without a window manager a box has no title; it is the one visible window of the program.
+  box="$(xdotool search --onlyvisible --class '^broken\.exe$' 2>/dev/null | head -1)"
+  [ -n "$box" ] && break
+  sleep 0.2
+done
+check "one error box is shown" test -n "$box"
+if [ -n "$box" ]; then
+  sleep 0.5
+  check "only one box" test "$(xdotool search --onlyvisible --class '^broken\.exe$' 2>/dev/null | wc -l)" = 1
+  xdotool mousemove --window "$box" 10 10 click 1 key Return >/dev/null 2>&1
+fi
+wait "$runner"
+check "damaged setup exits 1 after the box (got $(cat "$work/broken.rc"))" test "$(cat "$work/broken.rc")" = 1
+check "nothing installed from the damaged setup" test ! -e "$inst"
+
+if [ "$failures" -gt 0 ]; then
+  echo "wine-setup: $failures check(s) failed"
+  exit 1
+fi
+echo "wine-setup: all checks passed"
