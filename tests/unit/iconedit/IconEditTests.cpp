@@ -152,7 +152,7 @@ std::string Wrestool(const std::string& args, const AnsiString& exe) {
 }  // namespace
 
 TEST_F(IconEdit, TwoImagesReplacedByThreeInEveryLayout) {
-  const TArrayByte ico = MakeIcon({40, 300, 1000});
+  const TArrayByte ico = MakeIcon({40, 300, 5000});
   const AnsiString icon = IconFile(ico);
   for (const char* layout : Layouts) {
     SCOPED_TRACE(layout);
@@ -190,7 +190,7 @@ TEST_F(IconEdit, TwoImagesReplacedByThreeInEveryLayout) {
                              "--type=14 --name='MAINICON' --language=1033 ", "--type=16 --name=1 --language=2052 "})
       EXPECT_NE(list.find(line), std::string::npos) << line << "\n" << list;
     std::string raw = Wrestool("-x --raw --type=3 --name=3", exe);
-    EXPECT_EQ(raw, std::string(1000, char(0x42)));
+    EXPECT_EQ(raw, std::string(5000, char(0x42)));
     // A second replacement rewrites in place: the file does not grow again.
     const size_t size1 = image.size();
     EXPECT_TRUE(ReplaceExeIcon(icon, exe));
@@ -212,6 +212,36 @@ TEST_F(IconEdit, EmptyIconGivesEmptyGroup) {
   const TPeResource* group = Find(after, 14, TResName::FromName(u"MAINICON"), 1033);
   ASSERT_NE(group, nullptr);
   EXPECT_EQ(group->Data, (TArrayByte{0, 0, 1, 0, 0, 0}));
+}
+
+// The old group and its images go in the language they had; other icons, named types and
+// names stay. Image 3 of the other group is replaced, as the system would do it.
+TEST_F(IconEdit, RewriterDeletesOldIconsInTheirLanguage) {
+  const AnsiString exe = CopyFixture("rich.exe");
+  const TArrayByte o = ReadAll(exe);
+  const auto before = ReadPeResources(o.data(), o.size());
+  ASSERT_NE(Find(before, 14, TResName::FromName(u"MAINICON"), 2052), nullptr);
+  ASSERT_NE(Find(before, 3, TResName::FromId(1), 2052), nullptr);
+  EXPECT_TRUE(ReplaceExeIconPe(IconFile(MakeIcon({10, 20, 30})), exe));
+  const TArrayByte image = ReadAll(exe);
+  const auto after = ReadPeResources(image.data(), image.size());
+  std::vector<TPeResource> icons;
+  for (const auto& r : after)
+    if (r.Type.Id == 3 && !r.Type.IsName) icons.push_back(r);
+  ASSERT_EQ(icons.size(), 3u);
+  for (uint16_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(icons[i].Name, TResName::FromId(i + 1));
+    EXPECT_EQ(icons[i].Language, 1033);
+    EXPECT_EQ(icons[i].Data.size(), 10u * (i + 1));
+  }
+  EXPECT_EQ(Find(after, 14, TResName::FromName(u"MAINICON"), 2052), nullptr);
+  EXPECT_NE(Find(after, 14, TResName::FromName(u"MAINICON"), 1033), nullptr);
+  for (const auto& r : before) {
+    if (r.Type.Id != 3 && !(r.Type.Id == 14 && r.Name == TResName::FromName(u"MAINICON"))) {
+      EXPECT_NE(std::find(after.begin(), after.end(), r), after.end()) << ::testing::PrintToString(r);
+    }
+  }
+  EXPECT_EQ(after.size(), before.size());  // images 1, 2 and the group change language
 }
 
 TEST_F(IconEdit, IconSizeLimit) {
@@ -343,7 +373,7 @@ TEST_F(IconEdit, RewriteKeepsFileMode) {
 // same messages for the same input.
 TEST_F(IconEdit, SystemCallsAndRewriterAgree) {
   const std::vector<std::pair<std::string, TArrayByte>> icons = {
-      {"three", MakeIcon({40, 300, 1000})}, {"empty", MakeIcon({})}, {"bad", TArrayByte{1, 2, 3}}};
+      {"three", MakeIcon({40, 300, 5000})}, {"empty", MakeIcon({})}, {"bad", TArrayByte{1, 2, 3}}};
   for (const char* fixture : {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe", "rich.exe", "noicon.exe"}) {
     for (const auto& [iconName, ico] : icons) {
       SCOPED_TRACE(std::string(fixture) + " / " + iconName);

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The icon replacement seen from outside. The native suite rewrites the fixture executables
+# with the portable rewriter, the Wine suite with the system's resource calls; here wrestool
+# lists and unpacks both results, which must hold the same resources byte for byte, objdump
+# must still read them, and every rewritten executable must still start under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+native="${GBSETUP_BUILD:-build}"
+win="${GBSETUP_BUILD_WIN32:-build-win32}"
+suite=tests/unit/iconedit/iconedit_tests
+for f in "$native/$suite" "$win/$suite.exe"; do
+  [ -f "$f" ] || { echo "iconedit: $f not built" >&2; exit 1; }
+done
+work="$(mktemp -d /tmp/iconedit.XXXXXX)"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "iconedit: FAIL: $*" >&2; exit 1; }
+
+test_name=TwoImagesReplacedByThreeInEveryLayout
+GBSETUP_ROOT="$work/root" "$native/$suite" --gtest_filter="IconEdit.$test_name" >"$work/native.log" 2>&1 ||
+  { cat "$work/native.log"; fail "native suite"; }
+scripts/wine-run.sh "$win/$suite.exe" --gtest_filter="IconEdit.$test_name" >"$work/wine.log" 2>&1 ||
+  { cat "$work/wine.log"; fail "Wine suite"; }
+
+listing() { wrestool -l "$1" | sed 's/ offset=0x[0-9a-f]*//'; }
+
+for name in fixture fixture-noreloc fixture-extra; do
+  byRewrite="$native/tests/unit/iconedit/work-$test_name/$name.exe"
+  bySystem="$win/tests/unit/iconedit/work-$test_name/$name.exe"
+  listing "$byRewrite" >"$work/rewrite.txt"
+  listing "$bySystem" >"$work/system.txt"
+  diff -u "$work/system.txt" "$work/rewrite.txt" || fail "$name: the two paths list different resources"
+  for line in "--type=3 --name=1 --language=1033 [type=icon size=40]" \
+              "--type=3 --name=2 --language=1033 [type=icon size=300]" \
+              "--type=3 --name=3 --language=1033 [type=icon size=5000]" \
+              "--type=14 --name='MAINICON' --language=1033 [type=group_icon size=48]" \
+              "--type=16 --name=1 --language=2052 [type=version size=312]"; do
+    grep -qxF -- "$line" "$work/rewrite.txt" || fail "$name: missing $line"
+  done
+  [ "$(grep -c -- '--type=3 ' "$work/rewrite.txt")" = 3 ] || fail "$name: not exactly three images"
+  # Every resource, unpacked raw from both files, is the same.
+  i=0
+  while read -r t n l _; do
+    i=$((i + 1))
+    eval "wrestool -x --raw $t $n $l \"\$byRewrite\"" >"$work/r$i"
+    eval "wrestool -x --raw $t $n $l \"\$bySystem\"" >"$work/s$i"
+    cmp -s "$work/r$i" "$work/s$i" || fail "$name: $t $n $l differs"
+  done <"$work/rewrite.txt"
+  [ "$i" -ge 6 ] || fail "$name: only $i resources"
+  # The image grew past a page: the relocation section behind the resources had to move, and
+  # must hold the same relocations.
+  relocs() { i686-w64-mingw32-objdump -p "$1" | sed -n '/^PE File Base Relocations/,$p' | grep -E '^\s+reloc'; }
+  original="$native/tests/unit/iconedit/fixtures/$name.exe"
+  relocs "$original" >"$work/relocs.orig" || true
+  relocs "$byRewrite" >"$work/relocs.new" || true
+  cmp -s "$work/relocs.orig" "$work/relocs.new" || fail "$name: relocations changed"
+  for exe in "$byRewrite" "$bySystem"; do
+    i686-w64-mingw32-objdump -p "$exe" >/dev/null 2>&1 || fail "objdump cannot read $exe"
+    out="$(scripts/wine-run.sh "$exe" 2>/dev/null | tr -d '\r')" || fail "$exe does not start"
+    [ "$out" = "fixture ok" ] || fail "$exe printed '$out'"
+  done
+  echo "iconedit: $name: $(wc -l <"$work/rewrite.txt") resources identical from both paths; both start"
+done
+echo "iconedit: ok"
