@@ -32,6 +32,7 @@ pkgs=(
   locales fonts-wqy-microhei
   icoutils liblnk-utils imagemagick
   python3
+  python3-pefile
 )
 if [ "$want_fuzz" = 1 ]; then
   pkgs+=(clang libclang-rt-14-dev libfuzzer-14-dev)

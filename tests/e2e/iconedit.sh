@@ -53,6 +53,31 @@ for name in fixture fixture-noreloc fixture-extra; do
   relocs "$original" >"$work/relocs.orig" || true
   relocs "$byRewrite" >"$work/relocs.new" || true
   cmp -s "$work/relocs.orig" "$work/relocs.new" || fail "$name: relocations changed"
+  # pefile, a third reader: no complaints, a valid checksum (rewriter), SizeOfImage and the resource
+  # and relocation directories matching the sections.
+  /usr/bin/python3 - "$byRewrite" "$bySystem" <<'PY' || fail "$name: pefile check"
+import sys
+import pefile
+for path in sys.argv[1:]:
+    pe = pefile.PE(path)
+    # (the test images are runs of one byte, which pefile's entropy hint notices)
+    warnings = [w for w in pe.get_warnings() if "makes up" not in w]
+    assert not warnings, (path, warnings)
+    opt = pe.OPTIONAL_HEADER
+    # Wine's EndUpdateResource leaves the old checksum; the rewriter recomputes it.
+    if path == sys.argv[1]:
+        assert opt.CheckSum == 0 or pe.verify_checksum(), (path, "checksum")
+    align = opt.SectionAlignment
+    end = max(s.VirtualAddress + (s.Misc_VirtualSize or s.SizeOfRawData) for s in pe.sections)
+    assert opt.SizeOfImage == (end + align - 1) // align * align, (path, "SizeOfImage", hex(opt.SizeOfImage))
+    dirs = opt.DATA_DIRECTORY
+    res = dirs[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]]
+    assert pe.get_section_by_rva(res.VirtualAddress).VirtualAddress == res.VirtualAddress, (path, "resources")
+    rel = dirs[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    if rel.VirtualAddress:
+        assert pe.get_section_by_rva(rel.VirtualAddress).Name.rstrip(b"\0") == b".reloc", (path, "relocations")
+    assert len(pe.DIRECTORY_ENTRY_RESOURCE.entries) == 4, (path, "resource types")
+PY
   for exe in "$byRewrite" "$bySystem"; do
     i686-w64-mingw32-objdump -p "$exe" >/dev/null 2>&1 || fail "objdump cannot read $exe"
     out="$(scripts/wine-run.sh "$exe" 2>/dev/null | tr -d '\r')" || fail "$exe does not start"
