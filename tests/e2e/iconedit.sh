@@ -85,4 +85,14 @@ PY
   done
   echo "iconedit: $name: $(wc -l <"$work/rewrite.txt") resources identical from both paths; both start"
 done
+# Unstripped: the symbol table moves with what follows the sections and stays readable.
+unstripped="$native/tests/unit/iconedit/work-$test_name/fixture-unstripped.exe"
+symbols() { i686-w64-mingw32-objdump -t "$1" | tail -n +3; }
+symbols "$native/tests/unit/iconedit/fixtures/fixture-unstripped.exe" >"$work/sym.orig"
+symbols "$unstripped" >"$work/sym.new" || fail "objdump cannot read the symbols of $unstripped"
+[ "$(wc -l <"$work/sym.orig")" -gt 100 ] || fail "no symbols in the unstripped fixture"
+cmp -s "$work/sym.orig" "$work/sym.new" || fail "symbols changed in $unstripped"
+out="$(scripts/wine-run.sh "$unstripped" 2>/dev/null | tr -d '\r')"
+[ "$out" = "fixture ok" ] || fail "$unstripped printed '$out'"
+echo "iconedit: unstripped: symbol table intact; starts"
 echo "iconedit: ok"

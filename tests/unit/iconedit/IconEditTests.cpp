@@ -132,7 +132,7 @@ protected:
   AnsiString FWork;
 };
 
-const char* const Layouts[] = {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe"};
+const char* const Layouts[] = {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe", "fixture-unstripped.exe"};
 
 #ifndef _WIN32
 // wrestool's view of an executable: one line per resource.
@@ -374,7 +374,8 @@ TEST_F(IconEdit, RewriteKeepsFileMode) {
 TEST_F(IconEdit, SystemCallsAndRewriterAgree) {
   const std::vector<std::pair<std::string, TArrayByte>> icons = {
       {"three", MakeIcon({40, 300, 5000})}, {"empty", MakeIcon({})}, {"bad", TArrayByte{1, 2, 3}}};
-  for (const char* fixture : {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe", "rich.exe", "noicon.exe"}) {
+  for (const char* fixture :
+       {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe", "fixture-unstripped.exe", "rich.exe", "noicon.exe"}) {
     for (const auto& [iconName, ico] : icons) {
       SCOPED_TRACE(std::string(fixture) + " / " + iconName);
       const AnsiString icon = IconFile(ico);
