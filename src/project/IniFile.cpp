@@ -1,5 +1,10 @@
 #include "project/IniFile.h"
 
+#include <memory>
+
+#include "core/Exceptions.h"
+#include "system/Platform.h"
+
 #include "system/FileStream.h"
 #include "system/SysKernel.h"
 
@@ -13,6 +18,28 @@ AnsiString ReadFileText(const AnsiString& fileName) {
     text.append(buf, n);
   }
   return text;
+}
+
+void ReplaceFileContent(const AnsiString& fileName, const void* data, size_t size) {
+  const AnsiString tempName = fileName + ".~sv";
+  try {
+    std::unique_ptr<TFileStream> f;
+    try {
+      f = std::make_unique<TFileStream>(tempName, fmCreate);
+    } catch (const EFCreateError& e) {
+      // Name the file the caller asked for; keep the system's reason.
+      const AnsiString& m = e.Message();
+      size_t p = m.find("\". ");
+      RaiseFCreateError(fileName, p == AnsiString::npos ? AnsiString() : m.substr(p + 3));
+    }
+    f->WriteBuffer(data, size);
+    f->Flush();
+    f.reset();
+    if (!RenameFileTo(tempName, fileName)) RaiseFCreateError(fileName, SystemErrorMessage(LastSystemError()));
+  } catch (...) {
+    DeleteFileAt(tempName);
+    throw;
+  }
 }
 
 TIniFile::TIniFile(const AnsiString& fileName) : FFileName(fileName) {
@@ -32,6 +59,5 @@ void TIniFile::DeleteKey(const AnsiString& section, const AnsiString& key) {
 
 void TIniFile::Flush() {
   AnsiString text = FData.Text();
-  TFileStream f(FFileName, fmCreate);
-  f.WriteBuffer(text.data(), text.size());
+  ReplaceFileContent(FFileName, text.data(), text.size());
 }

@@ -26,3 +26,7 @@ private:
 
 // The whole content of a file as bytes.
 AnsiString ReadFileText(const AnsiString& fileName);
+// Writes bytes to a temporary file beside fileName and renames it over fileName once every
+// byte is on the disk; on failure the old file stays as it was and the error is raised
+// (EFCreateError naming fileName, or EWriteError).
+void ReplaceFileContent(const AnsiString& fileName, const void* data, size_t size);

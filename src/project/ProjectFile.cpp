@@ -1,7 +1,5 @@
 #include "project/ProjectFile.h"
 
-#include <memory>
-
 #include "core/Exceptions.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
@@ -9,7 +7,6 @@
 #include "project/OpenHistory.h"
 #include "project/Project.h"
 #include "system/FileStream.h"
-#include "system/Platform.h"
 #include "system/SysKernel.h"
 
 void WriteProjectSections(TStream& s, const TProjectFileLists& l) {
@@ -219,25 +216,7 @@ void ReadProjectFile(const AnsiString& fileName, TProjectFileData& data) {
 void WriteProjectFile(const AnsiString& fileName, const TProjectFileLists& lists) {
   TMemoryStream buffer;
   WriteProjectSections(buffer, lists);
-  const AnsiString tempName = fileName + ".~sv";
-  try {
-    std::unique_ptr<TFileStream> f;
-    try {
-      f = std::make_unique<TFileStream>(tempName, fmCreate);
-    } catch (const EFCreateError& e) {
-      // Name the file the caller asked for; keep the system's reason.
-      const AnsiString& m = e.Message();
-      size_t p = m.find("\". ");
-      RaiseFCreateError(fileName, p == AnsiString::npos ? AnsiString() : m.substr(p + 3));
-    }
-    f->WriteBuffer(buffer.Data().data(), buffer.Data().size());
-    f->Flush();
-    f.reset();
-    if (!RenameFileTo(tempName, fileName)) RaiseFCreateError(fileName, SystemErrorMessage(LastSystemError()));
-  } catch (...) {
-    DeleteFileAt(tempName);
-    throw;
-  }
+  ReplaceFileContent(fileName, buffer.Data().data(), buffer.Data().size());
 }
 
 // ---- TProject: save and load ----

@@ -15,6 +15,11 @@
 #include "system/Platform.h"
 #include "system/SysKernel.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 using TJson = nlohmann::ordered_json;
 
@@ -270,6 +275,9 @@ int CmdExport(const TArgs& args) {
   TProjectFileData d;
   ReadProjectFile(ArgPath(a.Positional[0]), d);
   std::string text = ToJson(d).dump(2) + "\n";
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);  // the same bytes as on Linux: LF line ends
+#endif
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
