@@ -80,7 +80,10 @@ int RunInstall(const TArgs& args) {
 
   TProgressPrinter progress(StdoutIsTerminal());
   work->ReleaseFiles(setupFile, list, [&](int32_t max, int32_t pos, const AnsiString&, bool) {
-    progress.Show("unpack", max, pos, pos <= list.Count() && pos > 0 ? list[pos - 1]->Name : AnsiString());
+    // Only the wizard's own files are unpacked now; the rest waits for the installation.
+    const TInsPackRec* e = pos > 0 && pos <= list.Count() ? list[pos - 1] : nullptr;
+    bool unpacked = e && (e->Kind == pkSupport || e->Kind == pkComponentFile || e->Kind == pkPageFile);
+    progress.Show("unpack", max, pos, unpacked ? e->Name : AnsiString());
   });
   progress.Finish();
   if (list.Count() == 0) throw ECliError("no package in " + p.Positional[0]);
