@@ -103,8 +103,13 @@ void TUninstaller::Run() {
       left.push_back(rec);
     }
   }
+  // The setup unpacked its pictures and texts below the temporary folder; those files are not
+  // in the log, so their folders stay, and nobody needs to hear about scratch space.
+  const AnsiString temp = AppendPathDelimiter(TempFolder());
   for (const TInsLogRec* rec : left) {
-    if (ClassifyLogRecord(*rec) == TUninstallItem::Registry && !rec->Text.empty())
+    const TUninstallItem kind = ClassifyLogRecord(*rec);
+    if (kind == TUninstallItem::Folder && StartsText(temp, AppendPathDelimiter(rec->Path))) continue;
+    if (kind == TUninstallItem::Registry && !rec->Text.empty())
       FNotRemoved.Add(rec->Path + "\\" + rec->Text);
     else
       FNotRemoved.Add(rec->Path);

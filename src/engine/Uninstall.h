@@ -40,6 +40,7 @@ public:
   void Run();
 
   // What was still there afterwards, one line each (paths; registry values as key\value).
+  // Folders below the temporary folder are left without a word.
   const TStringList& NotRemoved() const { return FNotRemoved; }
   int RemovedCount() const { return FRemoved; }
 

@@ -32,7 +32,8 @@ int64_t RoundHalfAway(double v) { return v < 0 ? -static_cast<int64_t>(std::floo
 
 TFrm_Setup::TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, ISetupView* view)
     : FProject(std::move(project)), FCompile(std::move(compile)), FView(view) {
-  SetApplicationTitle(FProjectName);
+  // The application title keeps the program's own name until the project names it, so that
+  // a box about a damaged package still has a caption.
   if (FCompile) FCompile->SetProject(FProject);
 }
 

@@ -47,9 +47,11 @@ protected:
     SetSandboxRoot(Root);
 #endif
     Title = "卸载测试" + AnsiString(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    App = TempFolder() + "卸载测试";
+    // Outside the temporary folder, whose leftovers the uninstaller does not report.
+    const AnsiString base = WindowsFolder().substr(0, 3) + "GbUninstallTest\\";
+    App = base + "卸载测试";
     Sub = App + "\\数据";
-    Desktop = TempFolder() + "桌面";
+    Desktop = base + "桌面";
     ShellDeleteFolder(App);
     ShellDeleteFolder(Desktop);
     ASSERT_TRUE(ForceFolders(Sub));
@@ -85,8 +87,7 @@ protected:
     log.WriteToFile(App + "\\UnLog.txt");
   }
   void TearDown() override {
-    ShellDeleteFolder(App);
-    ShellDeleteFolder(Desktop);
+    ShellDeleteFolder(WindowsFolder().substr(0, 3) + "GbUninstallTest");
     if (auto run = TRegKey::Open(TRootKey::LocalMachine, SRunKeyPath, false)) {
       run->DeleteValue("b.dll");
       run->DeleteValue("主程序.exe");
@@ -147,9 +148,20 @@ TEST_F(UninstallTest, ReversesEveryRecordAndRemovesEntryLogAndItself) {
 
 TEST_F(UninstallTest, KeepsWhatTheLogDoesNotNameAndReportsFoldersItCouldNotEmpty) {
   WriteText(Sub + "\\用户数据.txt", "mine");
+  // A folder the release made in the temporary folder, still holding an unpacked picture.
+  const AnsiString scratch = TempFolder() + "GbUninstallScratch";
+  ASSERT_TRUE(ForceFolders(scratch));
+  WriteText(scratch + "\\Head.jpg", "jpg");
+  TInstallLog log;
+  log.LoadFromFile(App + "\\UnLog.txt");
+  log.AddRecord(scratch, 0, 0, 0, 0, SCreatedFolderMark);
+  log.WriteToFile(App + "\\UnLog.txt");
+
   TUninstaller u(App + "\\UnLog.txt");
   u.SetUninstallerFile(App + "\\UnIns.exe");
   u.Run();
+  EXPECT_TRUE(FileExists(scratch + "\\Head.jpg"));
+  ShellDeleteFolder(scratch);
   EXPECT_TRUE(FileExists(Sub + "\\用户数据.txt"));
   EXPECT_FALSE(FileExists(Sub + "\\c.exe"));
   EXPECT_FALSE(FileExists(App + "\\UnLog.txt"));
