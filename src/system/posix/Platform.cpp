@@ -164,7 +164,7 @@ AnsiString ProgramPath(const std::string& hostPath) {
     }
     parts.push_back(c);
   }
-  std::vector<std::string> rootParts = SplitComponents(sandbox::Root());
+  std::vector<std::string> rootParts = SplitComponents(sandbox::RootPath());
   std::string out;
   size_t start = 0;
   bool inDrive = parts.size() > rootParts.size() &&

@@ -58,6 +58,20 @@ void SetSandboxElevation(bool cancelled, uint32_t exitCode) {
 bool IsSandbox() { return true; }
 
 namespace sandbox {
+std::string RootPath() {
+  TSandboxState& s = State();
+  if (s.Prepared) return s.Root;
+  std::string r = s.Root.empty() ? DefaultRoot() : s.Root;
+  if (r[0] != '/') {
+    char* cwd = realpath(".", nullptr);
+    if (cwd) {
+      r = std::string(cwd) + "/" + r;
+      free(cwd);
+    }
+  }
+  return r;
+}
+
 const std::string& Root() {
   TSandboxState& s = State();
   if (s.Root.empty()) SetSandboxRoot(DefaultRoot());

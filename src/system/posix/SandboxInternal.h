@@ -8,6 +8,8 @@
 namespace sandbox {
 // The root folder, created (with drive_c) on first use.
 const std::string& Root();
+// The root folder as configured, without creating anything.
+std::string RootPath();
 // Appends "<kind>: <text>" as one GBK line to <root>/commands.log.
 void LogCommand(const char* kind, const AnsiString& text);
 // Host path of the program path, creating its missing folders (fixed special folders).
