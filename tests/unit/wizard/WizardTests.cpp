@@ -17,6 +17,7 @@
 #include "system/Sandbox.h"
 #include "system/SysKernel.h"
 #include "unit/wizard/Fakes.h"
+#include "wizard/SetupEntry.h"
 #include "wizard/SetupForm.h"
 
 namespace {
@@ -389,3 +390,37 @@ TEST_F(WizardTest, NeededSizeCountsProgramFilesAndCatalogueSizes) {
   EXPECT_EQ(form.Label9.Caption, "所需空间大小:" + TFrm_Setup::SizeText(21048));
   DeleteFileAt(catalogue);
 }
+
+#ifndef _WIN32
+TEST_F(WizardTest, EntryRelaunchesElevatedOnlyOnNt6WithoutParameters) {
+  EXPECT_DOUBLE_EQ(VersionNumber("6.1"), 6.1);
+  EXPECT_DOUBLE_EQ(VersionNumber("10.0"), 10.0);
+  EXPECT_DOUBLE_EQ(VersionNumber("2"), 2.0);
+  int wizardRuns = 0;
+  auto wizard = [&] {
+    ++wizardRuns;
+    return 7;
+  };
+  SetSandboxElevation(false, 5);
+  SetSandboxVersion("6.1");
+  EXPECT_EQ(SetupEntry(0, wizard), 0) << "the elevated instance's code is not passed on";
+  EXPECT_EQ(wizardRuns, 0);
+  EXPECT_NE(CommandLog().find("runas: " + ApplicationExeName() + " Ins\n"), std::string::npos) << CommandLog();
+  EXPECT_EQ(SetupEntry(1, wizard), 7) << "any parameter runs the wizard here";
+  for (const char* v : {"5.1", "2", "1", "0"}) {
+    SetSandboxVersion(v);
+    EXPECT_EQ(SetupEntry(0, wizard), 7) << v;
+  }
+  EXPECT_EQ(wizardRuns, 5);
+
+  SetSandboxVersion("6.0");
+  SetSandboxElevation(true, 0);
+  EXPECT_EQ(SetupEntry(0, wizard), 1);
+  EXPECT_EQ(wizardRuns, 5);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
+  EXPECT_EQ(Boxes[0].Text, "Operation aborted");
+  SetSandboxElevation(false, 0);
+  SetSandboxVersion("6.1");
+}
+#endif

@@ -1,0 +1,29 @@
+#include "wizard/SetupEntry.h"
+
+#include "core/Exceptions.h"
+#include "system/SysKernel.h"
+
+double VersionNumber(const AnsiString& text) {
+  double major = 0, fraction = 0, scale = 1;
+  size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) major = major * 10 + (text[i] - '0');
+  if (i < text.size() && text[i] == '.')
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) fraction += (text[i] - '0') * (scale /= 10);
+  return major + fraction;
+}
+
+int SetupEntry(int paramCount, const std::function<int()>& runWizard) {
+  try {
+    if (VersionNumber(WindowsVersionText()) >= 6.0 && paramCount == 0) {
+      uint32_t exitCode = 0;  // the elevated instance's result is not ours to report
+      RelaunchElevated(ApplicationExeName(), "Ins", exitCode);
+      return 0;
+    }
+    return runWizard();
+  } catch (const Exception& e) {
+    ShowErrorBox(e.Message());
+  } catch (const std::exception& e) {
+    ShowErrorBox(e.what());
+  }
+  return 1;
+}
