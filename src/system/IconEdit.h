@@ -23,7 +23,18 @@ constexpr uint16_t IconResourceLanguage = 1033;
 // Windows: the system's resource-update calls; elsewhere ReplaceExeIconPe.
 bool ReplaceExeIcon(const AnsiString& iconFile, const AnsiString& exeFile);
 // The same operation done by rewriting the executable's resource section directly, without
-// the system's resource calls. Usable on every platform.
+// the system's resource calls. Usable on every platform. The whole resource tree is rebuilt
+// (sorted, language 1033 for the new entries). When the resource section is the last one, or
+// is followed only by the relocation section, it is rewritten where it stands and the
+// relocations move behind it; otherwise the resources go to a new last section ".rsrc" and
+// the old directory is zeroed (an empty tree). Data after the sections (symbol table,
+// certificate, appended data) is kept and the file offsets pointing into it are moved.
+// SizeOfImage, the section sizes, the data directories and a non-zero checksum are updated.
+// A layout that leaves no room for a new section header fails at the commit step.
+// Failures: an executable that cannot be opened for writing gives the code form of
+// "BeginUpdateResource failed (1)" with the system's code, a damaged image the same with
+// ResErrBadExeFormat, a missing group "FindResource failed (1)" with 1812/1813/1814, and
+// a file that cannot be written beside the executable or renamed "EndUpdateResource failed".
 bool ReplaceExeIconPe(const AnsiString& iconFile, const AnsiString& exeFile);
 
 // False for data too short for its header, an executable ("MZ"), a directory running past the
