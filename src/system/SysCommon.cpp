@@ -1,5 +1,7 @@
 // Portable parts of the system layer: the path delimiter, the application state that the
 // user interface sets, and the registry root names.
+#include "core/TextUtils.h"
+#include "system/PathText.h"
 #include "system/Registry.h"
 #include "system/SysKernel.h"
 
@@ -45,4 +47,19 @@ bool RootKeyFromName(const AnsiString& name, TRootKey& root) {
 AnsiString RootKeyName(TRootKey root) {
   int i = static_cast<int>(root);
   return i >= 0 && i < 5 ? kRootNames[i] : "";
+}
+
+AnsiString StripTrailingDelimiters(const AnsiString& path) {
+  size_t keep = 0;  // length up to the last byte that is not a delimiter
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsGbkLeadByte(c) && i + 1 < path.size()) {
+      keep = ++i + 1;
+    } else if (c != '\\') {
+      keep = i + 1;
+    }
+  }
+  if (keep == 0) return path.empty() ? path : "\\";
+  if (keep == 2 && path[1] == ':' && path.size() > 2) return path.substr(0, 3);
+  return path.substr(0, keep);
 }

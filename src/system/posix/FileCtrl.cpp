@@ -1,5 +1,6 @@
 // Folder picker, file dialog and folder creation on the sandbox.
 #include "system/FileCtrl.h"
+#include "system/PathText.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,11 +31,9 @@ bool FolderExists(const AnsiString& path) {
 
 bool ForceFolders(const AnsiString& path) {
   if (path.empty()) throw EInOutError(SUnableToCreateDirectory);
-  AnsiString p = path;
-  while (p.size() > 1 && p.back() == '\\' && !(p.size() == 3 && p[1] == ':')) p.pop_back();
+  AnsiString p = StripTrailingDelimiters(path);
   if (FolderExists(p)) return true;
-  AnsiString parent = ExtractFilePath(p);
-  while (parent.size() > 1 && parent.back() == '\\' && !(parent.size() == 3 && parent[1] == ':')) parent.pop_back();
+  AnsiString parent = StripTrailingDelimiters(ExtractFilePath(p));
   // Outermost first; a drive or the top of a relative path ends the climb.
   if (!parent.empty() && parent != p && !(parent.size() == 2 && parent[1] == ':') && !ForceFolders(parent))
     return false;

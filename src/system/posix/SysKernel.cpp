@@ -19,6 +19,7 @@
 #include "core/TextUtils.h"
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
+#include "system/PathText.h"
 #include "system/Platform.h"
 #include "system/Registry.h"
 #include "system/posix/SandboxInternal.h"
@@ -364,8 +365,7 @@ std::vector<TSearchRec> ListFolder(const AnsiString& folder) {
 
 void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder) {
   std::string src = HostPath(source);
-  AnsiString s = source;
-  while (!s.empty() && s.back() == '\\') s.pop_back();
+  AnsiString s = StripTrailingDelimiters(source);
   AnsiString name = ExtractFileName(s);
   AnsiString target = AppendPathDelimiter(destFolder) + name;
   // A taken name gets a numbered copy, as the shell's rename-on-collision does.

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "core/Exceptions.h"
+#include "system/PathText.h"
 #include "system/Registry.h"
 
 namespace {
@@ -20,10 +21,8 @@ HKEY RootHandle(TRootKey root) {
 AnsiString RelativePath(const AnsiString& path) {
   size_t i = 0;
   while (i < path.size() && path[i] == '\\') ++i;
-  AnsiString p = path.substr(i);
-  while (!p.empty() && p.back() == '\\' && !(p.size() >= 2 && static_cast<unsigned char>(p[p.size() - 2]) >= 0x81))
-    p.pop_back();
-  return p;
+  AnsiString p = StripTrailingDelimiters(path.substr(i));
+  return p == "\\" ? AnsiString() : p;
 }
 
 class TWinKey : public TRegKey {

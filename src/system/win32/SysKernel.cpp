@@ -8,6 +8,7 @@
 #include "core/TextUtils.h"
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
+#include "system/PathText.h"
 #include "system/Platform.h"
 #include "system/SysKernel.h"
 
@@ -258,8 +259,7 @@ std::vector<TSearchRec> ListFolder(const AnsiString& folder) {
 }
 
 void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder) {
-  AnsiString s = source;
-  while (!s.empty() && s.back() == '\\') s.pop_back();
+  AnsiString s = StripTrailingDelimiters(source);
   AnsiString name = ExtractFileName(s);
   AnsiString target = AppendPathDelimiter(destFolder) + name;
   // A taken name gets a numbered copy; copying to a new name never merges into a folder.
@@ -275,8 +275,7 @@ void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder) {
 }
 
 void ShellDeleteFolder(const AnsiString& folder) {
-  AnsiString s = folder;
-  while (!s.empty() && s.back() == '\\') s.pop_back();
+  AnsiString s = StripTrailingDelimiters(folder);
   if (s.empty() || GetFileAttributesA(s.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   AnsiString from = s + AnsiString(2, '\0');
   SHFILEOPSTRUCTA op{};

@@ -205,6 +205,11 @@ TEST_F(SystemTest, FoldersAndCaseInsensitiveLookup) {
   WriteFile(deep + "\\File.TXT", "abc");
   EXPECT_FALSE(FolderExists(deep + "\\File.TXT"));
   EXPECT_FALSE(FolderExists(""));
+  // A name ending in a character whose trail byte is 0x5C is one level, not two.
+  EXPECT_TRUE(ForceFolders(FDir + "\\T\\\x95\x5C\\"));
+  auto levels = ListFolder(FDir + "\\T");
+  ASSERT_EQ(levels.size(), 1u);
+  EXPECT_EQ(levels[0].Name, "\x95\x5C");
 
   AnsiString lower = LowerCaseAscii(FDir) + "\\mixedcase\\层\\INNER\\file.txt";
   EXPECT_TRUE(FileExists(lower));
