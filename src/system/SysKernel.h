@@ -124,11 +124,13 @@ struct TSearchRec {
   TDateTime WriteTimeUtc = 0;
 };
 // Entries of folder matching "*.*" (all attributes), without "." and "..", in the order the
-// file system returns them. Empty when the folder cannot be read.
+// file system returns them (the sandbox sorts by upper-cased name). Empty when the folder
+// cannot be read.
 std::vector<TSearchRec> ListFolder(const AnsiString& folder);
 
-// Shell copy of a folder with everything in it into destFolder, no confirmation, renaming a
-// copy whose name is taken; and shell delete of a folder tree. Failures are not reported.
+// Shell copy of a folder with everything in it into destFolder, no confirmation; when the
+// name is taken there the copy is named "<name> (2)", "<name> (3)", ... And shell delete of a
+// folder tree (an empty path deletes nothing). Failures are not reported.
 void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder);
 void ShellDeleteFolder(const AnsiString& folder);
 
