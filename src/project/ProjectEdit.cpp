@@ -55,15 +55,18 @@ TFileInfoRec* TProject::MakeFileRecord(const AnsiString& sourcePath, const AnsiS
 }
 
 void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath) {
-  AnsiString f = folder;
-  if (!f.empty() && f.back() == '\\' && ExtractFileName(f).empty() && f.size() > 1) f.pop_back();
-  AnsiString name = ExtractFileName(f);
-  if (name.empty()) name = ReplaceAll(f, ":", "");  // a drive root names its node by the letter
+  // "C:\a\" scans as "C:\a"; a drive root keeps its backslash and names its node by the letter.
+  // ExtractFileName, not a byte test: a GBK trail byte may be 0x5C.
+  AnsiString dir = folder;
+  if (dir.size() > 3 && ExtractFileName(dir).empty() && dir.back() == '\\') dir.pop_back();
+  AnsiString name = ExtractFileName(dir);
+  const AnsiString prefix = name.empty() ? dir : dir + "\\";
+  if (name.empty()) name = ReplaceAll(ReplaceAll(dir, ":", ""), "\\", "");
   if (!DirectoryNodeExists(name, treePath)) AddDirectory(name, treePath, 0);
   const AnsiString nodePath = treePath + "\\" + name;
-  for (const TSearchRec& e : ListFolder(f)) {
+  for (const TSearchRec& e : ListFolder(dir)) {
     if (e.Attr & faHidden) continue;
-    const AnsiString path = f + "\\" + e.Name;
+    const AnsiString path = prefix + e.Name;
     if (e.Attr & faDirectory)
       ScanFolder(path, nodePath);
     else if (!FileExistsIn(path, nodePath))

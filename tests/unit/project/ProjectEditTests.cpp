@@ -48,7 +48,8 @@ TEST_F(ProjectTest, AddFolderScansTheTreeOnceAndSkipsHiddenEntries) {
   EXPECT_EQ(a->IconIndex, FileIconIndex(a->SourcePath, true));
   EXPECT_EQ(a->NoOverwrite + a->AutoRun + a->SelfRegister + a->RegServer + a->DesignFlag + a->LogFlag, 0);
 
-  // The same folder again adds nothing.
+  // The same folder again, given with a trailing backslash, adds nothing.
+  script->Folder = FWork + "src\\";
   ASSERT_TRUE(files->AddFolder("目标"));
   EXPECT_EQ(o.FDirectoryInfos.Count(), 2);
   EXPECT_EQ(o.FFileInfos.Count(), 2);
