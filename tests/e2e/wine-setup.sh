@@ -137,6 +137,20 @@ check_not "uninstall entry removed" reg_key_exists "$ukey"
 check_not "Run value removed" reg_value "$runkey" hello.exe
 check "Uninstall key itself untouched" reg_key_exists 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 
+echo "== uninstaller without its log"
+mkdir -p "$drive/nolog"
+cp "$data/Exe/UnIns.exe" "$drive/nolog/UnIns.exe"
+printf 'keep\r\n' > "$drive/nolog/keep.txt"
+wine_run 'C:\nolog\UnIns.exe' /S >/dev/null 2>&1
+timeout 60 wineserver -w
+check "missing UnLog.txt: removes nothing, not even itself" test -f "$drive/nolog/keep.txt" -a -f "$drive/nolog/UnIns.exe"
+# A log that names keep.txt but ends inside that record.
+python3 -c 'import struct,sys; p=b"C:\\nolog\\keep.txt"; sys.stdout.buffer.write(struct.pack("<i",4)+b"demo"+struct.pack("<i",len(p))+p+struct.pack("<i",0)+b"\0\0")' \
+  > "$drive/nolog/UnLog.txt"
+wine_run 'C:\nolog\UnIns.exe' /S >/dev/null 2>&1
+timeout 60 wineserver -w
+check "damaged UnLog.txt: removes nothing" test -f "$drive/nolog/keep.txt" -a -f "$drive/nolog/UnIns.exe" -a -f "$drive/nolog/UnLog.txt"
+
 echo "== elevated relaunch"
 rm -rf "$inst"
 trace="$work/relaunch.trace"

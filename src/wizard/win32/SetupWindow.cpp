@@ -58,7 +58,11 @@ public:
     } else {
       SetWindowTextA(h, c.Caption.c_str());
     }
-    if (&c == &FForm.mInstall) SendMessageA(h, EM_SETSEL, c.Caption.size(), c.Caption.size()), SendMessageA(h, EM_SCROLLCARET, 0, 0);
+    if (&c == &FForm.mInstall) {
+      // Keep the newest detail line in view.
+      SendMessageA(h, EM_SETSEL, c.Caption.size(), c.Caption.size());
+      SendMessageA(h, EM_SCROLLCARET, 0, 0);
+    }
     ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
     EnableWindow(h, c.Enabled);
   }
