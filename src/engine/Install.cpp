@@ -160,23 +160,28 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
     TIniData catalogue = ReadIniFile(catalogueName);
     TStringList chosen;
     chosen.SetCommaText(components);
+    // The catalogue and the descriptors come from the package: a name that climbs out of
+    // the components' folder, or out of the Windows folder, skips that piece.
+    auto plain = [](const AnsiString& name) { return IsSafeEntryName("C:\\" + name); };
     for (const AnsiString& c : chosen) {
       AnsiString folder = catalogue.ReadString("Com", c, "");
-      if (folder.empty()) continue;
+      if (folder.empty() || !plain(folder) || !plain(c)) continue;
       TIniData descriptor = ReadIniFile(importsDir + folder + "\\" + c + ".ini");
       AnsiString regType = descriptor.ReadString("RegistryList", "Regtype", "");
       AnsiString filesDir = importsDir + folder + "\\" + folder + "\\";
       if (regType == "System") {
         AnsiString exeFile = descriptor.ReadString("Option", "ExeFile", "");
-        if (!exeFile.empty()) RunAndWait(filesDir + exeFile);
+        if (!exeFile.empty() && plain(exeFile)) RunAndWait(filesDir + exeFile);
       } else if (regType == "User") {
         static const AnsiString kSystemDirectory = "[System Directory]";
         TStringList keys;
         descriptor.ReadSection("SysDirList", keys);
         for (const AnsiString& k : keys) {
           AnsiString value = descriptor.ReadString("SysDirList", k, "");
-          if (value.empty() || value.find(kSystemDirectory) == AnsiString::npos) continue;
-          AnsiString dest = WindowsFolder() + value.substr(std::min(value.size(), kSystemDirectory.size()));
+          if (value.empty() || value.find(kSystemDirectory) == AnsiString::npos || !plain(k)) continue;
+          AnsiString rest = value.substr(std::min(value.size(), kSystemDirectory.size()));
+          if (!plain(rest.empty() || rest[0] != '\\' ? rest : rest.substr(1))) continue;
+          AnsiString dest = WindowsFolder() + rest;
           CopyFileTo(filesDir + k, dest, false);
         }
       }

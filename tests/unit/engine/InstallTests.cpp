@@ -68,8 +68,9 @@ protected:
         {Src + "app\\keep.txt", pkProgramFile, "new"},
         {Src + "Imports\\ucom\\UserCom.ini", pkComponentFile,
          "[RegistryList]\r\nRegtype=User\r\n[SysDirList]\r\nu.dll=[System Directory]\\" + Unique + "u.dll\r\n"
-         "v.dll=elsewhere\r\n"},
+         "v.dll=elsewhere\r\nw.dll=[System Directory]\\..\\" + Unique + "w.dll\r\n"},
         {Src + "Imports\\ucom\\ucom\\u.dll", pkComponentFile, "user component"},
+        {Src + "Imports\\ucom\\ucom\\w.dll", pkComponentFile, "must stay in the package"},
         {Src + "Imports\\scom\\SysCom.ini", pkComponentFile,
          "[RegistryList]\r\nRegtype=System\r\n[Option]\r\nExeFile=inst.exe\r\n"},
         {Src + "Imports\\scom\\scom\\inst.exe", pkComponentFile, "not a program"},
@@ -170,6 +171,7 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
   EXPECT_TRUE(FolderExists(Inst + "\\bin\\数据"));
   EXPECT_EQ(ReadAll(Inst + "\\UnIns.exe"), "uninstaller");
   EXPECT_EQ(ReadAll(WindowsFolder() + "\\" + Unique + "u.dll"), "user component");
+  EXPECT_FALSE(FileExists(WindowsFolder().substr(0, 3) + Unique + "w.dll"));  // would climb out of Windows
   // The last-write stamp is the record's date (DOS time: two-second steps).
   EXPECT_LT(std::fabs(FileStampOf(Inst + "\\main.exe") - EncodeDateTime({2020, 5, 17, 10, 30, 20, 0})),
             2.5 / 86400);
