@@ -34,6 +34,7 @@ TFrm_Setup::TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, I
     : FProject(std::move(project)), FCompile(std::move(compile)), FView(view) {
   // The application title keeps the program's own name until the project names it, so that
   // a box about a damaged package still has a caption.
+  FillExistingFolders();
   if (FCompile) FCompile->SetProject(FProject);
 }
 
@@ -265,6 +266,31 @@ void TFrm_Setup::FillPagesFromProject() {
   }
   FRebootOffered = FindPageItem("安装完毕", "显示重启计算机选项") == kYes;
   nPagesPageChanged();
+}
+
+void TFrm_Setup::FillExistingFolders() {
+  List_SelectShot.Clear();
+  const AnsiString folder = ShellFolderPath(CSIDL_COMMON_PROGRAMS_) + "\\";
+  // Plain and read-only folders only: hidden, system or otherwise flagged entries stay out.
+  for (const TSearchRec& r : ListFolder(folder))
+    if ((r.Attr & faDirectory) && (r.Attr & ~(faDirectory | faReadOnly)) == 0) List_SelectShot.Add(r.Name);
+  if (FView) FView->RowsChanged("List_SelectShot");
+}
+
+void TFrm_Setup::List_SelectShotClick(int row) {
+  if (Edt_SelectFolder.ReadOnly || row < 0 || row >= List_SelectShot.Count()) return;
+  EditChanged(Edt_SelectFolder, List_SelectShot[row]);
+}
+
+void TFrm_Setup::List_ComponentClickCheck() {
+  if (!List_Component.empty() && !List_Component[0].Checked) {
+    List_Component[0].Checked = true;
+    if (FView) FView->RowsChanged("List_Component");
+  }
+  int64_t size = BaseSize();
+  for (size_t i = 1; i < List_Component.size(); ++i)
+    if (List_Component[i].Checked) size += ComponentSize(List_Component[i].Text);
+  ShowNeededSize(size);
 }
 
 void TFrm_Setup::FillComponents() {

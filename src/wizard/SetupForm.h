@@ -67,7 +67,11 @@ public:
   void FillPagesFromProject();
   void ApplyProjectName(const AnsiString& name);
   AnsiString FindPageItem(const AnsiString& page, const AnsiString& name);
+  void FillExistingFolders();
+  void List_SelectShotClick(int row);
   void FillComponents();
+  // After the user toggled a component's check box.
+  void List_ComponentClickCheck();
   void eInsDirChange();
   // The user typed into an edit; the view hands the new text over.
   void EditChanged(TControl& edit, const AnsiString& text);
@@ -102,6 +106,7 @@ public:
                    "安装向导将会把“%s”的快捷方式创建到程序文件夹中。您可以输入新的文件夹名称，或选择一个现有的文件夹，"
                    "单击[下一步(&N)>]继续"};
   TControl Edt_SelectFolder{"Edt_SelectFolder"};
+  TStringList List_SelectShot;
   // Page 4
   TControl Label9{"Label9", "所需空间大小"};
   std::vector<TCheckRow> List_Component;

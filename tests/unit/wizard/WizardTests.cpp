@@ -388,6 +388,17 @@ TEST_F(WizardTest, NeededSizeCountsProgramFilesAndCatalogueSizes) {
   EXPECT_EQ(form.BaseSize(), 20000);
   EXPECT_EQ(form.NeededSize(), 20000 + 2048 - 1000);
   EXPECT_EQ(form.Label9.Caption, "所需空间大小:" + TFrm_Setup::SizeText(21048));
+  EXPECT_EQ(form.lNeedsSize.Caption, TFrm_Setup::SizeText(21048));
+
+  // The main program row cannot be unchecked; unchecking 甲 drops its 2048 bytes.
+  form.List_Component[0].Checked = false;
+  form.List_Component[1].Checked = false;
+  form.List_ComponentClickCheck();
+  EXPECT_TRUE(form.List_Component[0].Checked);
+  EXPECT_EQ(form.NeededSize(), 20000 - 1000);
+  for (TCheckRow& r : form.List_Component) r.Checked = false;
+  form.List_ComponentClickCheck();
+  EXPECT_EQ(form.NeededSize(), form.BaseSize());
   DeleteFileAt(catalogue);
 }
 
@@ -424,3 +435,21 @@ TEST_F(WizardTest, EntryRelaunchesElevatedOnlyOnNt6WithoutParameters) {
   SetSandboxVersion("6.1");
 }
 #endif
+
+TEST_F(WizardTest, ExistingProgramFoldersListPlainFoldersAndFillTheFolderBox) {
+  const AnsiString programs = ShellFolderPath(CSIDL_COMMON_PROGRAMS_) + "\\";
+  ASSERT_TRUE(ForceFolders(programs + "GbWizard附件"));
+  WriteText(programs + "GbWizard文件.txt", "x");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  const int row = form.List_SelectShot.IndexOf("GbWizard附件");
+  EXPECT_GE(row, 0);
+  EXPECT_LT(form.List_SelectShot.IndexOf("GbWizard文件.txt"), 0) << "files are not program folders";
+  form.List_SelectShotClick(row);
+  EXPECT_EQ(form.Edt_SelectFolder.Caption, "GbWizard附件");
+  form.Edt_SelectFolder.ReadOnly = true;
+  form.Edt_SelectFolder.Caption = "固定";
+  form.List_SelectShotClick(row);
+  EXPECT_EQ(form.Edt_SelectFolder.Caption, "固定") << "a read-only box keeps its text";
+  RemoveFolder(programs + "GbWizard附件");
+  DeleteFileAt(programs + "GbWizard文件.txt");
+}
