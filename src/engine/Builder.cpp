@@ -86,13 +86,18 @@ void TCompile::Compile() {
     ErrorBox("原始安装文件不存在!");
     return;
   }
+  // The uninstaller copy is made beside the project file and deleted afterwards: a file of
+  // that name already there is someone's, and is neither replaced nor deleted.
+  const AnsiString uninstallerCopy = ExtractFilePath(object->FFileName) + "\\UnIns.exe";
+  if (FileExists(uninstallerCopy))
+    RaiseFCreateError(uninstallerCopy, "文件已存在，生成安装程序时不会覆盖它");
   if (!options->OutputFolder.empty() && !FolderExists(options->OutputFolder)) ForceFolders(options->OutputFolder);
   if (!CopyFileTo(stub, target, false)) RaiseFCreateError(target, SystemErrorMessage(LastSystemError()));
   if (!object->GetSetupIcon().empty()) ReplaceExeIcon(object->GetSetupIcon(), target);
 
   // 2. The uninstaller stub, copied beside the project file.
   TTempCopy uninstaller;
-  uninstaller.Path = ExtractFilePath(object->FFileName) + "\\UnIns.exe";
+  uninstaller.Path = uninstallerCopy;
   CopyFileTo(BaseFolder() + "Exe\\UnIns.exe", uninstaller.Path, false);
   if (!object->GetUninstallIcon().empty()) ReplaceExeIcon(object->GetUninstallIcon(), uninstaller.Path);
 

@@ -178,6 +178,12 @@ TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
   EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
   WriteAll(Work + "src\\empty.txt", "");
 
+  // A file of the uninstaller copy's name beside the project is not someone's to replace.
+  WriteAll(Work + "proj\\UnIns.exe", "mine");
+  EXPECT_THROW(Engine->Compile(), EFCreateError);
+  EXPECT_EQ(ReadAll(Work + "proj\\UnIns.exe"), "mine");
+  DeleteFileAt(Work + "proj\\UnIns.exe");
+
   // A source that grows after it was measured is not packed with the old size.
   Engine->SetProgressEvent([&](int32_t i, int32_t, const AnsiString&) {
     if (i == 1) WriteAll(Work + "src\\pic.jpg", "a longer picture");
