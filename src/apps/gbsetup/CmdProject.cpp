@@ -9,6 +9,7 @@
 
 #include "apps/gbsetup/Cli.h"
 #include "core/SysIntfs.h"
+#include "core/TextUtils.h"
 #include "project/IniFile.h"
 #include "project/Project.h"
 #include "project/ProjectFile.h"
@@ -259,6 +260,44 @@ void FromJson(const TJson& j, TProjectFileData& d) {
 
 // ---- commands ----
 
+// A hand-written project (such as an example kept in a repository) may name its files
+// relative to the JSON file; they become full paths of this machine, as the designer
+// would have stored them.
+bool IsRelativePath(const AnsiString& p) {
+  return !p.empty() && p[0] != '\\' && !(p.size() >= 2 && p[1] == ':');
+}
+
+AnsiString Resolve(const std::string& baseDir, const AnsiString& p) {
+  if (!IsRelativePath(p)) return p;
+  std::string rel = Out(p);
+  for (char& c : rel)
+    if (c == '\\') c = '/';
+  return ArgPath(baseDir + "/" + rel);
+}
+
+bool IsFileValued(uint8_t kind) { return kind == twkFile || kind == twkIco || kind == twkJpg; }
+
+void ResolveRelativePaths(const TJson& j, const std::string& baseDir, TProjectFileData& d) {
+  const TJson* files = j.contains("files") ? &j["files"] : nullptr;
+  for (int i = 0; i < d.Files.Count(); ++i) {
+    TFileInfoRec* r = d.Files[i];
+    if (!IsRelativePath(r->SourcePath)) continue;
+    r->SourcePath = Resolve(baseDir, r->SourcePath);
+    // Fields left out of such a record are taken from the file itself.
+    const TJson& f = (*files)[static_cast<size_t>(i)];
+    if (!f.contains("FileName")) r->FileName = ExtractFileName(r->SourcePath);
+    if (!f.contains("FileDate")) r->FileDate = FileStampOf(r->SourcePath);
+    if (!f.contains("FileSize") && FileExists(r->SourcePath)) r->FileSize = FileSizeOf(r->SourcePath);
+  }
+  for (TSpecailFileRec* r : d.SpecialFiles)
+    for (AnsiString& s : r->Sources->Items()) s = Resolve(baseDir, s);
+  for (TShotCutInfoRec* r : d.Shortcuts) r->Target = Resolve(baseDir, r->Target);
+  for (TPageInfoRec* r : d.Pages)
+    if (IsFileValued(r->Kind)) r->Value = Resolve(baseDir, r->Value);
+  for (TWorkInfoRec* r : d.Works)
+    if (IsFileValued(r->Kind)) r->Value = Resolve(baseDir, r->Value);
+}
+
 int CmdNew(const TArgs& args) {
   TParsedArgs a = ParseArgs(args, {}, {"--force"});
   if (a.Positional.size() != 1) throw ECliError("usage: gbsetup new PROJECT [--force]");
@@ -303,6 +342,12 @@ int CmdImport(const TArgs& args) {
   // Everything is checked before the file is written.
   TProjectFileData d;
   FromJson(j, d);
+  if (a.Positional[0] != "-") {
+    std::string dir = a.Positional[0];
+    size_t slash = dir.find_last_of('/');
+    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash == 0 ? 1 : slash);
+    ResolveRelativePaths(j, dir, d);
+  }
   for (TFileInfoRec* r : d.Files) r->IconIndex = FileIconIndex(r->SourcePath, true);
   WriteProjectFile(ArgPath(out), ListsOf(d));
   return 0;
@@ -327,5 +372,8 @@ GB_COMMAND("import", "write a project file from JSON",
            "Reads the JSON that export prints (JSON may be - for standard input) and writes the\n"
            "binary project. Missing keys are empty or 0; an unknown key, a wrong type, a number out\n"
            "of its field's range or text that GBK cannot hold is reported with its JSON path and\n"
-           "nothing is written.",
+           "nothing is written.\n\n"
+           "Paths of files (SourcePath, Sources, shortcut Target, file-valued page items and\n"
+           "settings) that are relative are taken relative to the JSON file's folder; a file record\n"
+           "with such a path that leaves out FileName, FileDate or FileSize gets them from the file.",
            CmdImport);
