@@ -20,7 +20,7 @@ std::map<std::string, TCliCommand>& Commands() {
 
 void PrintCommandList() {
   std::printf("usage: gbsetup [--data DIR] COMMAND [ARGS...]\n\ncommands:\n");
-  for (const auto& [name, c] : Commands()) std::printf("  %-14s %s\n", name.c_str(), c.Summary);
+  for (const auto& [name, c] : Commands()) std::printf("  %-14s %s\n", name.c_str(), Out(c.Summary).c_str());
   std::printf("\n'gbsetup COMMAND --help' shows a command's options.\n");
 }
 
@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
     TArgs rest(args.begin() + 1, args.end());
     for (const auto& a : rest)
       if (a == "--help" || a == "-h") {
-        std::printf("%s\n", it->second.Usage);
+        // Help texts are program text (GBK) like every literal; the terminal speaks UTF-8.
+        std::printf("%s\n", Out(it->second.Usage).c_str());
         return 0;
       }
     SetDataFolder(dataDir);
