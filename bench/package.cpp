@@ -128,10 +128,30 @@ long PeakResidentKiB() {
   return kb;
 }
 
+// How many cores this process really gets now: the same spinning work on one thread and
+// on every core. On a shared machine the thread scaling below cannot exceed this.
+double AvailableParallelism(int cores) {
+  auto spin = [] {
+    volatile uint64_t x = 0;
+    for (uint64_t i = 0; i < 300000000ULL; ++i) x = x + i;
+  };
+  double t0 = Clock::now();
+  spin();
+  double one = Clock::now() - t0;
+  std::vector<std::thread> threads;
+  t0 = Clock::now();
+  for (int i = 0; i < cores; ++i) threads.emplace_back(spin);
+  for (auto& t : threads) t.join();
+  double all = Clock::now() - t0;
+  return cores * one / all;
+}
+
 void Throughput(size_t sizeMiB, int rounds) {
   int cores = static_cast<int>(std::thread::hardware_concurrency());
-  std::printf("corpus: %zu MiB mixed (text-like 50 %%, random 30 %%, zeros 20 %%), %d rounds (best), %d cores\n\n",
+  std::printf("corpus: %zu MiB mixed (text-like 50 %%, random 30 %%, zeros 20 %%), %d rounds (best), %d cores\n",
               sizeMiB, rounds, cores);
+  std::printf("available parallelism now (spinning threads, all cores vs one): %.2fx\n\n",
+              AvailableParallelism(std::max(cores, 1)));
   std::vector<uint8_t> corpus;
   corpus.reserve(sizeMiB * 1024 * 1024 + 512 * 1024);
   TCorpus(42).Fill(corpus, sizeMiB * 1024 * 1024);
