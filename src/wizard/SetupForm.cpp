@@ -1,6 +1,7 @@
 #include "wizard/SetupForm.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "core/IniData.h"
 #include "core/Sysconsts.h"
@@ -24,6 +25,13 @@ AnsiString ReadFileText(const AnsiString& fileName) {
   AnsiString s(static_cast<size_t>(f.Size()), '\0');
   if (!s.empty()) f.ReadBuffer(s.data(), s.size());
   return s;
+}
+
+// Sizes come from the package index: a hostile one must not overflow the sum.
+int64_t AddSize(int64_t a, int64_t b) {
+  int64_t sum;
+  if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
+  return sum;
 }
 
 // Rounds half away from zero, as the pictures of numbers in captions always have.
@@ -289,7 +297,7 @@ void TFrm_Setup::List_ComponentClickCheck() {
   }
   int64_t size = BaseSize();
   for (size_t i = 1; i < List_Component.size(); ++i)
-    if (List_Component[i].Checked) size += ComponentSize(List_Component[i].Text);
+    if (List_Component[i].Checked) size = AddSize(size, ComponentSize(List_Component[i].Text));
   ShowNeededSize(size);
 }
 
@@ -329,7 +337,7 @@ void TFrm_Setup::ShowNeededSize(int64_t size) {
 int64_t TFrm_Setup::BaseSize() {
   int64_t sum = 0;
   for (TInsPackRec* r : FFileList)
-    if (r->Kind == pkProgramFile || r->Kind == pkGroupFile) sum += r->FileSize;
+    if (r->Kind == pkProgramFile || r->Kind == pkGroupFile) sum = AddSize(sum, r->FileSize);
   return sum;
 }
 
@@ -350,7 +358,7 @@ int64_t TFrm_Setup::InitialNeededSize() {
   int64_t size = BaseSize();
   if (TIntfPtr<IProjectComponents> comps = Supports<IProjectComponents>(FProject)) {
     if (TStringList* names = comps->GetComponents())
-      for (const AnsiString& n : *names) size += ComponentSize(n);
+      for (const AnsiString& n : *names) size = AddSize(size, ComponentSize(n));
   }
   return size;
 }

@@ -243,12 +243,18 @@ struct TRegFile {
       for (const TRegValue& v : k.Values) out += FormatValue(v) + "\r\n";
     }
     std::string file = RegistryFile(), tmp = file + "." + std::to_string(getpid()) + ".tmp";
+    bool written;
     {
       std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
       o.write(out.data(), static_cast<std::streamsize>(out.size()));
-      if (!o) throw Exception("Failed to write the registry file");
+      o.close();
+      written = static_cast<bool>(o);
     }
-    if (std::rename(tmp.c_str(), file.c_str()) != 0) throw Exception("Failed to write the registry file");
+    if (!written || std::rename(tmp.c_str(), file.c_str()) != 0) {
+      // A failed write leaves no half-written copy behind.
+      std::remove(tmp.c_str());
+      throw Exception("Failed to write the registry file");
+    }
   }
 
   TKeyData* Find(const AnsiString& path) {

@@ -601,5 +601,13 @@ TEST_F(SystemTest, SandboxRegistryFileIsReadBack) {
   TStringList names;
   key->GetValueNames(names);
   EXPECT_EQ(names.Count(), 4);
+
+  // A registry file that cannot be replaced: the write fails silently for the Run value,
+  // and no temporary copy is left beside it.
+  ASSERT_EQ(std::remove((FHostRoot + "/registry.reg").c_str()), 0);
+  ASSERT_EQ(mkdir((FHostRoot + "/registry.reg").c_str(), 0777), 0);
+  SetRunAtLogon("demo", "C:\\demo.exe", true);
+  EXPECT_FALSE(TRegKey::Open(TRootKey::LocalMachine, "SOFTWARE\\New", true));
+  for (const TSearchRec& e : ListFolder(ProgramPath(FHostRoot))) EXPECT_EQ(e.Name.find(".tmp"), AnsiString::npos) << e.Name;
 }
 #endif

@@ -399,6 +399,18 @@ TEST_F(WizardTest, NeededSizeCountsProgramFilesAndCatalogueSizes) {
   for (TCheckRow& r : form.List_Component) r.Checked = false;
   form.List_ComponentClickCheck();
   EXPECT_EQ(form.NeededSize(), form.BaseSize());
+
+  // Sizes of a hostile index stop at the largest count instead of wrapping round.
+  for (int i = 0; i < 2; ++i) {
+    TInsPackRec* huge = form.FileList().Add();
+    huge->Kind = pkProgramFile;
+    huge->FileSize = INT64_MAX;
+  }
+  EXPECT_EQ(form.BaseSize(), INT64_MAX);
+  form.List_Component[1].Checked = true;
+  form.List_ComponentClickCheck();
+  EXPECT_EQ(form.NeededSize(), INT64_MAX);
+  EXPECT_EQ(form.Label9.Caption, "所需空间大小:8589934592.00 GB");
   DeleteFileAt(catalogue);
 }
 
