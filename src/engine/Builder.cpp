@@ -1,9 +1,9 @@
 // The package builder: a copy of the setup stub with the project's files appended.
-#include "core/IniData.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "engine/Package.h"
+#include "project/IniFile.h"
 #include "project/Project.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
@@ -80,7 +80,7 @@ void TCompile::Compile() {
   // 1. The setup stub, copied to the output file.
   const AnsiString projectName = project.GetProjectName();
   const AnsiString target =
-      AppendPathDelimiter(options->OutputFolder) + (projectName.empty() ? AnsiString("Setup") : projectName) + ".exe";
+      WithPathDelimiter(options->OutputFolder) + (projectName.empty() ? AnsiString("Setup") : projectName) + ".exe";
   const AnsiString stub = BaseFolder() + "Exe\\Setup.exe";
   if (!FileExists(stub)) {
     ErrorBox("原始安装文件不存在!");
@@ -98,7 +98,13 @@ void TCompile::Compile() {
   // 2. The uninstaller stub, copied beside the project file.
   TTempCopy uninstaller;
   uninstaller.Path = uninstallerCopy;
-  CopyFileTo(BaseFolder() + "Exe\\UnIns.exe", uninstaller.Path, false);
+  const AnsiString uninstallerStub = BaseFolder() + "Exe\\UnIns.exe";
+  if (!CopyFileTo(uninstallerStub, uninstaller.Path, false)) {
+    // Name the file that is really missing, not the copy that was never made.
+    const AnsiString reason = SystemErrorMessage(LastSystemError());
+    if (!FileExists(uninstallerStub)) RaiseFOpenError(uninstallerStub, reason);
+    RaiseFCreateError(uninstaller.Path, reason);
+  }
   if (!object->GetUninstallIcon().empty()) ReplaceExeIcon(object->GetUninstallIcon(), uninstaller.Path);
 
   // 3. The output, then 4. the entries in package order.
@@ -113,13 +119,7 @@ void TCompile::Compile() {
   entries.Add(MakeEntry(catalogueName, pkSupport));
   for (TFileInfoRec* f : *files->GetFileList()) entries.Add(MakeEntry(f->SourcePath, pkProgramFile));
   {
-    TIniData catalogue;
-    {
-      TFileStream f(catalogueName, fmOpenRead | fmShareDenyNone);
-      AnsiString text(static_cast<size_t>(f.Size()), '\0');
-      if (!text.empty()) f.ReadBuffer(text.data(), text.size());
-      catalogue.SetText(text);
-    }
+    const TIniFile catalogue(catalogueName);
     for (const AnsiString& name : *components->GetComponents()) {
       TStringList found;
       CollectFiles(BaseFolder() + "Imports\\" + catalogue.ReadString("Com", name, ""), found);

@@ -32,15 +32,16 @@ void TCompile::AddLogRecord(const AnsiString& path, uint8_t autoRun, uint8_t sel
 }
 
 namespace {
-// Splits at backslashes, stepping over GBK double-byte characters whose trail byte is 0x5C.
-std::vector<AnsiString> SplitAtBackslash(const AnsiString& path) {
+// Splits at backslashes (and slashes when asked), stepping over GBK double-byte characters
+// whose trail byte is 0x5C.
+std::vector<AnsiString> SplitAtBackslash(const AnsiString& path, bool slashToo = false) {
   std::vector<AnsiString> parts(1);
   for (size_t i = 0; i < path.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(path[i]);
     if (IsGbkLeadByte(c) && i + 1 < path.size()) {
       parts.back() += path.substr(i, 2);
       ++i;
-    } else if (c == '\\') {
+    } else if (c == '\\' || (slashToo && c == '/')) {
       parts.emplace_back();
     } else {
       parts.back() += static_cast<char>(c);
@@ -79,11 +80,25 @@ void TCompile::SaveInstallLog() { FLog->WriteToFile(InstallLogFileName()); }
 
 // ---- Helpers of the installation run ----
 
+AnsiString WithPathDelimiter(const AnsiString& path) {
+  bool delimited = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsGbkLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+      delimited = false;
+    } else {
+      delimited = c == '\\';
+    }
+  }
+  return delimited ? path : path + "\\";
+}
+
 AnsiString ResolveTargetFolder(const AnsiString& text, const AnsiString& installDir) {
   static const AnsiString kProgramFiles = "Program Files";
   if (StartsText(kProgramFiles, text)) {
     AnsiString rest = text.size() > kProgramFiles.size() + 1 ? text.substr(kProgramFiles.size() + 1) : AnsiString();
-    return AppendPathDelimiter(installDir) + rest;
+    return WithPathDelimiter(installDir) + rest;
   }
   AnsiString windows = WindowsFolder();
   AnsiString drive = windows.empty() ? AnsiString("C") : windows.substr(0, 1);
@@ -133,7 +148,6 @@ bool IsSafeEntryName(const AnsiString& name) {
   if (name.size() <= 3) return false;
   AnsiString rest = name.substr(3);
   if (rest[0] == '\\' || rest[0] == '/') return false;
-  AnsiString part;
   auto partOk = [](const AnsiString& p) {
     // "..", and names Windows trims to it ("...", ".. "), climb out of the folder.
     if (p.find(':') != AnsiString::npos) return false;
@@ -144,17 +158,8 @@ bool IsSafeEntryName(const AnsiString& name) {
     }
     return dots < 2;
   };
-  for (size_t i = 0; i < rest.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(rest[i]);
-    if (IsGbkLeadByte(c) && i + 1 < rest.size()) {
-      part += rest.substr(i, 2);
-      ++i;
-    } else if (c == '\\' || c == '/') {
-      if (!partOk(part)) return false;
-      part.clear();
-    } else {
-      part += static_cast<char>(c);
-    }
-  }
-  return !part.empty() && partOk(part);
+  std::vector<AnsiString> parts = SplitAtBackslash(rest, true);
+  for (const AnsiString& p : parts)
+    if (!partOk(p)) return false;
+  return !parts.back().empty();
 }

@@ -44,6 +44,9 @@ private:
 
 // ---- Helpers of the installation run ----
 
+// The path with a backslash at its end. Unlike AppendPathDelimiter, a GBK character whose
+// trail byte is 0x5C does not count as one: a file joined to such a folder stays inside it.
+AnsiString WithPathDelimiter(const AnsiString& path);
 // A design-time folder ("Program Files\...", or a folder below the Windows drive's root)
 // as a real folder.
 AnsiString ResolveTargetFolder(const AnsiString& text, const AnsiString& installDir);

@@ -2,10 +2,10 @@
 // running setup onto this machine.
 #include <unordered_map>
 
-#include "core/IniData.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "engine/Package.h"
+#include "project/IniFile.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
 #include "system/Registry.h"
@@ -27,15 +27,6 @@ AnsiString InstalledFolderOf(const std::vector<TInstallData>& data, const AnsiSt
 void WriteEntry(TStream& setup, const TInsPackRec& e, const AnsiString& target, const AnsiString& setupName) {
   TFileStream out(target, fmCreate);
   ExpandChunks(setup, out, e.DataStart, e.DataEnd, setupName);
-}
-
-// INI text of a file; a missing file reads as empty, as the profile functions do.
-TIniData ReadIniFile(const AnsiString& fileName) {
-  if (!FileExists(fileName)) return TIniData();
-  TFileStream f(fileName, fmOpenRead | fmShareDenyNone);
-  AnsiString text(static_cast<size_t>(f.Size()), '\0');
-  if (!text.empty()) f.ReadBuffer(text.data(), text.size());
-  return TIniData(text);
 }
 
 AnsiString LastWorkValue(TWorkInfoList& works, const AnsiString& name) {
@@ -112,7 +103,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
     ++position;
     AnsiString folder = ResolveTargetFolder(rec->TargetDir, installDir);
     if (!FolderExists(folder)) CreateFolder(folder);
-    AnsiString target = AppendPathDelimiter(folder) + rec->FileName;
+    AnsiString target = WithPathDelimiter(folder) + rec->FileName;
     if (!OsFilterAllows(rec->OsFilter, version)) continue;
     if (rec->NoOverwrite && FileExists(target)) continue;
     installed.push_back({rec->SourcePath, target});
@@ -141,7 +132,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
         }
       if (!matched) continue;
       ++position;
-      AnsiString target = AppendPathDelimiter(group->TargetDir) + e->Name.substr(3);
+      AnsiString target = WithPathDelimiter(group->TargetDir) + e->Name.substr(3);
       AnsiString folder = ExtractFilePath(target);
       if (!folder.empty() && !FolderExists(folder)) CreateFolder(folder);
       installed.push_back({e->Name, target});
@@ -157,7 +148,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
   {
     const AnsiString catalogueName = list[1]->Name;
     const AnsiString importsDir = ExtractFilePath(catalogueName);
-    TIniData catalogue = ReadIniFile(catalogueName);
+    const TIniFile catalogue(catalogueName);
     TStringList chosen;
     chosen.SetCommaText(components);
     // The catalogue and the descriptors come from the package: a name that climbs out of
@@ -166,7 +157,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
     for (const AnsiString& c : chosen) {
       AnsiString folder = catalogue.ReadString("Com", c, "");
       if (folder.empty() || !plain(folder) || !plain(c)) continue;
-      TIniData descriptor = ReadIniFile(importsDir + folder + "\\" + c + ".ini");
+      const TIniFile descriptor(importsDir + folder + "\\" + c + ".ini");
       AnsiString regType = descriptor.ReadString("RegistryList", "Regtype", "");
       AnsiString filesDir = importsDir + folder + "\\" + folder + "\\";
       if (regType == "System") {
@@ -199,9 +190,9 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
       size_t slash = r->KeyPath.find('\\');
       if (slash == AnsiString::npos) continue;  // no root to write under
       AnsiString rootName = r->KeyPath.substr(0, slash);
+      r->KeyPath = r->KeyPath.substr(slash + 1);
       TRootKey root;
       if (!RootKeyFromName(rootName, root)) continue;  // never into a hive the project did not name
-      r->KeyPath = r->KeyPath.substr(slash + 1);
       auto key = TRegKey::Open(root, r->KeyPath, true);
       if (!key) continue;
       switch (r->ValueType) {

@@ -35,8 +35,9 @@ gd add-shortcut p.gbp 桌面 Hello app/hello.ini >/dev/null
 
 # Two builds, one and two threads: the same bytes. Plain progress lines when piped.
 gd build p.gbp --output out1 --jobs 1 >build1.txt
-gd build p.gbp --output out2 --jobs 2 >build2.txt
-cmp -s out1/Hello.exe out2/Hello.exe || fail "builds differ"
+# The second output folder ends in 碶, whose GBK trail byte is 0x5C.
+gd build p.gbp --output out2碶 --jobs 2 >build2.txt
+cmp -s out1/Hello.exe out2碶/Hello.exe || fail "builds differ: $(ls -d out2* | tr '\n' ' ')"
 grep -qxF "1/10 Z:${work//\//\\}\\p.gbp" build1.txt || fail "progress lines: $(cat build1.txt)"
 grep -qx "$work/out1/Hello.exe" build1.txt || fail "result path: $(cat build1.txt)"
 grep -q "^$(stat -c %s out1/Hello.exe) bytes" build1.txt || fail "result size: $(cat build1.txt)"

@@ -9,6 +9,7 @@
 #include "engine/Compile.h"
 #include "project/Project.h"
 #include "system/Dialogs.h"
+#include "system/PathText.h"
 #include "system/Platform.h"
 #include "system/SysKernel.h"
 
@@ -101,7 +102,7 @@ int RunBuild(const TArgs& args) {
     options->Jobs = jobs;
   }
   options->OutputFolder = p.Has("--output") ? ArgPath(p.Get("--output")) : ExtractFilePath(projectFile);
-  if (options->OutputFolder.size() > 3 && options->OutputFolder.back() == '\\') options->OutputFolder.pop_back();
+  options->OutputFolder = StripTrailingDelimiters(options->OutputFolder);
   project->SetBuildOptions(options.get());
 
   // The builder's error box goes to the terminal.

@@ -144,6 +144,11 @@ TEST_F(BuilderTest, ReproducibleForAnyThreadCount) {
   Project->FindWork("项目名称")->Value = "";
   Engine->Compile();
   EXPECT_EQ(Engine->GetSetupFileName(), Work + "out\\Setup.exe");
+  // An output folder ending in 碶 (trail byte 5C) still gets its backslash.
+  Options.OutputFolder = Work + "out碶";
+  Engine->Compile();
+  EXPECT_EQ(Engine->GetSetupFileName(), Work + "out碶\\Setup.exe");
+  EXPECT_EQ(ReadAll(Work + "out碶\\Setup.exe"), ReadAll(Work + "out\\Setup.exe"));
 }
 
 TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
@@ -177,6 +182,16 @@ TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
   }
   EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
   WriteAll(Work + "src\\empty.txt", "");
+
+  // A missing uninstaller stub is named, not the copy that could not be made of it.
+  DeleteFileAt(Data + "Exe\\UnIns.exe");
+  try {
+    Engine->Compile();
+    FAIL() << "missing uninstaller stub accepted";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find(Data + "Exe\\UnIns.exe"), std::string::npos) << e.what();
+  }
+  WriteAll(Data + "Exe\\UnIns.exe", "MZ uninstaller stand-in");
 
   // A file of the uninstaller copy's name beside the project is not someone's to replace.
   WriteAll(Work + "proj\\UnIns.exe", "mine");

@@ -123,6 +123,11 @@ TEST(EngineHelpers, TargetFoldersAndRegistryText) {
   EXPECT_EQ(ResolveTargetFolder("program files\\bin", "D:\\Inst"), "D:\\Inst\\bin");
   EXPECT_EQ(ResolveTargetFolder("PROGRAM FILES", "D:\\Inst\\"), "D:\\Inst\\");
   EXPECT_EQ(ResolveTargetFolder("Windows\\System32", "D:\\Inst"), drive + "Windows\\System32");
+  // 碶 ends in the byte 5C, which is not a delimiter there.
+  EXPECT_EQ(ResolveTargetFolder("Program Files\\bin", "D:\\碶"), "D:\\碶\\bin");
+  EXPECT_EQ(WithPathDelimiter("D:\\碶"), "D:\\碶\\");
+  EXPECT_EQ(WithPathDelimiter("D:\\碶\\"), "D:\\碶\\");
+  EXPECT_EQ(WithPathDelimiter("D:\\a"), "D:\\a\\");
 
   EXPECT_EQ(ExpandPathPrefix("安装目录\\工程名称\\a.exe", "D:\\Inst", "名"), "D:\\Inst\\a.exe");
   EXPECT_EQ(ExpandPathPrefix("windows\\system32\\x.dll", "D:\\Inst", "名"), windows + "\\System32\\x.dll");

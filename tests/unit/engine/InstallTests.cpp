@@ -51,7 +51,8 @@ protected:
   void SetUp() override {
     EngineTest::SetUp();
     Src = "D:\\" + Unique + "\\";
-    Inst = Work + "App";
+    // Both end in 碶, whose GBK trail byte is 0x5C: not a folder's closing backslash.
+    Inst = Work + "App碶";
     Key = "Software\\GbEngineTest\\" + Unique;
   }
 
@@ -108,7 +109,7 @@ protected:
     AddFile(p, Src + "app\\keep.txt", "Program Files")->NoOverwrite = 1;
     AddFile(p, Src + "app\\orphan.txt", "Program Files");  // not in the package
     auto files = QueryIntf<IProjectFiles>(TIntfPtr<IProject>(&p));
-    files->AddSpecialFile(Inst + "\\grp", new TStringList{Src + "extra"});
+    files->AddSpecialFile(Inst + "\\grp碶", new TStringList{Src + "extra"});
     p.GetProjectObject()->FComponents = TStringList{"UserCom", "SysCom", "Nope"};
     AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Dir", 0, "安装目录\\工程名称\\bin");
     AddRegistry(p, "HKEY_CURRENT_USER\\" + Key, "Sys", 0, "Windows\\System32\\x.dll");
@@ -166,8 +167,8 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
   EXPECT_EQ(ReadAll(root + "\\Sub\\win.dat"), "win");
   EXPECT_FALSE(FileExists(Inst + "\\nt4only.txt"));
   EXPECT_EQ(ReadAll(Inst + "\\keep.txt"), "old");
-  EXPECT_EQ(ReadAll(Inst + "\\grp\\" + Unique + "\\extra\\sub\\b.txt"), "group b");
-  EXPECT_FALSE(FileExists(Inst + "\\grp\\" + Unique + "\\other\\c.txt"));
+  EXPECT_EQ(ReadAll(Inst + "\\grp碶\\" + Unique + "\\extra\\sub\\b.txt"), "group b");
+  EXPECT_FALSE(FileExists(Inst + "\\grp碶\\" + Unique + "\\other\\c.txt"));
   EXPECT_TRUE(FolderExists(Inst + "\\bin\\数据"));
   EXPECT_EQ(ReadAll(Inst + "\\UnIns.exe"), "uninstaller");
   EXPECT_EQ(ReadAll(WindowsFolder() + "\\" + Unique + "u.dll"), "user component");
@@ -182,7 +183,7 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
     EXPECT_EQ(r.Max, List.Count());
     got.emplace_back(r.Position, r.Text);
   }
-  const AnsiString g = Inst + "\\grp\\" + Unique + "\\extra\\";
+  const AnsiString g = Inst + "\\grp碶\\" + Unique + "\\extra\\";
   std::vector<std::pair<int, AnsiString>> want = {{2, Inst + "\\main.exe"},     {3, Inst + "\\bin\\lib.dll"},
                                                   {4, root + "\\Sub\\win.dat"}, {7, g + "a.txt"},
                                                   {8, g + "sub\\b.txt"},        {List.Count(), "安装完成"}};
@@ -225,8 +226,13 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
     EXPECT_NE(reg.find(line), std::string::npos) << line;
 #endif
 
-  // The project keeps the shortened key path.
-  EXPECT_EQ(QueryIntf<IProjectRegistry>(Project)->GetRegistryList()->Items(0)->KeyPath, Key);
+  // The project keeps the shortened key path, also of a record whose root is unknown; a
+  // filtered record is not touched.
+  TRegistryInfoList& regs = *QueryIntf<IProjectRegistry>(Project)->GetRegistryList();
+  EXPECT_EQ(regs.Items(0)->KeyPath, Key);
+  EXPECT_EQ(regs.Items(6)->KeyPath, Key);
+  EXPECT_EQ(regs.Items(7)->KeyPath, "NoBackslash");
+  EXPECT_EQ(regs.Items(8)->KeyPath, "HKEY_CURRENT_USER\\" + Key);
 
   // Uninstall entry and the Run value of the auto-started file.
   const AnsiString uninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique;
@@ -267,11 +273,11 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
                                       Inst + "\\main.exe||1007",
                                       Inst + "\\bin\\lib.dll||0110",
                                       root + "\\Sub\\win.dat||0000",
-                                      Inst + "\\grp" + F,
-                                      Inst + "\\grp\\" + Unique + F,
-                                      Inst + "\\grp\\" + Unique + "\\extra" + F,
+                                      Inst + "\\grp碶" + F,
+                                      Inst + "\\grp碶\\" + Unique + F,
+                                      Inst + "\\grp碶\\" + Unique + "\\extra" + F,
                                       g + "a.txt||0000",
-                                      Inst + "\\grp\\" + Unique + "\\extra\\sub" + F,
+                                      Inst + "\\grp碶\\" + Unique + "\\extra\\sub" + F,
                                       g + "sub\\b.txt||0000",
                                       hk + "Dir|0000",
                                       hk + "Sys|0000",
