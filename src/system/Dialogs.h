@@ -20,3 +20,9 @@ struct TDialogResponder {
 
 void SetDialogResponder(std::shared_ptr<TDialogResponder> responder);
 std::shared_ptr<TDialogResponder> DialogResponder();
+
+// True when a responder is installed for this kind of dialog, with its answer in `answer`;
+// folder and files change only when it answers yes. False: the caller shows the real dialog.
+bool ResponderMessageBox(TBoxStyle style, const AnsiString& text, bool& answer);
+bool ResponderBrowseFolder(const AnsiString& title, AnsiString& folder, bool& answer);
+bool ResponderOpenFiles(const AnsiString& filter, TStringList& files, bool& answer);

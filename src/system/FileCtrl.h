@@ -10,5 +10,7 @@ bool FolderExists(const AnsiString& path);
 // Creates the folder and its missing parents; "Unable to create directory" for an empty path,
 // false when a level cannot be created.
 bool ForceFolders(const AnsiString& path);
+// Creates one folder in an existing parent; true when it is there afterwards.
+bool CreateFolderAt(const AnsiString& path);
 // Modal file-open dialog, multiple selection; true and the chosen files when confirmed.
 bool OpenFilesDialog(const AnsiString& filter, TStringList& files);

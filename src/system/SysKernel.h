@@ -119,7 +119,7 @@ bool RemoveFolder(const AnsiString& path);  // an empty folder only
 
 struct TSearchRec {
   AnsiString Name;
-  uint32_t Attr = 0;
+  uint32_t Attr = 0;  // every attribute bit reported, not only faAnyFile's
   int64_t Size = 0;
   TDateTime WriteTimeUtc = 0;
 };

@@ -29,26 +29,13 @@ bool FolderExists(const AnsiString& path) {
   return stat(HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceFolders(const AnsiString& path) {
-  if (path.empty()) throw EInOutError(SUnableToCreateDirectory);
-  AnsiString p = StripTrailingDelimiters(path);
-  if (FolderExists(p)) return true;
-  AnsiString parent = StripTrailingDelimiters(ExtractFilePath(p));
-  // Outermost first; a drive or the top of a relative path ends the climb.
-  if (!parent.empty() && parent != p && !(parent.size() == 2 && parent[1] == ':') && !ForceFolders(parent))
-    return false;
-  std::string host = HostPath(p);
-  return mkdir(host.c_str(), 0777) == 0 || (errno == EEXIST && FolderExists(p));
+bool CreateFolderAt(const AnsiString& path) {
+  return mkdir(HostPath(path).c_str(), 0777) == 0 || (errno == EEXIST && FolderExists(path));
 }
 
 bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiString& folder) {
   if (!FolderExists(folder)) folder.clear();
-  if (auto r = DialogResponder(); r && r->BrowseFolder) {
-    AnsiString chosen = folder;
-    if (!r->BrowseFolder(title, chosen)) return false;
-    folder = chosen;
-    return true;
-  }
+  if (bool answer; ResponderBrowseFolder(title, folder, answer)) return answer;
   std::string line;
   if (!AskLine(title + (folder.empty() ? AnsiString() : " [" + folder + "]"), line)) return false;
   AnsiString chosen;
@@ -63,12 +50,7 @@ bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiStrin
 }
 
 bool OpenFilesDialog(const AnsiString& filter, TStringList& files) {
-  if (auto r = DialogResponder(); r && r->OpenFiles) {
-    TStringList chosen;
-    if (!r->OpenFiles(filter, chosen) || chosen.Empty()) return false;
-    files = chosen;
-    return true;
-  }
+  if (bool answer; ResponderOpenFiles(filter, files, answer)) return answer;
   TStringList chosen;
   std::string line;
   // One path a line, an empty line ends the choice.

@@ -33,7 +33,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 bool ReadTerminalLine(std::string& line) { return static_cast<bool>(std::getline(std::cin, line)); }
 
 bool ShowBox(TBoxStyle style, const AnsiString& text) {
-  if (auto r = DialogResponder(); r && r->MessageBox) return r->MessageBox(style, ApplicationTitle(), text);
+  if (bool answer; ResponderMessageBox(style, text, answer)) return answer;
   std::string caption = GbkToUtf8(ApplicationTitle());
   std::fprintf(stderr, "%s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ", GbkToUtf8(text).c_str());
   if (style != TBoxStyle::Question) return isatty(0) != 0;

@@ -46,25 +46,13 @@ bool FolderExists(const AnsiString& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool ForceFolders(const AnsiString& path) {
-  if (path.empty()) throw EInOutError(SUnableToCreateDirectory);
-  AnsiString p = StripTrailingDelimiters(path);
-  if (FolderExists(p)) return true;
-  AnsiString parent = StripTrailingDelimiters(ExtractFilePath(p));
-  // Outermost first; a drive or the top of a relative path ends the climb.
-  if (!parent.empty() && parent != p && !(parent.size() == 2 && parent[1] == ':') && !ForceFolders(parent))
-    return false;
-  return CreateDirectoryA(p.c_str(), nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(p));
+bool CreateFolderAt(const AnsiString& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(path));
 }
 
 bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiString& folder) {
   if (!FolderExists(folder)) folder.clear();
-  if (auto r = DialogResponder(); r && r->BrowseFolder) {
-    AnsiString chosen = folder;
-    if (!r->BrowseFolder(title, chosen)) return false;
-    folder = chosen;
-    return true;
-  }
+  if (bool answer; ResponderBrowseFolder(title, folder, answer)) return answer;
   IMalloc* shellMalloc = nullptr;
   if (FAILED(SHGetMalloc(&shellMalloc)) || !shellMalloc) return false;
   char* buffer = static_cast<char*>(shellMalloc->Alloc(MAX_PATH));
@@ -111,12 +99,7 @@ bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiStrin
 }
 
 bool OpenFilesDialog(const AnsiString& filter, TStringList& files) {
-  if (auto r = DialogResponder(); r && r->OpenFiles) {
-    TStringList chosen;
-    if (!r->OpenFiles(filter, chosen) || chosen.Empty()) return false;
-    files = chosen;
-    return true;
-  }
+  if (bool answer; ResponderOpenFiles(filter, files, answer)) return answer;
   // "Text|*.txt|All|*.*" becomes the dialog's NUL-separated pairs.
   AnsiString f = filter;
   for (char& c : f)

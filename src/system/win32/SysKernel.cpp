@@ -22,7 +22,7 @@ struct THandleGuard {
 };
 
 bool ShowBox(TBoxStyle style, const AnsiString& text) {
-  if (auto r = DialogResponder(); r && r->MessageBox) return r->MessageBox(style, ApplicationTitle(), text);
+  if (bool answer; ResponderMessageBox(style, text, answer)) return answer;
   UINT flags = style == TBoxStyle::Question ? MB_YESNO | MB_ICONQUESTION
                : style == TBoxStyle::Error  ? MB_OK | MB_ICONERROR
                                             : MB_OK | MB_ICONWARNING;
@@ -249,7 +249,7 @@ std::vector<TSearchRec> ListFolder(const AnsiString& folder) {
     if (name == "." || name == "..") continue;
     TSearchRec rec;
     rec.Name = name;
-    rec.Attr = fd.dwFileAttributes & (faAnyFile | faReparsePoint);
+    rec.Attr = fd.dwFileAttributes;  // every bit: callers tell ordinary entries from flagged ones
     rec.Size = static_cast<int64_t>(static_cast<uint64_t>(fd.nFileSizeHigh) << 32 | fd.nFileSizeLow);
     rec.WriteTimeUtc = FromFileTime(fd.ftLastWriteTime);
     out.push_back(std::move(rec));

@@ -76,11 +76,7 @@ private:
   }
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<TReleasePlanWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = static_cast<TReleasePlanWindow*>(winui::WindowObject(hwnd, msg, lp));
     if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
     switch (msg) {
       case WM_START_RELEASE:

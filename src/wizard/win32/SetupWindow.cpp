@@ -69,7 +69,8 @@ public:
 
   void PageChanged(int index) override {
     for (size_t i = 0; i < FPages.size(); ++i) ShowWindow(FPages[i], static_cast<int>(i) == index ? SW_SHOWNA : SW_HIDE);
-    if (FHwnd && !IsWindowVisible(FHwnd)) {
+    // A silent setup moves to the finish page too, but its window never appears.
+    if (FHwnd && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) {
       ShowWindow(FHwnd, SW_SHOWNORMAL);
       UpdateWindow(FHwnd);
     }
@@ -153,11 +154,7 @@ private:
   }
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
-      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<TSetupWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = static_cast<TSetupWindow*>(winui::WindowObject(hwnd, msg, lp));
     if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
     switch (msg) {
       case WM_CLOSE:

@@ -64,6 +64,12 @@ void PumpPending() {
 bool QuitReceived() { return gQuit; }
 int QuitCode() { return gQuitCode; }
 
+void* WindowObject(HWND hwnd, UINT msg, LPARAM lp) {
+  if (msg == WM_NCCREATE)
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams));
+  return reinterpret_cast<void*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+}
+
 HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, int x, int y, int w, int h, int id,
                  DWORD exStyle) {
   HWND hwnd = CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | style, x, y, w, h, parent,

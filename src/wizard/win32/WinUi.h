@@ -18,6 +18,9 @@ RECT CentredWindowRect(int clientWidth, int clientHeight, DWORD style, DWORD exS
 void PumpPending();
 bool QuitReceived();
 int QuitCode();
+// The object a window was created for (its creation parameter), kept in the window's user
+// data from WM_NCCREATE on; null for the messages that come before.
+void* WindowObject(HWND hwnd, UINT msg, LPARAM lp);
 // A child control with the UI font.
 HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, int x, int y, int w, int h,
                  int id = 0, DWORD exStyle = 0);
