@@ -9,18 +9,24 @@ void TIniData::SetText(const AnsiString& text) {
 }
 
 AnsiString TIniData::Text() const {
-  AnsiString out;
-  for (const auto& l : FLines) {
-    out += l;
-    out += "\r\n";
-  }
-  return out;
+  TStringList l;
+  l.Items() = FLines;
+  return l.Text();
 }
 
 bool TIniData::IsSectionLine(const AnsiString& line, AnsiString* name) {
   AnsiString t = Trim(line);
   if (t.empty() || t[0] != '[') return false;
-  size_t close = t.find(']');
+  // A GBK trail byte may be 0x5D: step over double-byte characters whole.
+  size_t close = AnsiString::npos;
+  for (size_t i = 1; i < t.size(); ++i) {
+    if (IsGbkLeadByte(static_cast<unsigned char>(t[i])) && i + 1 < t.size()) {
+      ++i;
+    } else if (t[i] == ']') {
+      close = i;
+      break;
+    }
+  }
   if (name) *name = Trim(close == AnsiString::npos ? t.substr(1) : t.substr(1, close - 1));
   return true;
 }

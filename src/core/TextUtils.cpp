@@ -34,6 +34,8 @@ bool StartsStr(const AnsiString& prefix, const AnsiString& text) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+bool ContainsStr(const AnsiString& text, const AnsiString& part) { return text.find(part) != AnsiString::npos; }
+
 bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 bool TryStrToInt(const AnsiString& text, int32_t& out) {

@@ -12,6 +12,8 @@ AnsiString LowerCaseAscii(const AnsiString& s);
 // True when text begins with prefix by SameText.
 bool StartsText(const AnsiString& prefix, const AnsiString& text);
 bool StartsStr(const AnsiString& prefix, const AnsiString& text);
+// True when part occurs in text, byte by byte.
+bool ContainsStr(const AnsiString& text, const AnsiString& part);
 // True when the byte at index is the lead byte of a GBK double-byte character.
 bool IsGbkLeadByte(unsigned char c);
 // Decimal integer text with optional sign, or "$"/"0x" hexadecimal; false when malformed or out of range.

@@ -7,6 +7,8 @@
 #include "project/OpenHistory.h"
 #include "system/SysKernel.h"
 
+bool IsFileKind(uint8_t kind) { return kind == twkFile || kind == twkIco || kind == twkJpg; }
+
 const char* const WorkKindNames[8] = {"twkStr",    "twkInt",    "twkFile", "twkIco",
                                       "twkSelect", "twkRemark", "twkJpg",  "twkComponent"};
 
@@ -148,15 +150,16 @@ HResult TProject::QueryInterface(const TGUID& iid, void** obj) {
   return S_OK_;
 }
 
-AnsiString TProject::GetSetupIcon() {
-  TWorkInfoRec* r = FindWork("安装程序图标");
+namespace {
+AnsiString WorkValue(const TCustomProject& project, const AnsiString& name) {
+  TWorkInfoRec* r = project.FindWork(name);
   return r ? r->Value : AnsiString();
 }
+}  // namespace
 
-AnsiString TProject::GetUninstallIcon() {
-  TWorkInfoRec* r = FindWork("卸载程序图标");
-  return r ? r->Value : AnsiString();
-}
+AnsiString TProject::GetSetupIcon() { return WorkValue(*this, "安装程序图标"); }
+
+AnsiString TProject::GetUninstallIcon() { return WorkValue(*this, "卸载程序图标"); }
 
 void TProject::GetPageNames(TStringList& names) {
   for (TPageInfoRec* r : FPageInfos)
@@ -203,16 +206,11 @@ int32_t CountOf(const L& list, M match) {
     if (match(*r)) ++n;
   return n;
 }
-
-bool Contains(const AnsiString& text, const AnsiString& part) { return text.find(part) != AnsiString::npos; }
 }  // namespace
 
 TPageInfoRec* TProject::GetMainProgramItem() { return FindPageItem(FPageInfos, "安装完毕", "主程序"); }
 
-AnsiString TProject::GetProjectName() {
-  TWorkInfoRec* r = FindWork("项目名称");
-  return r ? r->Value : AnsiString();
-}
+AnsiString TProject::GetProjectName() { return WorkValue(*this, "项目名称"); }
 
 AnsiString TProject::GetRunFile() {
   TPageInfoRec* r = FindPageItem(FPageInfos, "安装完毕", "安装完成后运行文件");
@@ -254,7 +252,7 @@ bool TProject::DeleteRegistryValue(TRegistryInfoRec* rec) {
 
 bool TProject::DeleteRegistryKey(const AnsiString& keyPath) {
   if (!ConfirmBox("要删除选中的记录吗")) return false;
-  FRegistryInfos.RemoveIf([&](const TRegistryInfoRec& r) { return Contains(r.KeyPath, keyPath); });
+  FRegistryInfos.RemoveIf([&](const TRegistryInfoRec& r) { return ContainsStr(r.KeyPath, keyPath); });
   return true;
 }
 
@@ -295,5 +293,5 @@ void TProject::RemoveSpecialFile(TSpecailFileRec* rec) { FSpecialFiles.Remove(re
 void TProject::RemoveFilesUnder(TDirectoryInfoRec* node) {
   if (!node) return;
   const AnsiString full = node->Path + "\\" + node->Name;
-  FFileInfos.RemoveIf([&](const TFileInfoRec& r) { return Contains(r.TargetDir, full); });
+  FFileInfos.RemoveIf([&](const TFileInfoRec& r) { return ContainsStr(r.TargetDir, full); });
 }

@@ -11,6 +11,8 @@ class TOpenHistory;
 // case-sensitive match; anything else is kind 0.
 extern const char* const WorkKindNames[8];
 uint8_t WorkKindFromName(const AnsiString& name);
+// Kinds whose value names a file (packed by the builder, rewritten by the release).
+bool IsFileKind(uint8_t kind);
 
 // Appends the items of a page template file (one item per line: page, item name, value,
 // choices, kind name) to list. A missing file adds nothing; a line with fewer than five

@@ -9,11 +9,10 @@
 #include "project/IniFile.h"
 #include "project/Project.h"
 #include "system/FileCtrl.h"
+#include "system/PathText.h"
 #include "system/SysKernel.h"
 
 namespace {
-bool Contains(const AnsiString& text, const AnsiString& part) { return text.find(part) != AnsiString::npos; }
-
 // A component name becomes a folder below "Imports\" and a key of the catalogue INI: refuse
 // anything that could leave that folder or break the INI line.
 void CheckComponentName(const AnsiString& name) {
@@ -36,6 +35,11 @@ AnsiString OneLine(AnsiString s) {
   for (char& c : s)
     if (c == '\r' || c == '\n') c = ' ';
   return s;
+}
+
+// Whether inner is folder itself or lies below it.
+bool FolderHolds(const AnsiString& folder, const AnsiString& inner) {
+  return StartsText(StripTrailingDelimiters(folder) + "\\", StripTrailingDelimiters(inner) + "\\");
 }
 
 AnsiString ComponentFolder(const AnsiString& name) { return BaseFolder() + "Imports\\" + name; }
@@ -102,18 +106,18 @@ bool TProject::DeleteDirectory(TDirectoryInfoRec* node) {
   const AnsiString parent = node->Path;
   switch (node->Kind) {
     case 0:
-      FFileInfos.RemoveIf([&](const TFileInfoRec& r) { return Contains(r.TargetDir, full); });
+      RemoveFilesUnder(node);
       break;
     case 1:
-      FRegistryInfos.RemoveIf([&](const TRegistryInfoRec& r) { return Contains(r.KeyPath, parent); });
+      FRegistryInfos.RemoveIf([&](const TRegistryInfoRec& r) { return ContainsStr(r.KeyPath, parent); });
       break;
     case 2:
-      FShortcuts.RemoveIf([&](const TShotCutInfoRec& r) { return Contains(r.Folder, parent); });
+      FShortcuts.RemoveIf([&](const TShotCutInfoRec& r) { return ContainsStr(r.Folder, parent); });
       break;
     default:
       break;
   }
-  FDirectoryInfos.RemoveIf([&](const TDirectoryInfoRec& r) { return &r != node && Contains(r.Path, full); });
+  FDirectoryInfos.RemoveIf([&](const TDirectoryInfoRec& r) { return &r != node && ContainsStr(r.Path, full); });
   FDirectoryInfos.Remove(node);
   return true;
 }
@@ -152,8 +156,10 @@ void TProject::ImportComponent(const AnsiString& name, const AnsiString& descrip
     if (!FolderExists(dest)) ForceFolders(dest);
     if (FileExists(source))
       CopyFileTo(source, dest + "\\" + ExtractFileName(source), false);
-    else if (FolderExists(source))
-      ShellCopyFolder(source, dest);
+    else if (FolderExists(source)) {
+      // A folder holding the destination would copy into itself; the shell refuses that too.
+      if (!FolderHolds(source, dest)) ShellCopyFolder(source, dest);
+    }
     else
       continue;
     TIniFile ini(ComponentFolder(name) + "\\" + name + ".ini");

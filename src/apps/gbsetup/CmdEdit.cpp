@@ -57,9 +57,6 @@ TDirectoryInfoRec* FindNode(IProject& project, const AnsiString& treePath) {
   return nullptr;
 }
 
-// Values of file-type items are host paths on the command line.
-bool IsFileKind(uint8_t kind) { return kind == twkFile || kind == twkIco || kind == twkJpg; }
-
 void Need(const TParsedArgs& a, size_t n, const char* usage) {
   if (a.Positional.size() != n) throw ECliError(std::string("usage: ") + usage);
 }
@@ -70,6 +67,7 @@ int CmdSet(const TArgs& args) {
   auto project = OpenForEdit(a.Positional[0]);
   TWorkInfoRec* w = project->FindWork(In(a.Positional[1]));
   if (!w) throw ECliError("no setting named '" + a.Positional[1] + "'");
+  // Values of file-type items are host paths on the command line.
   w->Value = IsFileKind(w->Kind) && !a.Positional[2].empty() ? ArgPath(a.Positional[2]) : In(a.Positional[2]);
   Save(project, a.Positional[0]);
   return 0;

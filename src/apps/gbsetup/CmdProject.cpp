@@ -275,8 +275,6 @@ AnsiString Resolve(const std::string& baseDir, const AnsiString& p) {
   return ArgPath(baseDir + "/" + rel);
 }
 
-bool IsFileValued(uint8_t kind) { return kind == twkFile || kind == twkIco || kind == twkJpg; }
-
 void ResolveRelativePaths(const TJson& j, const std::string& baseDir, TProjectFileData& d) {
   const TJson* files = j.contains("files") ? &j["files"] : nullptr;
   for (int i = 0; i < d.Files.Count(); ++i) {
@@ -293,9 +291,9 @@ void ResolveRelativePaths(const TJson& j, const std::string& baseDir, TProjectFi
     for (AnsiString& s : r->Sources->Items()) s = Resolve(baseDir, s);
   for (TShotCutInfoRec* r : d.Shortcuts) r->Target = Resolve(baseDir, r->Target);
   for (TPageInfoRec* r : d.Pages)
-    if (IsFileValued(r->Kind)) r->Value = Resolve(baseDir, r->Value);
+    if (IsFileKind(r->Kind)) r->Value = Resolve(baseDir, r->Value);
   for (TWorkInfoRec* r : d.Works)
-    if (IsFileValued(r->Kind)) r->Value = Resolve(baseDir, r->Value);
+    if (IsFileKind(r->Kind)) r->Value = Resolve(baseDir, r->Value);
 }
 
 int CmdNew(const TArgs& args) {

@@ -119,6 +119,13 @@ TEST(IniData, PrivateProfileRules) {
   TIniData again(ini.Text());
   EXPECT_EQ(again.ReadString("Description", "new", ""), "描述");
   EXPECT_EQ(again.ReadString("Com", "VC", "gone"), "second");
+
+  // 0x5D as the trail byte of a double-byte character does not close a section name.
+  const AnsiString name = "\x81\x5D" "A";
+  TIniData gbk("[" + name + "]\r\nK=v\r\n");
+  EXPECT_EQ(gbk.ReadString(name, "K", "?"), "v");
+  gbk.ReadSections(keys);
+  EXPECT_EQ(keys, (TStringList{name}));
 }
 
 TEST(DateTime, KnownValues) {

@@ -159,6 +159,12 @@ TEST_F(ProjectTest, ImportAndDeleteComponentOnDisk) {
   EXPECT_EQ(ini.ReadString("Option", "ExeFile", ""), "Setup.exe");
   EXPECT_EQ(c->GetComponentCatalog()->Count(), 0);  // read only at construction
 
+  // A folder that holds the component's own folder is not copied into itself.
+  c->ImportComponent("自身", "d", TStringList{FData + "Imports\\", FData});
+  EXPECT_TRUE(FolderExists(FData + "Imports\\自身\\自身"));
+  EXPECT_FALSE(FolderExists(FData + "Imports\\自身\\自身\\Imports"));
+  EXPECT_FALSE(FolderExists(FData + "Imports\\自身\\自身\\data"));
+
   // Names that would leave the Imports folder or break the INI are refused before any change.
   for (const char* bad : {"..", "..\\..\\x", "a/b", "", "k=v", "C:x"})
     EXPECT_THROW(c->ImportComponent(bad, "d", TStringList{FWork + "setup.exe"}), Exception) << bad;
