@@ -412,6 +412,22 @@ TEST_F(SystemTest, StartedCommandsKeepTheirExactText) {
 #endif
 }
 
+#ifdef _WIN32
+TEST_F(SystemTest, RelaunchElevatedWaitsServicingMessagesAndReadsTheExitCode) {
+  int pumped = 0;
+  SetProcessMessagesHandler([&] { ++pumped; });
+  uint32_t code = 0;
+  RelaunchElevated(WindowsFolder() + "\\system32\\cmd.exe", "/c exit 3", code);
+  EXPECT_EQ(code, 3u);
+  EXPECT_GT(pumped, 0);
+  // Not found: no abort, no wait, the caller's variable untouched.
+  code = 9;
+  RelaunchElevated(FDir + "\\missing.exe", "", code);
+  SetProcessMessagesHandler(nullptr);
+  EXPECT_EQ(code, 9u);
+}
+#endif
+
 TEST_F(SystemTest, BoxesAndPickersAskTheResponder) {
   auto r = std::make_shared<TDialogResponder>();
   std::vector<std::string> seen;
