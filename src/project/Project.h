@@ -130,5 +130,6 @@ public:
 private:
   // A file record for sourcePath under targetFolder, appended to the file list.
   TFileInfoRec* MakeFileRecord(const AnsiString& sourcePath, const AnsiString& targetFolder);
-  void ScanFolder(const AnsiString& folder, const AnsiString& treePath);
+  // throughLink: folder was reached through a linked folder.
+  void ScanFolder(const AnsiString& folder, const AnsiString& treePath, bool throughLink = false);
 };

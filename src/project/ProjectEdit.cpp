@@ -58,7 +58,7 @@ TFileInfoRec* TProject::MakeFileRecord(const AnsiString& sourcePath, const AnsiS
   return FFileInfos.Add(std::move(r));
 }
 
-void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath) {
+void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath, bool throughLink) {
   // "C:\a\" scans as "C:\a"; a drive root keeps its backslash and names its node by the letter.
   // ExtractFileName, not a byte test: a GBK trail byte may be 0x5C.
   AnsiString dir = folder;
@@ -71,9 +71,12 @@ void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath) 
   for (const TSearchRec& e : ListFolder(dir)) {
     if (e.Attr & faHidden) continue;
     const AnsiString path = prefix + e.Name;
-    if (e.Attr & faDirectory)
-      ScanFolder(path, nodePath);
-    else if (!FileExistsIn(path, nodePath))
+    if (e.Attr & faDirectory) {
+      // A linked folder is entered, but no link below it: a link back up would recurse
+      // without end, two of them without bound.
+      const bool link = (e.Attr & faReparsePoint) != 0;
+      if (!(link && throughLink)) ScanFolder(path, nodePath, throughLink || link);
+    } else if (!FileExistsIn(path, nodePath))
       MakeFileRecord(path, nodePath);
   }
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # gbsetup new / export / import: a new project against an independent reader of the file
 # layout (Python), an export-import round trip that must give the same bytes, and JSON
-# errors that name their path and write nothing.
+# errors that name their path and write nothing. Also add-folder's refusal of a missing folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build="${GBSETUP_BUILD:-build}"
@@ -66,6 +66,14 @@ assert all(any(p['Page'] == n and p['Name'] == '页面显示' and p['Value'] == 
 assert any(p['Name'] == '主程序' and p['Kind'] == 2 for p in j['pages'])
 PY
 "$gbsetup" new "$work/new.gbp" 2>/dev/null && fail "new replaced an existing project"
+
+# add-folder of a folder that is not there fails and leaves the project as it was.
+cp "$work/new.gbp" "$work/edit.gbp"
+touch "$work/plain-file"
+for dir in "$work/no-such-dir" "$work/plain-file"; do
+  if "$gbsetup" add-folder "$work/edit.gbp" "$dir" --to X 2>/dev/null; then fail "add-folder of $dir succeeded"; fi
+done
+cmp "$work/new.gbp" "$work/edit.gbp" || fail "a failed add-folder changed the project"
 
 # Without template items the file is 250 bytes.
 mkdir -p "$work/emptydata"

@@ -8,6 +8,7 @@
 #include "core/TextUtils.h"
 #include "project/Project.h"
 #include "system/Dialogs.h"
+#include "system/FileCtrl.h"
 #include "system/Platform.h"
 
 namespace {
@@ -97,6 +98,8 @@ int CmdAddFolder(const TArgs& args) {
   std::string dir = a.Positional[1];
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   answers.FFolder = ArgPath(dir);
+  // The folder picker offers only existing folders; a mistyped one would add an empty node.
+  if (!FolderExists(answers.FFolder)) throw ECliError(a.Positional[1] + " is not a folder");
   auto files = QueryIntf<IProjectFiles>(project);
   int before = files->GetFileList()->Count();
   files->AddFolder(In(a.Get("--to")));

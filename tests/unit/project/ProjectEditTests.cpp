@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ProjectTestSupport.h"
 #include "core/TextUtils.h"
 #include "project/IniFile.h"
 #include "project/Project.h"
 #include "system/FileCtrl.h"
+#include "system/Platform.h"
+#include "system/Sandbox.h"
 #include "system/SysKernel.h"
 
 namespace {
@@ -60,6 +64,19 @@ TEST_F(ProjectTest, AddFolderScansTheTreeOnceAndSkipsHiddenEntries) {
   EXPECT_EQ(o.FDirectoryInfos.Count(), 2);
   EXPECT_EQ(o.FFileInfos.Count(), 4);
   EXPECT_EQ(o.FFileInfos[2]->SourcePath, FWork + "SRC\\a.txt");
+
+  // Two links back up: each is entered once, and no link below a linked folder is.
+  if (IsSandbox()) {
+    WriteFile(FWork + "loop\\f.txt", "x");
+    std::filesystem::create_directory_symlink("..", HostPath(FWork + "loop\\up"));
+    std::filesystem::create_directory_symlink("..", HostPath(FWork + "loop\\up2"));
+    script->Folder = FWork + "loop";
+    ASSERT_TRUE(files->AddFolder("L"));
+    AnsiString found;
+    for (TFileInfoRec* f : o.FFileInfos)
+      if (f->FileName == "f.txt") found += f->TargetDir + ";";
+    EXPECT_EQ(found, "L\\loop;L\\loop\\up\\loop;L\\loop\\up2\\loop;");
+  }
 }
 
 TEST_F(ProjectTest, AddFilesWarnsAboutListedFiles) {
