@@ -37,9 +37,15 @@ AnsiString OneLine(AnsiString s) {
   return s;
 }
 
+// The folder ending in exactly one real backslash; a drive root keeps its own.
+AnsiString ClosedFolder(const AnsiString& folder) {
+  AnsiString s = StripTrailingDelimiters(folder);
+  return !s.empty() && s.back() == '\\' && ExtractFileName(s).empty() ? s : s + "\\";
+}
+
 // Whether inner is folder itself or lies below it.
 bool FolderHolds(const AnsiString& folder, const AnsiString& inner) {
-  return StartsText(StripTrailingDelimiters(folder) + "\\", StripTrailingDelimiters(inner) + "\\");
+  return StartsText(ClosedFolder(folder), ClosedFolder(inner));
 }
 
 AnsiString ComponentFolder(const AnsiString& name) { return BaseFolder() + "Imports\\" + name; }

@@ -181,6 +181,12 @@ TEST_F(ProjectTest, ImportAndDeleteComponentOnDisk) {
   EXPECT_TRUE(FolderExists(FData + "Imports\\自身\\自身"));
   EXPECT_FALSE(FolderExists(FData + "Imports\\自身\\自身\\Imports"));
   EXPECT_FALSE(FolderExists(FData + "Imports\\自身\\自身\\data"));
+  if (IsSandbox()) {  // the sandbox's drive C holds only this test's folders
+    ASSERT_EQ(FData.substr(0, 3), "C:\\");
+    c->ImportComponent("自身", "d", TStringList{"C:\\"});
+    EXPECT_FALSE(FolderExists(FData + "Imports\\自身\\自身\\C"));
+    EXPECT_TRUE(ListFolder(FData + "Imports\\自身\\自身").empty());
+  }
 
   // Names that would leave the Imports folder or break the INI are refused before any change.
   for (const char* bad : {"..", "..\\..\\x", "a/b", "", "k=v", "C:x"})
