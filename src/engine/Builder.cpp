@@ -142,7 +142,7 @@ void TCompile::Compile() {
     for (TPageInfoRec* item : *project.GetPageList()) {
       if (item->Kind != twkFile && item->Kind != twkIco && item->Kind != twkJpg) continue;
       if (item->Value.empty() || taken.IndexOf(item->Value) >= 0) continue;
-      if (item->Page == "安装完毕" && item->Name == "主程序") continue;
+      if (IsMainProgramItem(*item)) continue;
       taken.Add(item->Value);
       entries.Add(MakeEntry(item->Value, pkPageFile));
     }
@@ -160,9 +160,12 @@ void TCompile::Compile() {
   WritePackage(
       setup, entries,
       [&](const TInsPackRec& rec, int32_t index) -> std::unique_ptr<TStream> {
+        // Opened first: a file that cannot be opened is not reported as being packed.
+        std::unique_ptr<TStream> source;
+        if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
+        else source = std::make_unique<TCollectedSource>(rec.Name, rec.FileSize);
         if (FOnProgress) FOnProgress(index + 1, count, rec.Name);
-        if (rec.Kind == pkUninstaller) return std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
-        return std::make_unique<TCollectedSource>(rec.Name, rec.FileSize);
+        return source;
       },
       write);
   // 6., 7.: the output closes, the entries are disposed and the uninstaller copy is deleted

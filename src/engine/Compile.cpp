@@ -1,7 +1,9 @@
 #include "engine/Compile.h"
 
 #include "core/TextUtils.h"
+#include "engine/Package.h"
 #include "system/FileCtrl.h"
+#include "system/FileStream.h"
 #include "system/SysKernel.h"
 
 HResult TCompile::QueryInterface(const TGUID& iid, void** obj) {
@@ -78,7 +80,14 @@ AnsiString TCompile::InstallLogFileName() {
 
 void TCompile::SaveInstallLog() { FLog->WriteToFile(InstallLogFileName()); }
 
-// ---- Helpers of the installation run ----
+// ---- Helpers of the release and the installation run ----
+
+void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName) {
+  TFileStream out(target, fmCreate);
+  ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
+}
+
+bool IsMainProgramItem(const TPageInfoRec& item) { return item.Page == "安装完毕" && item.Name == "主程序"; }
 
 AnsiString WithPathDelimiter(const AnsiString& path) {
   bool delimited = false;

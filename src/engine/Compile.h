@@ -3,6 +3,7 @@
 // builds setup programs. One object behind IReleaseWork and ICompile.
 #include <memory>
 
+#include "core/Stream.h"
 #include "core/SysIntfs.h"
 #include "engine/InstallLog.h"
 #include "project/Operation.h"
@@ -42,7 +43,12 @@ private:
   IProject& Project();
 };
 
-// ---- Helpers of the installation run ----
+// ---- Helpers of the release and the installation run ----
+
+// Creates target, replacing a file there, and expands the entry's chunks from setup into it.
+void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);
+// The item "主程序" of the page "安装完毕": it names a program file, never a file of the wizard.
+bool IsMainProgramItem(const TPageInfoRec& item);
 
 // The path with a backslash at its end. Unlike AppendPathDelimiter, a GBK character whose
 // trail byte is 0x5C does not count as one: a file joined to such a folder stays inside it.

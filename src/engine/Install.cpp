@@ -24,11 +24,6 @@ AnsiString InstalledFolderOf(const std::vector<TInstallData>& data, const AnsiSt
   return AnsiString();
 }
 
-void WriteEntry(TStream& setup, const TInsPackRec& e, const AnsiString& target, const AnsiString& setupName) {
-  TFileStream out(target, fmCreate);
-  ExpandChunks(setup, out, e.DataStart, e.DataEnd, setupName);
-}
-
 AnsiString LastWorkValue(TWorkInfoList& works, const AnsiString& name) {
   AnsiString value;
   for (TWorkInfoRec* w : works)

@@ -47,13 +47,10 @@ void TCompile::ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TRel
       const AnsiString target = base + e->Name.substr(3);
       const AnsiString folder = ExtractFilePath(target);
       if (!folder.empty() && !FolderExists(folder)) CreateFolder(folder);
-      {
-        TFileStream out(target, fmCreate);
-        ExpandChunks(setup, out, e->DataStart, e->DataEnd, fileName);
-      }
+      WriteEntry(setup, *e, target, fileName);
       if (e->Kind == pkPageFile && FProject) {
         for (TPageInfoRec* item : *FProject->GetPageList()) {
-          if (item->Page == "安装完毕" && item->Name == "主程序") continue;
+          if (IsMainProgramItem(*item)) continue;
           if (SameText(item->Value, e->Name)) item->Value = target;
         }
       }

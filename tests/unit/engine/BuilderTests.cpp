@@ -199,6 +199,21 @@ TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
   EXPECT_EQ(ReadAll(Work + "proj\\UnIns.exe"), "mine");
   DeleteFileAt(Work + "proj\\UnIns.exe");
 
+  // A source that is gone when its data is written: the open error, and no report for it.
+  std::vector<int> reported;
+  Engine->SetProgressEvent([&](int32_t i, int32_t, const AnsiString&) {
+    reported.push_back(i);
+    if (i == 1) DeleteFileAt(Work + "src\\main.exe");
+  });
+  try {
+    Engine->Compile();
+    FAIL() << "vanished source accepted";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(std::string(e.what()).find("main.exe"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(reported, (std::vector<int>{1, 2}));
+  WriteAll(Work + "src\\main.exe", std::string(20000, 'm'));
+
   // A source that grows after it was measured is not packed with the old size.
   Engine->SetProgressEvent([&](int32_t i, int32_t, const AnsiString&) {
     if (i == 1) WriteAll(Work + "src\\pic.jpg", "a longer picture");
