@@ -358,3 +358,25 @@ TEST_F(InstallRunTest, NamelessProjectWritesNoUninstallEntry) {
   EXPECT_EQ(ReadAll(Inst + "\\UnIns.exe"), "uninstaller");
   EXPECT_TRUE(Reports.back().Flag);
 }
+
+TEST_F(InstallRunTest, MainProgramNotInstalledNoVersionNoComponents) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  saved->FindWork("版本号")->Value = "";
+  // The main program names no packed file: the uninstaller goes where its value points.
+  saved->GetMainProgramItem()->Value = Work + "elsewhere\\prog.exe";
+  Pack(*saved);
+  Release();
+  ForceFolders(Work + "elsewhere");
+  Install("");
+  EXPECT_EQ(ReadAll(Work + "elsewhere\\UnIns.exe"), "uninstaller");
+  EXPECT_FALSE(FileExists(Inst + "\\UnIns.exe"));
+  EXPECT_EQ(Project->GetMainProgramItem()->Value, Work + "elsewhere\\prog.exe");
+  const AnsiString uninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique;
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "DisplayName"), "引擎测试" + Unique);
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), Work + "elsewhere\\UnIns.exe");
+  // No component chosen: nothing copied to the Windows folder, no component program started.
+  EXPECT_FALSE(FileExists(WindowsFolder() + "\\" + Unique + "u.dll"));
+  for (const std::string& line : Commands()) EXPECT_NE(line.rfind("wait: ", 0), 0u) << line;
+  TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false)->DeleteValue("DisplayName");
+}
