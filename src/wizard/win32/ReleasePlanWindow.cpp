@@ -64,14 +64,7 @@ private:
   static void Register() {
     static bool done = false;
     if (done) return;
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hIcon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClassName;
-    RegisterClassA(&wc);
+    winui::RegisterWindowClass(kClassName, WndProc, true);
     done = true;
   }
 

@@ -92,21 +92,8 @@ private:
     static bool done = false;
     if (done) return;
     winui::InitControls();
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hIcon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kClassName;
-    RegisterClassA(&wc);
-    WNDCLASSA pc{};
-    pc.lpfnWndProc = PageProc;
-    pc.hInstance = wc.hInstance;
-    pc.hCursor = wc.hCursor;
-    pc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    pc.lpszClassName = kPageClassName;
-    RegisterClassA(&pc);
+    winui::RegisterWindowClass(kClassName, WndProc, true);
+    winui::RegisterWindowClass(kPageClassName, PageProc, false);
     done = true;
   }
 

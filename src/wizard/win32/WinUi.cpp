@@ -64,6 +64,17 @@ void PumpPending() {
 bool QuitReceived() { return gQuit; }
 int QuitCode() { return gQuitCode; }
 
+void RegisterWindowClass(const char* name, WNDPROC proc, bool withIcon) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  if (withIcon) wc.hIcon = LoadIconA(wc.hInstance, "MAINICON");
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = name;
+  RegisterClassA(&wc);
+}
+
 void* WindowObject(HWND hwnd, UINT msg, LPARAM lp) {
   if (msg == WM_NCCREATE)
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams));

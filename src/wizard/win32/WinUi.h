@@ -18,6 +18,9 @@ RECT CentredWindowRect(int clientWidth, int clientHeight, DWORD style, DWORD exS
 void PumpPending();
 bool QuitReceived();
 int QuitCode();
+// Registers a window class with the arrow cursor and the dialog colour; top-level classes
+// also carry the program's icon (MAINICON, which the builder replaces).
+void RegisterWindowClass(const char* name, WNDPROC proc, bool withIcon);
 // The object a window was created for (its creation parameter), kept in the window's user
 // data from WM_NCCREATE on; null for the messages that come before.
 void* WindowObject(HWND hwnd, UINT msg, LPARAM lp);
