@@ -7,15 +7,37 @@ bash scripts/install-deps.sh
 bash scripts/build.sh
 export GBSETUP_WINE_PREFIX="$(mktemp -d /tmp/gbsetup-wine.XXXXXX)/prefix"
 trap 'WINEPREFIX="$GBSETUP_WINE_PREFIX" wineserver -k >/dev/null 2>&1 || true' EXIT
+
+passed=0
+failed=0
+# Runs one tree's suites; prints each suite's test count and ctest's summary.
+run_suites() {
+  local dir="$1" log rc=0
+  log="$(mktemp)"
+  ctest --test-dir "$dir" -V >"$log" 2>&1 || rc=$?
+  local n
+  while read -r n; do passed=$((passed + n)); done < <(sed -n 's/^[0-9]*: \[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
+  while read -r n; do failed=$((failed + n)); done < <(sed -n 's/^[0-9]*: \[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p' "$log")
+  grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran' "$log" | sed 's/^[0-9]*: \[==========\]/ /' || true
+  if [ "$rc" != 0 ]; then
+    grep -E '^[0-9]+: \[  FAILED  \]|Failure|error' "$log" || true
+  fi
+  tail -n 4 "$log"
+  rm -f "$log"
+  return "$rc"
+}
+
+status=0
 echo "== native unit tests"
-ctest --test-dir build --output-on-failure
+run_suites build || status=1
 echo "== Windows unit tests under Wine"
-ctest --test-dir build-win32 --output-on-failure
-if [ -d tests/e2e ]; then
-  echo "== end-to-end tests"
-  for t in tests/e2e/*.sh; do
-    [ -e "$t" ] || continue
-    echo "-- $t"
-    bash "$t"
-  done
-fi
+run_suites build-win32 || status=1
+echo "== end-to-end tests"
+for t in tests/e2e/*.sh; do
+  echo "-- $t"
+  if bash "$t"; then passed=$((passed + 1)); else failed=$((failed + 1)); status=1; echo "FAILED: $t"; fi
+done
+echo
+echo "unit test cases (native and Wine) and end-to-end scripts:"
+echo "$passed passed, $failed failed"
+exit "$status"
