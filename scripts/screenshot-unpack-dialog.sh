@@ -37,15 +37,8 @@ printf 'MZ\r\n' > "$work/app/demo.exe"
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 cp "$work/out/"*.exe "$work/Setup.exe"
 
-for n in $(seq 150 199); do
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "no X server" >&2; exit 1; }
+source "$repo/scripts/xvfb.sh"
+start_xvfb 150 199 800x600x24 || { echo "no X server" >&2; exit 1; }
 
 scripts/wine-run.sh wineboot -i >/dev/null 2>&1
 wineserver -w

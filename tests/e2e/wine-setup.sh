@@ -38,15 +38,8 @@ check_not() {  # the command must fail
 }
 
 # One X server for every run: the unpack dialog and the boxes are real windows.
-for n in $(seq 90 140); do
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "wine-setup: no X server could be started" >&2; exit 1; }
+source "$repo/scripts/xvfb.sh"
+start_xvfb 90 140 1024x768x24 || { echo "wine-setup: no X server could be started" >&2; exit 1; }
 
 wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
 reg_value() {  # reg_value KEY NAME -> the data, UTF-8
