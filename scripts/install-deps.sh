@@ -69,4 +69,34 @@ if command -v update-alternatives >/dev/null; then
     fi
   done
 fi
+# No MinGW package of libjpeg exists: build a static one from Debian's source package, once,
+# into a folder the cross-build's toolchain file searches. apt works on a private state
+# folder with a deb-src entry, so the machine's own apt configuration stays as it is.
+mingw_deps="${GBSETUP_MINGW_DEPS:-/opt/gbsetup/i686-w64-mingw32}"
+jpeg_stamp="$mingw_deps/.libjpeg-turbo"
+if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ]; then
+  src="$(mktemp -d /tmp/gbsetup-jpeg.XXXXXX)"
+  state="$src/apt"
+  mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
+  echo "deb-src http://deb.debian.org/debian bookworm main" > "$state/sources.list"
+  apt_opts=(-o "Dir::State=$state" -o "Dir::State::Lists=$state/lists" -o "Dir::State::status=/var/lib/dpkg/status"
+            -o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
+            -o "Dir::Cache=$state/cache" -o "APT::Sandbox::User=root")
+  echo "install-deps: building a static libjpeg for the Windows cross-build"
+  apt-get "${apt_opts[@]}" update -q >/dev/null
+  ( cd "$src" && apt-get "${apt_opts[@]}" source -q libjpeg-turbo >/dev/null 2>&1 )
+  jsrc="$(find "$src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)"
+  [ -n "$jsrc" ] || { echo "install-deps: the libjpeg-turbo source package could not be fetched" >&2; exit 1; }
+  here="$(cd "$(dirname "$0")/.." && pwd)"
+  cmake -S "$jsrc" -B "$src/build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$mingw_deps" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF \
+    -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections" >"$src/configure.log" 2>&1 \
+    || { cat "$src/configure.log" >&2; exit 1; }
+  cmake --build "$src/build" -j "$(nproc)" --target jpeg-static >"$src/build.log" 2>&1 || { tail -30 "$src/build.log" >&2; exit 1; }
+  $SUDO mkdir -p "$mingw_deps/include" "$mingw_deps/lib"
+  $SUDO cp "$src/build/libjpeg.a" "$mingw_deps/lib/"
+  $SUDO cp "$src/build/jconfig.h" "$jsrc/jpeglib.h" "$jsrc/jmorecfg.h" "$jsrc/jerror.h" "$mingw_deps/include/"
+  basename "$jsrc" | $SUDO tee "$jpeg_stamp" >/dev/null
+  rm -rf "$src"
+fi
 echo "install-deps: done"

@@ -42,6 +42,7 @@ TFrm_Setup::TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, I
     : FProject(std::move(project)), FCompile(std::move(compile)), FView(view) {
   // The application title keeps the program's own name until the project names it, so that
   // a box about a damaged package still has a caption.
+  mInstall.Visible = false;
   FillExistingFolders();
   if (FCompile) FCompile->SetProject(FProject);
 }
@@ -193,10 +194,7 @@ void TFrm_Setup::OnInstallProgress(int32_t max, int32_t position, const AnsiStri
   ProgressBar1.Max = max;
   ProgressBar1.Position = position;
   Changed(ProgressBar1);
-  if (mInstall.Visible) {
-    mInstall.Caption += text + "\r\n";
-    Changed(mInstall);
-  }
+  if (mInstall.Visible && FView) FView->LineAdded(mInstall, text);
   if (flag) SetPageIndex(kFinishPage);
   ProcessMessages();
 }

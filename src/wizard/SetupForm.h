@@ -15,6 +15,9 @@ public:
   virtual void ControlChanged(const TControl& control) = 0;
   // The notebook shows page index.
   virtual void PageChanged(int index) = 0;
+  // One line was added at the end of a memo (mInstall). The window appends it to what it shows;
+  // the text is not set again as a whole, so a report costs the same at any count.
+  virtual void LineAdded(const TControl& memo, const AnsiString& line) = 0;
   // A list with check boxes (List_Component, lFinished) was rebuilt or changed.
   virtual void RowsChanged(const char* listName) = 0;
   // Shows the unpack dialog modally; returns once it has closed.
@@ -120,6 +123,7 @@ public:
   TControl Label30{"Label30"};
   TControl Label31{"Label31"};
   TControl ProgressBar1{"ProgressBar1"};
+  // Hidden until the project asks for the details; its lines live in the view only.
   TControl mInstall{"mInstall"};
   // Page 8
   TControl Lb_Insted_Prog{"Lb_Insted_Prog", "“%s”安装向导已完成安装"};

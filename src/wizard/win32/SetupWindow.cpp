@@ -55,16 +55,25 @@ public:
     if (&c == &FForm.ProgressBar1) {
       SendMessageA(h, PBM_SETRANGE32, 0, c.Max);
       SendMessageA(h, PBM_SETPOS, static_cast<WPARAM>(c.Position), 0);
-    } else {
+    } else if (&c != &FForm.mInstall) {  // the memo's lines arrive through LineAdded
       SetWindowTextA(h, c.Caption.c_str());
     }
-    if (&c == &FForm.mInstall) {
-      // Keep the newest detail line in view.
-      SendMessageA(h, EM_SETSEL, c.Caption.size(), c.Caption.size());
-      SendMessageA(h, EM_SCROLLCARET, 0, 0);
-    }
-    ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
-    EnableWindow(h, c.Enabled);
+    // Only real changes: each call costs a round of messages under Wine.
+    const bool shown = (GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) != 0;  // its own flag, whatever the page's
+    if (shown != c.Visible) ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
+    if (!IsWindowEnabled(h) != !c.Enabled) EnableWindow(h, c.Enabled);
+  }
+
+  void LineAdded(const TControl& memo, const AnsiString& line) override {
+    auto it = FControls.find(&memo);
+    if (it == FControls.end()) return;
+    // Appended at the end, which also keeps the newest line in view; the text so far is
+    // never sent again.
+    HWND h = it->second;
+    const AnsiString text = line + "\r\n";
+    const LRESULT end = SendMessageA(h, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageA(h, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageA(h, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
   }
 
   void PageChanged(int index) override {
@@ -122,8 +131,9 @@ private:
     Add(FForm.Label30, p7, "STATIC", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 24, 89, 398, 14);
     Add(FForm.Label31, p7, "STATIC", 0, 452, 90, 40, 14);
     Add(FForm.ProgressBar1, p7, PROGRESS_CLASSA, 0, 24, 111, 446, 19);
-    Add(FForm.mInstall, p7, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 23, 136, 447, 142, 0,
-        WS_EX_CLIENTEDGE);
+    HWND memo = Add(FForm.mInstall, p7, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 23, 136, 447,
+                    142, 0, WS_EX_CLIENTEDGE);
+    SendMessageA(memo, EM_SETLIMITTEXT, 0, 0);  // one line per file: far more than the default limit
     HWND p8 = FPages[8];
     SendMessageA(Add(FForm.Lb_Insted_Prog, p8, "STATIC", 0, 171, 28, 302, 45), WM_SETFONT,
                  reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);

@@ -1,6 +1,9 @@
 #pragma once
 // Small stand-ins for the project and the package engine, recording what the wizard asks.
 #include <functional>
+#include <map>
+#include <string>
+#include <vector>
 #include <stdexcept>
 
 #include "core/SysIntfs.h"
@@ -133,10 +136,12 @@ public:
   int DialogTicks = 0;  // timer ticks until the dialog closed
   int CloseRequestsRefused = 0;
   std::vector<int> Pages;
+  std::map<std::string, std::vector<AnsiString>> Lines;  // memo name -> lines added
   TFrm_ReleasePlan* Dialog = nullptr;
 
   void ControlChanged(const TControl&) override {}
   void PageChanged(int index) override { Pages.push_back(index); }
+  void LineAdded(const TControl& memo, const AnsiString& line) override { Lines[memo.Name].push_back(line); }
   void RowsChanged(const char*) override {}
   void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override {
     Dialog = &dialog;

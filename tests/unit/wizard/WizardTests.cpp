@@ -240,8 +240,15 @@ TEST_F(WizardTest, InstallationArgumentsFollowTheChecksAndFolderItems) {
 }
 
 TEST_F(WizardTest, ProgressReportsShowPercentAndDetailLines) {
-  Project->AddPage("安装进程", "显示详细内容", "是");
   Project->AddWork("安装界面显示", "是");
+  {
+    TFrm_Setup hidden(ProjectRef, EngineRef, &View);
+    hidden.FormShow();
+    hidden.OnInstallProgress(3, 1, "a", false);
+    EXPECT_FALSE(hidden.mInstall.Visible) << "the details stay hidden unless the project shows them";
+    EXPECT_TRUE(View.Lines["mInstall"].empty());
+  }
+  Project->AddPage("安装进程", "显示详细内容", "是");
   TFrm_Setup form(ProjectRef, EngineRef, &View);
   form.FormShow();
   form.OnInstallProgress(3, 1, "a", false);
@@ -254,7 +261,8 @@ TEST_F(WizardTest, ProgressReportsShowPercentAndDetailLines) {
   EXPECT_EQ(form.Label31.Caption, "100%");
   form.OnInstallProgress(0, 0, "d", false);
   EXPECT_EQ(form.Label31.Caption, "100%");
-  EXPECT_EQ(form.mInstall.Caption, "a\r\nb\r\nc\r\nd\r\n");
+  EXPECT_EQ(View.Lines["mInstall"], (std::vector<AnsiString>{"a", "b", "c", "d"}));
+  EXPECT_TRUE(form.mInstall.Caption.empty()) << "the lines are the view's, not copied into the model";
   EXPECT_EQ(form.PageIndex(), 0);
 }
 
