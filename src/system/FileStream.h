@@ -31,6 +31,9 @@ public:
   // Pushes written data to the disk (used before a file is renamed over another).
   void Flush();
   const AnsiString& FileName() const { return FFileName; }
+  // The system's handle (a HANDLE on Windows, a descriptor in the sandbox), for calls on
+  // the open file that need no second open by name.
+  intptr_t Handle() const { return FHandle; }
 
 private:
   AnsiString FFileName;

@@ -9,6 +9,8 @@
 #include "core/StringList.h"
 #include "core/Types.h"
 
+class TFileStream;
+
 // Special folders (CSIDL numbers).
 enum : int {
   CSIDL_DESKTOP_ = 0,
@@ -93,6 +95,10 @@ void ShowWarningBox(const AnsiString& text);
 // Sets one of the file's times (selector 0 creation, 1 last access, 2 last write) to the
 // given local date-time via a packed DOS date; the other two stay. Silent on failure.
 void SetFileStamp(const AnsiString& path, uint8_t selector, TDateTime localTime);
+// The same on a file open for writing, through its handle: no second open and close, which
+// an installation writing thousands of files would pay once more for each. Call it after
+// the last write.
+void SetFileStamp(TFileStream& file, uint8_t selector, TDateTime localTime);
 // Depth-first listing of every file below folder, in file-system order, appended to list.
 // Linked folders (reparse points) are not entered, so a link loop cannot recurse forever.
 void CollectFiles(const AnsiString& folder, TStringList& list);
@@ -105,7 +111,7 @@ TDateTime FileStampOf(const AnsiString& path);
 // The three stored times of a file or folder (UTC); false when it cannot be read. The
 // creation time is 0 where the file system keeps none.
 bool FileTimesOf(const AnsiString& path, TDateTime& creation, TDateTime& access, TDateTime& write);
-// Index of the file's icon in the system image list.
+// Index of the file's icon in the system image list; 0 for a path that does not exist.
 int32_t FileIconIndex(const AnsiString& path, bool small);
 
 // Plain file operations over program paths.

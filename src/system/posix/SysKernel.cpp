@@ -19,6 +19,7 @@
 #include "core/TextUtils.h"
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
+#include "system/FileStream.h"
 #include "system/PathText.h"
 #include "system/Platform.h"
 #include "system/Registry.h"
@@ -231,13 +232,12 @@ void ShowWarningBox(const AnsiString& text) { ShowBox(TBoxStyle::Warning, text);
 
 // ---- Files ----
 
-void SetFileStamp(const AnsiString& path, uint8_t selector, TDateTime localTime) {
+namespace {
+void SetDescriptorStamp(int fd, uint8_t selector, TDateTime localTime) {
   uint32_t dos = DateTimeToDosDateTime(localTime);
   uint16_t date = static_cast<uint16_t>(dos >> 16), time = static_cast<uint16_t>(dos);
   // A date a DOS stamp cannot hold leaves the file as it is.
   if ((date & 31) == 0 || ((date >> 5) & 15) == 0 || selector > 2) return;
-  int fd = open(HostPath(path).c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return;
   std::tm tm{};
   tm.tm_year = (date >> 9) + 80;
   tm.tm_mon = ((date >> 5) & 15) - 1;
@@ -253,7 +253,18 @@ void SetFileStamp(const AnsiString& path, uint8_t selector, TDateTime localTime)
   if (selector == 1) times[0] = {utc, 0};
   if (selector == 2) times[1] = {utc, 0};
   if (selector != 0 && utc != static_cast<time_t>(-1)) futimens(fd, times);
+}
+}  // namespace
+
+void SetFileStamp(const AnsiString& path, uint8_t selector, TDateTime localTime) {
+  int fd = open(HostPath(path).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  SetDescriptorStamp(fd, selector, localTime);
   close(fd);
+}
+
+void SetFileStamp(TFileStream& file, uint8_t selector, TDateTime localTime) {
+  SetDescriptorStamp(static_cast<int>(file.Handle()), selector, localTime);
 }
 
 int64_t DriveFreeBytes(char drive) {

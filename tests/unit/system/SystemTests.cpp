@@ -271,6 +271,18 @@ TEST_F(SystemTest, FileStampsKeepWindowsUtcAndLocalRules) {
   EXPECT_EQ(FileStampOf(file), w1);
   EXPECT_EQ(DecodeDateTime(a1).Year, 2098);
   EXPECT_GT(FileStampOf(FDir), 0.0);
+
+  // Through a stream after its last write: the stamp the path form gives, kept when the
+  // stream closes; a date outside DOS dates again changes nothing.
+  const AnsiString written = FDir + "\\written.txt";
+  {
+    TFileStream out(written, fmCreate);
+    out.Write("abc", 3);
+    SetFileStamp(out, 2, At(2099, 6, 15, 12, 34, 57));
+    SetFileStamp(out, 2, At(1970, 1, 1, 0, 0, 0));
+  }
+  EXPECT_EQ(FileSizeOf(written), 3);
+  EXPECT_EQ(FileStampOf(written), w1);
 }
 
 TEST_F(SystemTest, DriveFreeBytes) {
@@ -526,6 +538,9 @@ TEST_F(SystemTest, SpecialFoldersAndListing) {
   }
   EXPECT_GE(FileIconIndex(FDir, true), 0);
   EXPECT_EQ(FileIconIndex(FDir + "\\a.txt", true), FileIconIndex(FDir + "\\b.txt", true));
+  // A folder that is there has the folder icon, one that is not has none.
+  EXPECT_GT(FileIconIndex(FDir, true), 0);
+  EXPECT_EQ(FileIconIndex(FDir + "\\missing\\sub", true), 0);
   EXPECT_FALSE(ApplicationExeName().empty());
   EXPECT_TRUE(FileExists(ApplicationExeName()));
 
