@@ -87,6 +87,13 @@ void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& targ
   ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
 }
 
+void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
+                TDateTime lastWrite) {
+  TFileStream out(target, fmCreate);
+  ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
+  SetFileStamp(out, 2, lastWrite);
+}
+
 bool IsMainProgramItem(const TPageInfoRec& item) { return item.Page == "安装完毕" && item.Name == "主程序"; }
 
 AnsiString WithPathDelimiter(const AnsiString& path) {

@@ -47,6 +47,10 @@ private:
 
 // Creates target, replacing a file there, and expands the entry's chunks from setup into it.
 void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);
+// The same, then the file's last-write time set to lastWrite (SetFileStamp, selector 2)
+// through the file still open.
+void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
+                TDateTime lastWrite);
 // The item "主程序" of the page "安装完毕": it names a program file, never a file of the wizard.
 bool IsMainProgramItem(const TPageInfoRec& item);
 

@@ -91,22 +91,24 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
     if (!FolderExists(folder)) CreateFolder(folder);
   }
 
-  // 3. Program files.
+  // 3. Program files. The files of one folder come one after another: its check is made
+  // once for them, not once per file.
+  AnsiString checkedFolder;
   for (TFileInfoRec* rec : *files->GetFileList()) {
     TInsPackRec* entry = entryFor(rec->SourcePath);
     if (!entry) continue;
     ++position;
     AnsiString folder = ResolveTargetFolder(rec->TargetDir, installDir);
-    if (!FolderExists(folder)) CreateFolder(folder);
+    if (folder != checkedFolder && !FolderExists(folder)) CreateFolder(folder);
+    checkedFolder = folder;
     AnsiString target = WithPathDelimiter(folder) + rec->FileName;
     if (!OsFilterAllows(rec->OsFilter, version)) continue;
     if (rec->NoOverwrite && FileExists(target)) continue;
     installed.push_back({rec->SourcePath, target});
-    WriteEntry(setup, *entry, target, exeName);
+    WriteEntry(setup, *entry, target, exeName, rec->FileDate);
     if (SameText(mainItem->Value, rec->SourcePath)) mainItem->Value = target;
     for (TShotCutInfoRec* s : *shortcuts->GetShortcutList())
       if (SameText(s->Target, rec->SourcePath)) s->Target = target;
-    SetFileStamp(target, 2, rec->FileDate);
     if (rec->AutoRun) SetRunAtLogon(rec->FileName, target, true);
     if (rec->SelfRegister) RunInstallSwitch(target, true);
     if (rec->RegServer) RunRegSvr32(target, true);
@@ -131,8 +133,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
       AnsiString folder = ExtractFilePath(target);
       if (!folder.empty() && !FolderExists(folder)) CreateFolder(folder);
       installed.push_back({e->Name, target});
-      WriteEntry(setup, *e, target, exeName);
-      SetFileStamp(target, 2, e->FileDate);
+      WriteEntry(setup, *e, target, exeName, e->FileDate);
       FLog->AddRecord(target, 0, 0, 0, 0, AnsiString());
       e->Name = target;
       report(target);

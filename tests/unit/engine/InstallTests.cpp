@@ -176,6 +176,8 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
   // The last-write stamp is the record's date (DOS time: two-second steps).
   EXPECT_LT(std::fabs(FileStampOf(Inst + "\\main.exe") - EncodeDateTime({2020, 5, 17, 10, 30, 20, 0})),
             2.5 / 86400);
+  // A group file's is its entry's date.
+  EXPECT_LT(std::fabs(FileStampOf(Inst + "\\grp碶\\" + Unique + "\\extra\\sub\\b.txt") - TEntrySpec().Date), 2.5 / 86400);
 
   // Reports: counter raised before each file, also for the skipped ones; the final one.
   std::vector<std::pair<int, AnsiString>> got;
