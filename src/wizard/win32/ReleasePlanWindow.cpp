@@ -53,8 +53,8 @@ public:
   }
 
   void ProgressChanged(const TControl& bar) override {
-    SendMessageA(FBar, PBM_SETRANGE32, 0, bar.Max);
-    SendMessageA(FBar, PBM_SETPOS, static_cast<WPARAM>(bar.Position), 0);
+    // One report per entry of the package: only those that change the picture reach the bar.
+    FBarFeed.Show(FBar, bar.Position, bar.Max);
     ProcessMessages();
   }
 
@@ -101,6 +101,7 @@ private:
   TFrm_ReleasePlan& FForm;
   HWND FHwnd = nullptr;
   HWND FBar = nullptr;
+  winui::TBarFeed FBarFeed;
   bool FClosed = false;
   bool FStarted = false;
 };

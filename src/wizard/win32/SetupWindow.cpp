@@ -14,6 +14,8 @@ namespace {
 const char* const kClassName = "TFrm_Setup";
 const char* const kPageClassName = "TFrm_Setup.Page";
 enum { IdPrevious = 101, IdNext, IdCancel };
+constexpr UINT_PTR kMemoTimer = 1;
+constexpr ULONGLONG kMemoInterval = 50;  // ms between two pictures of the detail lines
 
 class TSetupWindow : public ISetupView {
 public:
@@ -53,8 +55,18 @@ public:
     if (it == FControls.end()) return;
     HWND h = it->second;
     if (&c == &FForm.ProgressBar1) {
-      SendMessageA(h, PBM_SETRANGE32, 0, c.Max);
-      SendMessageA(h, PBM_SETPOS, static_cast<WPARAM>(c.Position), 0);
+      // One report per installed file: only those that change the picture reach the bar.
+      FBarFeed.Show(h, c.Position, c.Max);
+    } else if (&c == &FForm.Label31) {
+      // The percentage changes a hundred times in a run of any length.
+      if (c.Caption != FPercentText) {
+        FPercentText = c.Caption;
+        SetWindowTextA(h, c.Caption.c_str());
+      }
+    } else if (&c == &FForm.Label30 && FHwnd && !IsWindowVisible(FHwnd)) {
+      // A silent setup reports every file to a window that never appears, and each text
+      // costs a round trip to the Wine server: it is sent when the window is shown.
+      FStepTextPending = true;
     } else if (&c != &FForm.mInstall) {  // the memo's lines arrive through LineAdded
       SetWindowTextA(h, c.Caption.c_str());
     }
@@ -67,13 +79,31 @@ public:
   void LineAdded(const TControl& memo, const AnsiString& line) override {
     auto it = FControls.find(&memo);
     if (it == FControls.end()) return;
-    // Appended at the end, which also keeps the newest line in view; the text so far is
-    // never sent again.
+    // Each line goes in with drawing off; the list is shown, scrolled to its newest line,
+    // at most every kMemoInterval and once more that long after the last line. Scrolling
+    // and repainting it for each line would cost more than installing a small file.
     HWND h = it->second;
-    const AnsiString text = line + "\r\n";
-    const LRESULT end = SendMessageA(h, WM_GETTEXTLENGTH, 0, 0);
-    SendMessageA(h, EM_SETSEL, static_cast<WPARAM>(end), end);
-    SendMessageA(h, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    if (!FMemoPending) SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+    FMemoPending = true;
+    SendMessageA(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    if (GetTickCount64() - FMemoShownAt >= kMemoInterval) {
+      ShowMemoLines();
+    } else if (!FMemoTimer) {
+      FMemoTimer = SetTimer(FHwnd, kMemoTimer, static_cast<UINT>(kMemoInterval), nullptr) != 0;
+    }
+  }
+
+  void ShowMemoLines() {
+    if (FMemoTimer) KillTimer(FHwnd, kMemoTimer);
+    FMemoTimer = false;
+    if (!FMemoPending) return;
+    FMemoPending = false;
+    HWND h = FControls[&FForm.mInstall];
+    const LRESULT count = SendMessageA(h, LB_GETCOUNT, 0, 0);
+    if (count > 0) SendMessageA(h, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    FMemoShownAt = GetTickCount64();
   }
 
   void PageChanged(int index) override {
@@ -81,6 +111,10 @@ public:
     // A silent setup moves to the finish page too, but its window never appears.
     if (FHwnd && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) {
       ShowWindow(FHwnd, SW_SHOWNORMAL);
+      if (FStepTextPending) {
+        FStepTextPending = false;
+        ControlChanged(FForm.Label30);
+      }
       UpdateWindow(FHwnd);
     }
   }
@@ -131,9 +165,10 @@ private:
     Add(FForm.Label30, p7, "STATIC", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 24, 89, 398, 14);
     Add(FForm.Label31, p7, "STATIC", 0, 452, 90, 40, 14);
     Add(FForm.ProgressBar1, p7, PROGRESS_CLASSA, 0, 24, 111, 446, 19);
-    HWND memo = Add(FForm.mInstall, p7, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 23, 136, 447,
-                    142, 0, WS_EX_CLIENTEDGE);
-    SendMessageA(memo, EM_SETLIMITTEXT, 0, 0);  // one line per file: far more than the default limit
+    // The details are a list: it takes a line at its end at the same cost however many it
+    // holds, where a multi-line edit (under Wine) goes over all its text for each new line.
+    Add(FForm.mInstall, p7, "LISTBOX", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 23, 136, 447, 142, 0,
+        WS_EX_CLIENTEDGE);
     HWND p8 = FPages[8];
     SendMessageA(Add(FForm.Lb_Insted_Prog, p8, "STATIC", 0, 171, 28, 302, 45), WM_SETFONT,
                  reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);
@@ -157,6 +192,9 @@ private:
       case WM_CLOSE:
         self->FForm.Close();
         return 0;
+      case WM_TIMER:
+        if (wp == kMemoTimer) self->ShowMemoLines();
+        return 0;
       case WM_COMMAND:
         if (HIWORD(wp) == BN_CLICKED) {
           switch (LOWORD(wp)) {
@@ -177,6 +215,11 @@ private:
   HWND FHwnd = nullptr;
   std::vector<HWND> FPages;
   std::map<const TControl*, HWND> FControls;
+  winui::TBarFeed FBarFeed;
+  bool FStepTextPending = false;
+  bool FMemoPending = false, FMemoTimer = false;
+  ULONGLONG FMemoShownAt = 0;
+  AnsiString FPercentText = "\x01";  // no caption: the first one is always sent
 };
 }  // namespace
 

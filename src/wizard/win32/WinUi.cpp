@@ -81,6 +81,25 @@ void* WindowObject(HWND hwnd, UINT msg, LPARAM lp) {
   return reinterpret_cast<void*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
+void TBarFeed::Show(HWND bar, int32_t position, int32_t max) {
+  if (max != FMax) {
+    FMax = max;
+    FPixel = -1;
+    SendMessageA(bar, PBM_SETRANGE32, 0, max);
+  }
+  RECT r{};
+  GetClientRect(bar, &r);
+  const int64_t width = r.right - r.left;
+  const int64_t pixel = max <= 0 || position <= 0 ? 0 : position >= max ? width : int64_t{position} * width / max;
+  const bool end = position >= max;
+  if (pixel == FPixel && !end) return;
+  const ULONGLONG now = GetTickCount64();
+  if (!end && FPixel >= 0 && now - FSentAt < 20) return;
+  FPixel = pixel;
+  FSentAt = now;
+  SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
 HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, int x, int y, int w, int h, int id,
                  DWORD exStyle) {
   HWND hwnd = CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | style, x, y, w, h, parent,
