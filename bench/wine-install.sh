@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Setup.exe under Wine against a cross-built baseline, in one run and one 32-bit prefix.
 #   bash bench/wine-install.sh [--rounds N] [--small N] [--big MiB,MiB,...] [--data DIR]
-#                              [--baseline EXE] [--gbsetup EXE] [--work DIR] [--seed N]
+#                              [--baseline EXE] [--gbsetup EXE] [--work DIR] [--seed N] [--no-memo]
 # Builds, with the Linux builder and the stubs of DATA/Exe (default build-win32/data), silent
 # setups (level 默认压缩) of a generated corpus (default 4,000 files of 1-64 KiB plus 150, 100
 # and 50 MiB files), of a quarter of it (a quarter of the small files, each large file at a
@@ -18,7 +18,7 @@
 # the corpora stay there for the next run (the same bytes for the same arguments).
 set -uo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-rounds=2 small=4000 big=150,100,50 seed=10
+rounds=2 small=4000 big=150,100,50 seed=10 memo=1
 data="$repo/build-win32/data"
 baseline="$repo/build-win32/bench/wine/Baseline.exe"
 gbsetup="$repo/build/gbsetup"
@@ -33,6 +33,7 @@ while [ $# -gt 0 ]; do
     --baseline) baseline="$2" ;;
     --gbsetup) gbsetup="$2" ;;
     --work) work="$2" ;;
+    --no-memo) memo=0; shift; continue ;;  # the memo runs are left out
     *) echo "wine-install: unknown option $1" >&2; exit 2 ;;
   esac
   shift 2
@@ -109,8 +110,10 @@ mkdir -p "$work/setups"
 for c in full quarter one; do make_setup $c $c; done
 # The same with the progress page's detail memo on: a silent setup fills it too (one line per
 # file), so its cost shows here as well.
-make_setup full-memo full 是
-make_setup quarter-memo quarter 是
+if [ $memo = 1 ]; then
+  make_setup full-memo full 是
+  make_setup quarter-memo quarter 是
+fi
 echo "   corpora and setups ready in $(( $(date +%s) - t0 )) s"
 
 # --- the timed runs ---
@@ -173,10 +176,12 @@ for r in $(seq 1 "$rounds"); do
     warm
     run "setup-$c" -- "$wine" "$setup" Ins
     echo "  -> $(tree)"
-    settle "$work/setups/$c-memo.exe"
-    warm
-    run "setup-$c-memo" -- "$wine" "$work/setups/$c-memo.exe" Ins
-    echo "  -> $(tree)"
+    if [ $memo = 1 ]; then
+      settle "$work/setups/$c-memo.exe"
+      warm
+      run "setup-$c-memo" -- "$wine" "$work/setups/$c-memo.exe" Ins
+      echo "  -> $(tree)"
+    fi
     # The uninstaller runs on the tree that Setup.exe has just installed (the same files).
     settle "" keep
     warm
@@ -205,7 +210,7 @@ for k in ("baseline-full", "setup-full", "setup-full-memo", "unins-full", "basel
           "setup-quarter-memo", "unins-quarter", "setup-one", "wine-start", "wine-cold"):
     if k in best:
         print("  %-18s %8.2f s  peak %6.1f MiB" % (k, best[k], mib(k)))
-def ratio(a, b): return best[a] / best[b]
+def ratio(a, b): return best[a] / best[b] if a in best and b in best else float("nan")
 print("  Setup.exe / baseline:          full %.2f (goal <= 1.25), quarter %.2f; with the memo: full %.2f, quarter %.2f"
       % (ratio("setup-full", "baseline-full"), ratio("setup-quarter", "baseline-quarter"),
          ratio("setup-full-memo", "baseline-full"), ratio("setup-quarter-memo", "baseline-quarter")))
