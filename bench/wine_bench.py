@@ -9,7 +9,8 @@
       Runs COMMAND (a Wine program: wine execs into the Windows process, so the child is
       that process) and prints one line: LABEL, wall seconds from start to exit, the
       child's peak resident memory (VmHWM at exit, from wait4) in KiB, its exit code and
-      the load average just before the start, and its user and system CPU seconds. --follow also waits, polling, for every
+      the load average just before the start, its user and system CPU seconds and the CPU
+      seconds the prefix's wineserver spent meanwhile (when one was running at the start). --follow also waits, polling, for every
       process of this WINEPREFIX whose command line holds TEXT and that exists when the
       child ends (the uninstaller hands its work to a copy of itself and exits).
       The program's output is appended to $WINE_BENCH_LOG (default: discarded).
@@ -102,9 +103,22 @@ def prefix_processes(text):
     return found
 
 
+def cpu_seconds(pid):
+    """User + system seconds of a process so far; 0 when it is gone."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except OSError:
+        return 0.0
+
+
 def timed(label, follow, command):
     with open("/proc/loadavg") as f:
         load = " ".join(f.read().split()[:3])
+    # The server's share: the requests of the program are served there, outside its own cpu.
+    servers = prefix_processes("wineserver")
+    server_before = sum(cpu_seconds(p) for p in servers)
     start = time.monotonic()
     # The program's own output goes to a log, never into the result line.
     log = os.environ.get("WINE_BENCH_LOG", os.devnull)
@@ -118,9 +132,10 @@ def timed(label, follow, command):
             time.sleep(0.005)
             waiting = [p for p in waiting if os.path.exists("/proc/%d" % p) and not zombie(p)]
     seconds = time.monotonic() - start
+    server = sum(cpu_seconds(p) for p in servers) - server_before
     code = os.waitstatus_to_exitcode(status)
-    print("%s %.3f %d %d %s %.2f %.2f" % (label, seconds, usage.ru_maxrss, code, load.replace(" ", ","),
-                                         usage.ru_utime, usage.ru_stime))
+    print("%s %.3f %d %d %s %.2f %.2f %.2f" % (label, seconds, usage.ru_maxrss, code, load.replace(" ", ","),
+                                              usage.ru_utime, usage.ru_stime, server))
     return code
 
 
