@@ -381,10 +381,66 @@ std::unique_ptr<TInsPackRec> ReadInsPackRec(TStream& s) {
   return rec;
 }
 
+namespace {
+// The certificate table named by the security directory of a PE image: its file offset
+// and size, when the file starts with a PE header that names one.
+bool CertificateTable(TStream& file, int64_t fileSize, int64_t& offset, int64_t& size) {
+  uint8_t dos[64];
+  if (fileSize < int64_t(sizeof dos)) return false;
+  file.SetPosition(0);
+  file.ReadBuffer(dos, sizeof dos);
+  if (dos[0] != 'M' || dos[1] != 'Z') return false;
+  const int64_t pe = GetLE32(dos + 0x3C);
+  // Signature, file header and the optional header up to the end of the data directories.
+  uint8_t head[24 + 112 + 16 * 8];
+  if (pe < int64_t(sizeof dos) - 4 || pe > fileSize - 24 - 2) return false;
+  const size_t have = static_cast<size_t>(std::min<int64_t>(int64_t(sizeof head), fileSize - pe));
+  file.SetPosition(pe);
+  file.ReadBuffer(head, have);
+  if (std::memcmp(head, "PE\0\0", 4) != 0) return false;
+  const uint16_t optSize = GetLE16(head + 20);
+  const uint16_t magic = GetLE16(head + 24);
+  const size_t dirsAt = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
+  const size_t securityAt = dirsAt + 4 * 8;  // directory 4, within the optional header
+  if (dirsAt == 0 || optSize < securityAt + 8 || 24 + securityAt + 8 > have) return false;
+  if (GetLE32(head + 24 + dirsAt - 4) <= 4) return false;  // NumberOfRvaAndSizes
+  offset = GetLE32(head + 24 + securityAt);  // a file offset, not an address
+  size = GetLE32(head + 24 + securityAt + 4);
+  return offset > 0 && size > 0;
+}
+
+// True when the end marker before f points to a text block that ends right at the marker.
+bool TrailerEndsAt(TStream& file, int64_t f) {
+  if (f < 8 + 16 + 4) return false;
+  file.SetPosition(f - 8);
+  const int64_t t = ReadInt64(file);
+  if (t < 16 || t > f - 12) return false;
+  file.SetPosition(t);
+  const int64_t len = ReadInt32(file);
+  return len >= 0 && t + 4 + len + 8 == f;
+}
+}  // namespace
+
+int64_t PackageEnd(TStream& setupFile) {
+  const int64_t size = setupFile.Size();
+  int64_t table = 0, tableSize = 0;
+  if (!CertificateTable(setupFile, size, table, tableSize) || table > size || tableSize != size - table) return size;
+  // Up to 7 zero bytes of padding stand between the package and the table.
+  uint8_t before[7] = {};
+  const int64_t pad = std::min<int64_t>(7, table);
+  setupFile.SetPosition(table - pad);
+  setupFile.ReadBuffer(before, static_cast<size_t>(pad));
+  for (int64_t n = 0; n <= pad; ++n) {
+    if (n > 0 && before[pad - n] != 0) break;
+    if (TrailerEndsAt(setupFile, table - n)) return table - n;
+  }
+  return table;
+}
+
 TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
   AnsiString name = NameOr(fileName);
   TPackageTrailer r;
-  int64_t f = setupFile.Size();
+  int64_t f = PackageEnd(setupFile);
   if (f < 8) return r;
   setupFile.SetPosition(f - 8);
   r.T = ReadInt64(setupFile);

@@ -33,6 +33,15 @@ void ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_
 void WriteInsPackRec(TStream& s, const TInsPackRec& rec);
 std::unique_ptr<TInsPackRec> ReadInsPackRec(TStream& s);
 
+// Where the package ends (F): the end marker is the 8 bytes before it. The one place that
+// decides it; every reader of the trailer asks here.
+// A signed setup carries a certificate table behind its package, named by the security
+// directory of its PE header: when that table ends the file, F is where the table starts,
+// less the zero bytes a signer puts before it to reach an 8-byte boundary. Of those places
+// the one whose trailer describes itself (F = T + 4 + L + 8, L the text block's length) is
+// taken, else the table's start. Without such a table F is the file size.
+int64_t PackageEnd(TStream& setupFile);
+
 struct TPackageTrailer {
   bool HasPackage = false;  // false when the last 8 bytes read 0 or less
   int64_t T = 0;            // position of the text block
