@@ -1,12 +1,15 @@
 #pragma once
 // The package engine: releases the payload of a running setup, runs the installation and
 // builds setup programs. One object behind IReleaseWork and ICompile.
+#include <functional>
 #include <memory>
 
 #include "core/Stream.h"
 #include "core/SysIntfs.h"
 #include "engine/InstallLog.h"
 #include "project/Operation.h"
+
+using TSignFileEvent = std::function<void(const AnsiString& fileName)>;
 
 class TCompile : public TOperation, public IReleaseWork, public ICompile {
 public:
@@ -30,6 +33,10 @@ public:
   void ClearPackList(TInsPackList& list) override { list.Clear(); }
   void SaveInstallLog() override;
 
+  // Signs a file of the build in place (a failure raises). Called on the uninstaller copy
+  // before it is packed and on the finished setup; may be unset (nothing is signed).
+  void SetSignEvent(TSignFileEvent onSign) { FOnSign = std::move(onSign); }
+
   TInstallLog& Log() { return *FLog; }
   // Where SaveInstallLog writes: the main program's folder + "UnLog.txt".
   AnsiString InstallLogFileName();
@@ -37,6 +44,7 @@ public:
 private:
   TIntfPtr<IProject> FProject;
   TCompileProgressEvent FOnProgress;
+  TSignFileEvent FOnSign;
   std::unique_ptr<TInstallLog> FLog;
   AnsiString FSetupFileName;
 

@@ -1,7 +1,11 @@
 // "gbsetup build": builds a setup program from a project.
 #include <sys/time.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "apps/gbsetup/Cli.h"
@@ -67,10 +71,85 @@ private:
   bool FOpen = false;
 };
 
+// A signing command that did not succeed: its exit code becomes the build's.
+class ESignError : public ECliError {
+public:
+  ESignError(const std::string& message, int code) : ECliError(message), FCode(code) {}
+  int Code() const { return FCode; }
+
+private:
+  int FCode;
+};
+
+// The command line for one file: every "{}" replaced by the quoted path, or the quoted path
+// appended when there is none.
+std::string SignCommandLine(const std::string& pattern, const std::string& hostPath) {
+#ifdef _WIN32
+  const std::string quoted = "\"" + hostPath + "\"";
+#else
+  std::string quoted = "'";
+  for (char c : hostPath) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+#endif
+  std::string line;
+  bool replaced = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern.compare(i, 2, "{}") == 0) {
+      line += quoted;
+      replaced = true;
+      ++i;
+    } else {
+      line += pattern[i];
+    }
+  }
+  if (!replaced) line += " " + quoted;
+  return line;
+}
+
+// Runs the signing command on file through the shell and waits for it. Its output is kept
+// and shown only when it fails.
+void RunSignCommand(const std::string& pattern, const AnsiString& file) {
+  // Grouped, so that the error output of every part of a compound command is caught.
+#ifdef _WIN32
+  const std::string line = "(" + SignCommandLine(pattern, HostPath(file)) + ") 2>&1";
+#else
+  const std::string line = "(\n" + SignCommandLine(pattern, HostPath(file)) + "\n) 2>&1";
+#endif
+  std::fflush(stdout);
+#ifdef _WIN32
+  // The arguments and the path are in the system's code page, as the shell reads them.
+  FILE* pipe = _popen(line.c_str(), "r");
+#else
+  FILE* pipe = popen(line.c_str(), "r");
+#endif
+  if (!pipe) throw ESignError("cannot start the signing command for " + HostPath(file), 1);
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+#ifdef _WIN32
+  const int code = _pclose(pipe);
+#else
+  const int status = pclose(pipe);
+  const int code = status == -1 ? 1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+  if (code != 0) {
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    throw ESignError("signing " + HostPath(file) + " failed with exit code " + std::to_string(code) +
+                         "; no setup program was written" + (output.empty() ? std::string() : "\n" + output),
+                     code);
+  }
+  std::printf("signed %s\n", HostPath(file).c_str());
+}
+
 int RunBuild(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--output", "--level", "--jobs"});
+  TParsedArgs p = ParseArgs(args, {"--output", "--level", "--jobs", "--sign"});
   if (p.Positional.size() != 1)
-    throw ECliError("usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N]");
+    throw ECliError("usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N] [--sign COMMAND]");
+  // Signing: --sign, else the environment (a CI sets it once for every build); --sign ""
+  // builds unsigned.
+  std::string signCommand;
+  if (p.Has("--sign")) signCommand = p.Get("--sign");
+  else if (const char* env = std::getenv("GBSETUP_SIGN")) signCommand = env;
   const AnsiString projectFile = ArgPath(p.Positional[0]);
   TIntfPtr<IProject> project(new TProject());
   project->LoadFromFile(projectFile, false);
@@ -120,14 +199,26 @@ int RunBuild(const TArgs& args) {
     ~TRestore() { SetDialogResponder(R); }
   } restore{previous};
 
-  TIntfPtr<ICompile> compile(new TCompile());
+  auto* engine = new TCompile();
+  TIntfPtr<ICompile> compile(engine);
   compile->SetProject(project);
   TBuildProgress progress(StdoutIsTerminal());
   compile->SetProgressEvent([&](int32_t index, int32_t count, const AnsiString& name) {
     progress.Entry(index, count, name);
   });
+  if (!signCommand.empty()) {
+    engine->SetSignEvent([&](const AnsiString& file) {
+      progress.Finish();
+      RunSignCommand(signCommand, file);
+    });
+  }
   try {
     compile->Compile();
+  } catch (const ESignError& e) {
+    progress.Finish();
+    std::fflush(stdout);
+    std::fprintf(stderr, "gbsetup: %s\n", e.what());
+    return e.Code();
   } catch (...) {
     progress.Finish();
     throw;
@@ -145,7 +236,7 @@ int RunBuild(const TArgs& args) {
 }  // namespace
 
 GB_COMMAND("build", "build a setup program from a project",
-           "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N]\n"
+           "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N] [--sign COMMAND]\n"
            "\n"
            "Copies the setup stub (data folder: Exe/Setup.exe), gives it the project's icon and\n"
            "appends the package: the project, the component catalogue, the program files, the\n"
@@ -156,6 +247,15 @@ GB_COMMAND("build", "build a setup program from a project",
            "  --level N      0 none, 1 fastest, 2 default, 3 best (default: the project's 压缩类型)\n"
            "  --jobs N       compression threads, 0 = one per core (default 0); the output is the\n"
            "                 same for every N\n"
+           "  --sign COMMAND a command that signs a file in place, run through the shell with\n"
+           "                 the file's quoted path in place of {} (or appended when there is\n"
+           "                 no {}): first on the uninstaller before it is packed, then on\n"
+           "                 the finished setup. Without --sign the environment variable\n"
+           "                 GBSETUP_SIGN gives it; --sign \"\" builds unsigned. A command that\n"
+           "                 fails stops the build with its exit code and output, and no setup\n"
+           "                 program is left behind. For example, with osslsigncode:\n"
+           "                 --sign 'osslsigncode sign -pkcs12 cert.p12 -readpass pass.txt\n"
+           "                 -in {} -out {}.signed && mv {}.signed {}'\n"
            "\n"
            "A missing source file stops the build with an error naming it (exit code 1).",
            RunBuild);

@@ -1,4 +1,15 @@
-# cmake -DFILE=path -P PrintSize.cmake: prints a built program's size.
+# cmake -DFILE=path [-DLIMIT=bytes] -P PrintSize.cmake: prints a built program's size, and
+# warns when it has grown past the size it must keep.
 file(SIZE "${FILE}" size)
 get_filename_component(name "${FILE}" NAME)
-message(STATUS "${name}: ${size} bytes")
+if(DEFINED LIMIT)
+  math(EXPR kib "${size} / 1024")
+  math(EXPR limitKib "${LIMIT} / 1024")
+  if(size GREATER LIMIT)
+    message(WARNING "${name}: ${size} bytes (${kib} KiB), more than its limit of ${limitKib} KiB")
+  else()
+    message(STATUS "${name}: ${size} bytes (${kib} KiB, limit ${limitKib} KiB)")
+  endif()
+else()
+  message(STATUS "${name}: ${size} bytes")
+endif()
