@@ -328,10 +328,13 @@ TEST_F(BuilderTest, VersionDetailsOfTheProjectInTheSetup) {
   Project->FindWork("作者名称")->Value = "某某软件公司";
   Engine->Compile();
   const std::string built = ReadAll(setup);
-  TFileStream f(setup, fmOpenRead | fmShareDenyNone);
-  TInsPackList list;
-  const TPackageTrailer t = ReadPackage(f, list, setup);
-  ASSERT_EQ(list.Count(), 10);
+  TPackageTrailer t;
+  {
+    TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+    TInsPackList list;
+    t = ReadPackage(f, list, setup);
+    ASSERT_EQ(list.Count(), 10);
+  }
   const TArrayByte image(built.begin(), built.begin() + long(t.P1));
   std::vector<TPeResource> versions;
   for (const TPeResource& r : ReadPeResources(image.data(), image.size()))
