@@ -8,6 +8,16 @@
 //   (copy-on-write) string implementation and its exception classes (about 45 KB). These
 //   throw an exception derived from std::exception with the same message, which is how every
 //   caller in these programs catches them (as std::exception, showing what()).
+// - The thread calls that the runtime itself makes (once-only initialisation, the mutexes of
+//   the exception allocator, the unwinder and function-local statics, the condition those
+//   statics wait on, and the thread-local keys of its per-thread data): the threads library
+//   that provides them brings its whole thread machinery (about 30 KB). These are made of
+//   the system's critical sections, condition variables and thread-local slots. Neither
+//   program starts a thread of its own, so a key's destructor, which would run when a
+//   thread ends, is not needed: the process ends with its only thread.
+// This file is compiled to ordinary code (not to the intermediate code of whole-program
+// optimisation), so that its definitions are the ones the runtime's objects link against.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +26,9 @@
 #include <new>
 #include <stdexcept>
 #include <typeinfo>
+
+#include <pthread.h>
+#include <windows.h>
 
 namespace {
 
@@ -132,3 +145,106 @@ void __throw_out_of_range_fmt(const char* pattern, ...) {
   throw TLibraryError(message);
 }
 }  // namespace std
+
+// ---- The runtime's thread calls ----
+//
+// A mutex or condition word holds its static initializer (a small negative number) until it
+// is first used, then the address of its system object, made once even when two threads get
+// there together.
+
+namespace {
+
+template <class T>
+T* SystemObject(intptr_t* word, void (*init)(T*)) {
+  intptr_t v = __atomic_load_n(word, __ATOMIC_ACQUIRE);
+  if (v >= 0 && v != 0) return reinterpret_cast<T*>(v);
+  T* made = static_cast<T*>(HeapAlloc(GetProcessHeap(), 0, sizeof(T)));
+  if (!made) std::abort();
+  init(made);
+  if (__atomic_compare_exchange_n(word, &v, reinterpret_cast<intptr_t>(made), false, __ATOMIC_ACQ_REL,
+                                  __ATOMIC_ACQUIRE))
+    return made;
+  HeapFree(GetProcessHeap(), 0, made);  // another thread was first
+  return reinterpret_cast<T*>(v);
+}
+
+void InitSection(CRITICAL_SECTION* cs) { InitializeCriticalSection(cs); }
+void InitCondition(CONDITION_VARIABLE* cv) { InitializeConditionVariable(cv); }
+
+CRITICAL_SECTION* Section(pthread_mutex_t* m) { return SystemObject<CRITICAL_SECTION>(m, InitSection); }
+
+}  // namespace
+
+extern "C" {
+
+int pthread_once(pthread_once_t* once, void (*func)(void)) {
+  // 0: not run, 1: running, 2: done.
+  long expected = 0;
+  if (__atomic_compare_exchange_n(once, &expected, 1L, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+    func();
+    __atomic_store_n(once, 2L, __ATOMIC_RELEASE);
+    return 0;
+  }
+  while (__atomic_load_n(once, __ATOMIC_ACQUIRE) != 2) Sleep(0);
+  return 0;
+}
+
+int pthread_mutex_init(pthread_mutex_t* m, const pthread_mutexattr_t*) {
+  // Critical sections may be entered again by their owner: every kind of mutex is served.
+  *m = PTHREAD_MUTEX_INITIALIZER;
+  Section(m);
+  return 0;
+}
+
+int pthread_mutex_destroy(pthread_mutex_t* m) {
+  const intptr_t v = *m;
+  if (v > 0) {
+    DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(v));
+    HeapFree(GetProcessHeap(), 0, reinterpret_cast<void*>(v));
+  }
+  *m = PTHREAD_MUTEX_INITIALIZER;
+  return 0;
+}
+
+int pthread_mutex_lock(pthread_mutex_t* m) {
+  EnterCriticalSection(Section(m));
+  return 0;
+}
+
+int pthread_mutex_unlock(pthread_mutex_t* m) {
+  LeaveCriticalSection(Section(m));
+  return 0;
+}
+
+int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
+  return SleepConditionVariableCS(SystemObject<CONDITION_VARIABLE>(c, InitCondition), Section(m), INFINITE) ? 0
+                                                                                                         : EINVAL;
+}
+
+int pthread_cond_broadcast(pthread_cond_t* c) {
+  WakeAllConditionVariable(SystemObject<CONDITION_VARIABLE>(c, InitCondition));
+  return 0;
+}
+
+int pthread_key_create(pthread_key_t* key, void (*)(void*)) {
+  const DWORD slot = TlsAlloc();
+  if (slot == TLS_OUT_OF_INDEXES) return EAGAIN;
+  *key = slot;
+  return 0;
+}
+
+int pthread_key_delete(pthread_key_t key) { return TlsFree(key) ? 0 : EINVAL; }
+
+void* pthread_getspecific(pthread_key_t key) {
+  // The slot read must not disturb the thread's last error, as the library's does not.
+  const DWORD error = GetLastError();
+  void* value = TlsGetValue(key);
+  SetLastError(error);
+  return value;
+}
+
+int pthread_setspecific(pthread_key_t key, const void* value) {
+  return TlsSetValue(key, const_cast<void*>(value)) ? 0 : EINVAL;
+}
+
+}  // extern "C"
