@@ -15,6 +15,12 @@
 //   the system's critical sections, condition variables and thread-local slots. Neither
 //   program starts a thread of its own, so a key's destructor, which would run when a
 //   thread ends, is not needed: the process ends with its only thread.
+// - The C99 formatter behind vsnprintf (and so Format): the C library's own carries a whole
+//   floating-point conversion (about 25 KB). This one hands the work to the system's C
+//   runtime, whose printf lacks only the C99 length letters and return value: "ll" and "j"
+//   become "I64", "z" and "t" go (32-bit), "hh" becomes "h", and the length of the whole
+//   text is returned however little of it fits. (Its %e writes three exponent digits; no
+//   text of these programs uses %e.)
 // This file is compiled to ordinary code (not to the intermediate code of whole-program
 // optimisation), so that its definitions are the ones the runtime's objects link against.
 #include <cerrno>
@@ -248,3 +254,72 @@ int pthread_setspecific(pthread_key_t key, const void* value) {
 }
 
 }  // extern "C"
+
+// ---- The C99 formatter ----
+
+namespace {
+
+// The pattern with C99 length letters in the system runtime's spelling; false when it does
+// not fit.
+bool SystemPattern(const char* in, char* out, size_t size) {
+  size_t n = 0;
+  auto put = [&](const char* text, size_t len) {
+    if (n + len >= size) return false;
+    std::memcpy(out + n, text, len);
+    n += len;
+    return true;
+  };
+  while (*in) {
+    if (*in != '%') {
+      if (!put(in++, 1)) return false;
+      continue;
+    }
+    const char* start = in++;
+    while (*in && std::strchr("-+ #0'", *in)) ++in;           // flags
+    while (*in == '*' || (*in >= '0' && *in <= '9')) ++in;    // width
+    if (*in == '.') {
+      ++in;
+      while (*in == '*' || (*in >= '0' && *in <= '9')) ++in;  // precision
+    }
+    if (!put(start, size_t(in - start))) return false;
+    if (in[0] == 'l' && in[1] == 'l') {
+      if (!put("I64", 3)) return false;
+      in += 2;
+    } else if (*in == 'j') {
+      if (!put("I64", 3)) return false;
+      ++in;
+    } else if (*in == 'z' || *in == 't') {
+      ++in;
+    } else if (in[0] == 'h' && in[1] == 'h') {
+      if (!put("h", 1)) return false;
+      in += 2;
+    }
+    if (*in && !put(in++, 1)) return false;  // the rest of the length and the conversion
+  }
+  out[n] = '\0';
+  return true;
+}
+
+}  // namespace
+
+extern "C" int __mingw_vsnprintf(char* buffer, size_t size, const char* pattern, va_list args) {
+  char local[512];
+  char* converted = local;
+  size_t room = sizeof local;
+  while (!SystemPattern(pattern, converted, room)) {
+    if (converted != local) HeapFree(GetProcessHeap(), 0, converted);
+    room *= 2;
+    converted = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, room));
+    if (!converted) return -1;
+  }
+  va_list count;
+  va_copy(count, args);
+  const int length = _vscprintf(converted, count);
+  va_end(count);
+  if (size > 0 && buffer) {
+    const int written = _vsnprintf(buffer, size, converted, args);
+    if (written < 0 || size_t(written) >= size) buffer[size - 1] = '\0';
+  }
+  if (converted != local) HeapFree(GetProcessHeap(), 0, converted);
+  return length;
+}

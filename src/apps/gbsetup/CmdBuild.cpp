@@ -1,6 +1,8 @@
 // "gbsetup build": builds a setup program from a project.
 #include <sys/time.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -106,32 +108,56 @@ std::string SignCommandLine(const std::string& pattern, const std::string& hostP
   return line;
 }
 
-// Runs the signing command on file through the shell and waits for it. Its output is kept
-// and shown only when it fails.
-void RunSignCommand(const std::string& pattern, const AnsiString& file) {
-  // Grouped, so that the error output of every part of a compound command is caught.
-#ifdef _WIN32
-  const std::string line = "(" + SignCommandLine(pattern, HostPath(file)) + ") 2>&1";
-#else
-  const std::string line = "(\n" + SignCommandLine(pattern, HostPath(file)) + "\n) 2>&1";
-#endif
+// Runs a command line through the shell, waits for it and returns its exit code; what it
+// writes to its standard output and error is collected in output.
+int RunShellCommand(const std::string& line, std::string& output) {
   std::fflush(stdout);
-#ifdef _WIN32
-  // The arguments and the path are in the system's code page, as the shell reads them.
-  FILE* pipe = _popen(line.c_str(), "r");
-#else
-  FILE* pipe = popen(line.c_str(), "r");
-#endif
-  if (!pipe) throw ESignError("cannot start the signing command for " + HostPath(file), 1);
-  std::string output;
   char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
 #ifdef _WIN32
-  const int code = _pclose(pipe);
+  // Both output handles are one pipe; the command line is in the system's code page, as the
+  // arguments and the path are.
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = writeEnd;
+  si.hStdError = writeEnd;
+  PROCESS_INFORMATION pi{};
+  std::string cmd = "cmd.exe /d /s /c \"" + line + "\"";
+  const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    return -1;
+  }
+  for (DWORD n; ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0;) output.append(buffer, n);
+  CloseHandle(readEnd);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return int(code);
 #else
+  // Grouped, so that the error output of every part of a compound command is caught.
+  FILE* pipe = popen(("(\n" + line + "\n) 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
   const int status = pclose(pipe);
-  const int code = status == -1 ? 1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 #endif
+}
+
+// Runs the signing command on file and waits for it. Its output is kept and shown only
+// when it fails.
+void RunSignCommand(const std::string& pattern, const AnsiString& file) {
+  std::string output;
+  const int code = RunShellCommand(SignCommandLine(pattern, HostPath(file)), output);
+  if (code == -1) throw ESignError("cannot start the signing command for " + HostPath(file), 1);
   if (code != 0) {
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
     throw ESignError("signing " + HostPath(file) + " failed with exit code " + std::to_string(code) +
