@@ -33,6 +33,7 @@ pkgs=(
   icoutils liblnk-utils imagemagick
   python3
   python3-pefile
+  python3-jsonschema
 )
 if [ "$want_fuzz" = 1 ]; then
   pkgs+=(clang libclang-rt-14-dev libfuzzer-14-dev)

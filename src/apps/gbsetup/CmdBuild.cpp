@@ -3,8 +3,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "apps/gbsetup/Cli.h"
+#include "apps/gbsetup/ProjectJson.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "project/Project.h"
@@ -67,13 +70,18 @@ private:
   bool FOpen = false;
 };
 
+#define BUILD_USAGE "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N] [--set NAME=VALUE]... [--page PAGE/NAME=VALUE]..."
+// The options that take a value, in the order the help lists them.
+const std::vector<std::string> BuildValueOptions = {"--output", "--level", "--jobs", "--set", "--page"};
+
 int RunBuild(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--output", "--level", "--jobs"});
-  if (p.Positional.size() != 1)
-    throw ECliError("usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N]");
-  const AnsiString projectFile = ArgPath(p.Positional[0]);
-  TIntfPtr<IProject> project(new TProject());
-  project->LoadFromFile(projectFile, false);
+  TParsedArgs p = ParseArgs(args, BuildValueOptions);
+  if (p.Positional.size() != 1) throw ECliError(BUILD_USAGE);
+  // A project file or JSON, with this build's --set and --page changes.
+  TBuildProject source;
+  OpenBuildProject(p.Positional[0], p.All("--set"), p.All("--page"), source);
+  TIntfPtr<IProject> project = source.Project;
+  const AnsiString projectFile = project->GetProjectObject()->FFileName;
 
   // The options keep the project's own author data and compression choice unless overridden.
   auto options = std::make_unique<TBuildOptions>();
@@ -103,6 +111,10 @@ int RunBuild(const TArgs& args) {
   }
   options->OutputFolder = p.Has("--output") ? ArgPath(p.Get("--output")) : ExtractFilePath(projectFile);
   options->OutputFolder = StripTrailingDelimiters(options->OutputFolder);
+  if (source.InMemory) {
+    options->ProjectImage = &source.Image;
+    options->ProjectImageDate = source.ImageDate;
+  }
   project->SetBuildOptions(options.get());
 
   // The builder's error box goes to the terminal.
@@ -145,17 +157,25 @@ int RunBuild(const TArgs& args) {
 }  // namespace
 
 GB_COMMAND("build", "build a setup program from a project",
-           "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N]\n"
+           BUILD_USAGE "\n"
            "\n"
            "Copies the setup stub (data folder: Exe/Setup.exe), gives it the project's icon and\n"
            "appends the package: the project, the component catalogue, the program files, the\n"
            "chosen components, the special-file groups, the wizard's pictures and texts and the\n"
            "uninstaller. The result is OUTPUT/<project name>.exe (Setup.exe without a name).\n"
            "\n"
+           "PROJECT is a project file or a JSON project (either form that import reads, paths\n"
+           "relative to the JSON file, folders scanned now). A JSON project is built as the\n"
+           "project file that 'import X.json -o X.gbp' would write beside it, dated like the JSON\n"
+           "file, without writing it: the setup is the same, byte for byte.\n"
+           "\n"
            "  --output DIR   where the setup program goes (default: the project file's folder)\n"
            "  --level N      0 none, 1 fastest, 2 default, 3 best (default: the project's 压缩类型)\n"
            "  --jobs N       compression threads, 0 = one per core (default 0); the output is the\n"
            "                 same for every N\n"
+           "  --set NAME=VALUE       sets a setting for this build only (--set 版本号=$TAG)\n"
+           "  --page PAGE/NAME=VALUE sets a page item for this build only; both repeat, and an\n"
+           "                 unknown name is an error. Files are host paths, as for set and page.\n"
            "\n"
            "A missing source file stops the build with an error naming it (exit code 1).",
            RunBuild);

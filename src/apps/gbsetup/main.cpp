@@ -19,7 +19,7 @@ std::map<std::string, TCliCommand>& Commands() {
 }
 
 void PrintCommandList() {
-  std::printf("usage: gbsetup [--data DIR] COMMAND [ARGS...]\n\ncommands:\n");
+  std::printf("usage: gbsetup [--data DIR] COMMAND [ARGS...]\n       gbsetup --version\n\ncommands:\n");
   for (const auto& [name, c] : Commands()) std::printf("  %-14s %s\n", name.c_str(), Out(c.Summary).c_str());
   std::printf("\n'gbsetup COMMAND --help' shows a command's options.\n");
 }
@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
       } else {
         ++i;
       }
+    }
+    if (!args.empty() && args[0] == "--version") {
+      std::printf("gbsetup %s\n", GBSETUP_VERSION);
+      return 0;
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
       PrintCommandList();
