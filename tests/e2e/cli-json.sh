@@ -207,6 +207,7 @@ bad folder '{"folders": [{"from": "../hello/app/", "to": "Program Files"}, {"fro
 bad folder-file '{"folders": [{"from": "folder-file.json", "to": "Program Files"}]}' "folders[0].from: 'folder-file.json' is not a folder"
 bad folder-to '{"folders": [{"from": "/tmp"}]}' "folders[0].to: missing"
 bad syntax '{"settings": {' "bad/syntax.json: not valid JSON"
+bad twice '{"settings": {"版本号": "1.0", "版本号": "2.0"}}' "settings.版本号: the key is given twice"
 # Overrides of names the project does not have, and malformed ones.
 over() {  # over 'expected stderr text' ARGS...
   local want="$1"; shift

@@ -554,11 +554,48 @@ bool LooksLikeJson(const std::string& bytes) {
 
 void ProjectFromJson(const std::string& text, const std::string& sourceName, const std::string& baseDir,
                      TProjectFileData& data) {
+  // The parser keeps the last of two equal keys; written by hand, the first one would be lost unseen.
+  struct TLevel {
+    explicit TLevel(bool isArray) : IsArray(isArray) {}
+    bool IsArray;
+    size_t Index = 0;
+    std::string Key;
+    std::set<std::string> Keys;
+  };
+  std::vector<TLevel> levels;
+  auto pathOf = [&] {
+    std::string path;
+    for (const TLevel& l : levels)
+      path += l.IsArray ? "[" + std::to_string(l.Index) + "]" : (path.empty() ? "" : ".") + l.Key;
+    return path;
+  };
+  auto elementDone = [&] {
+    if (!levels.empty() && levels.back().IsArray) ++levels.back().Index;
+  };
+  using TEvent = nlohmann::json::parse_event_t;
   TJson j;
   try {
-    j = TJson::parse(text);
+    j = TJson::parse(text, [&](int, TEvent event, TJson& parsed) {
+      switch (event) {
+        case TEvent::object_start: levels.emplace_back(false); break;
+        case TEvent::array_start: levels.emplace_back(true); break;
+        case TEvent::object_end:
+        case TEvent::array_end:
+          levels.pop_back();
+          elementDone();
+          break;
+        case TEvent::key:
+          levels.back().Key = parsed.get<std::string>();
+          if (!levels.back().Keys.insert(levels.back().Key).second) throw ECliError(pathOf() + ": the key is given twice");
+          break;
+        case TEvent::value: elementDone(); break;
+      }
+      return true;
+    });
   } catch (const nlohmann::json::exception& e) {
     throw ECliError(sourceName + ": not valid JSON: " + e.what());
+  } catch (const ECliError& e) {
+    throw ECliError(sourceName + ": " + e.what());
   }
   try {
     TJsonReader(baseDir).Read(j, data);
