@@ -33,6 +33,7 @@ pkgs=(
   icoutils liblnk-utils imagemagick
   python3
   python3-pefile
+  python3-jsonschema
   openssl osslsigncode
 )
 if [ "$want_fuzz" = 1 ]; then

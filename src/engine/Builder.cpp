@@ -145,7 +145,15 @@ void TCompile::Compile() {
   TIntfPtr<IProjectFiles> files = QueryIntf<IProjectFiles>(FProject);
   TIntfPtr<IProjectComponents> components = QueryIntf<IProjectComponents>(FProject);
 
-  entries.Add(MakeEntry(object->FFileName, pkSupport));
+  if (options->ProjectImage) {
+    TInsPackRec* image = entries.Add();
+    image->Name = object->FFileName;
+    image->Kind = pkSupport;
+    image->FileSize = static_cast<int64_t>(options->ProjectImage->size());
+    image->FileDate = options->ProjectImageDate;
+  } else {
+    entries.Add(MakeEntry(object->FFileName, pkSupport));
+  }
   const AnsiString catalogueName = BaseFolder() + "Imports\\ComList.ini";
   entries.Add(MakeEntry(catalogueName, pkSupport));
   for (TFileInfoRec* f : *files->GetFileList()) entries.Add(MakeEntry(f->SourcePath, pkProgramFile));
@@ -193,7 +201,10 @@ void TCompile::Compile() {
       [&](const TInsPackRec& rec, int32_t index) -> std::unique_ptr<TStream> {
         // Opened first: a file that cannot be opened is not reported as being packed.
         std::unique_ptr<TStream> source;
-        if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
+        if (index == 0 && options->ProjectImage)
+          source = std::make_unique<TMemoryStream>(
+              std::vector<uint8_t>(options->ProjectImage->begin(), options->ProjectImage->end()));
+        else if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
         else source = std::make_unique<TCollectedSource>(rec.Name, rec.FileSize);
         if (FOnProgress) FOnProgress(index + 1, count, rec.Name);
         return source;

@@ -103,6 +103,11 @@ if [ -f "$wingbsetup" ] && command -v wine >/dev/null; then
   cmp "$work/ours.list" "$work/win.list" || fail "Windows list differs"
   (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" extract ours.exe -o out-win >/dev/null)
   diff -r "$work/out-ours" "$work/out-win" || fail "Windows extraction differs"
+  # Chinese arguments reach the Windows builder intact (its argv is in the ANSI code page).
+  (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" new win.gbp >/dev/null &&
+    "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" set win.gbp 项目名称 "示例 软件" >/dev/null) ||
+    fail "Windows builder: set with a Chinese value"
+  "$gbsetup" export "$work/win.gbp" | grep -q '"Value": "示例 软件"' || fail "Windows builder stored another name"
   echo "cli-package: Windows build checked under Wine"
 fi
 

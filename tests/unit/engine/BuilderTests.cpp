@@ -390,4 +390,37 @@ TEST(VersionNumber, Parsing) {
     EXPECT_FALSE(ParseVersionNumber(bad, w)) << bad;
     EXPECT_EQ(w[0], 5) << bad;  // untouched
   }
+
+TEST_F(BuilderTest, ProjectImageFromMemoryReplacesTheProjectFile) {
+  Engine->Compile();
+  const std::string fromDisk = ReadAll(Engine->GetSetupFileName());
+  const AnsiString projectFile = Work + "proj\\p.gbp";
+  // The same bytes from memory, dated as the file: the same setup, without reading the file.
+  const AnsiString image = ReadAll(projectFile);
+  Options.ProjectImage = &image;
+  Options.ProjectImageDate = FileStampOf(projectFile);
+  DeleteFileAt(projectFile);
+  Engine->Compile();
+  EXPECT_EQ(ReadAll(Engine->GetSetupFileName()), fromDisk);
+  EXPECT_FALSE(FileExists(projectFile));
+  EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
+
+  // Other bytes and another date go into the first entry as given.
+  const AnsiString other = "not the file's bytes";
+  Options.ProjectImage = &other;
+  Options.ProjectImageDate = 45000.25;
+  Engine->Compile();
+  const AnsiString setup = Engine->GetSetupFileName();
+  TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+  TInsPackList list;
+  ReadPackage(f, list, setup);
+  ASSERT_GT(list.Count(), 2);
+  EXPECT_EQ(list[0]->Name, projectFile);
+  EXPECT_EQ(list[0]->Kind, pkSupport);
+  EXPECT_EQ(list[0]->FileSize, static_cast<int64_t>(other.size()));
+  EXPECT_EQ(list[0]->FileDate, 45000.25);
+  TMemoryStream m;
+  ExpandChunks(f, m, list[0]->DataStart, list[0]->DataEnd, setup);
+  EXPECT_EQ(std::string(m.Data().begin(), m.Data().end()), other);
+  EXPECT_EQ(list[1]->Name, Data + "Imports\\ComList.ini");
 }
