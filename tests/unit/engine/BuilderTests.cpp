@@ -390,6 +390,7 @@ TEST(VersionNumber, Parsing) {
     EXPECT_FALSE(ParseVersionNumber(bad, w)) << bad;
     EXPECT_EQ(w[0], 5) << bad;  // untouched
   }
+}
 
 TEST_F(BuilderTest, ProjectImageFromMemoryReplacesTheProjectFile) {
   Engine->Compile();
