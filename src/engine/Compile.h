@@ -45,6 +45,9 @@ private:
 
 // ---- Helpers of the release and the installation run ----
 
+// The one message for a setup file whose package is damaged or cut short; %s = its path.
+extern const char* const SDamagedSetupFile;
+
 // Creates target, replacing a file there, and expands the entry's chunks from setup into it.
 void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);
 // The item "主程序" of the page "安装完毕": it names a program file, never a file of the wizard.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -16,7 +17,8 @@
 namespace {
 
 [[noreturn]] void Damaged(const AnsiString& fileName, const AnsiString& what, int64_t offset) {
-  throw EDamagedPackage("damaged package \"" + fileName + "\": " + what + " at offset " + IntToStr(offset));
+  AnsiString where = what + " at offset " + IntToStr(offset);
+  throw EDamagedPackage("damaged package \"" + fileName + "\": " + where, where, offset);
 }
 
 // Room for one compressed piece: zlib's bound for 8192 bytes plus the length prefix.
@@ -381,10 +383,64 @@ std::unique_ptr<TInsPackRec> ReadInsPackRec(TStream& s) {
   return rec;
 }
 
-TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+const char* const SChecksumMarker = "\r\ngbsetup-crc32:";
+
+int64_t PackageEnd(TStream& setupFile) { return setupFile.Size(); }
+
+namespace {
+bool ParseHexDigits(const char* p, size_t n, uint32_t& value) {
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = p[i];
+    uint32_t d;
+    if (c >= '0' && c <= '9') d = uint32_t(c - '0');
+    else if (c >= 'A' && c <= 'F') d = uint32_t(c - 'A' + 10);
+    else return false;
+    value = value << 4 | d;
+  }
+  return true;
+}
+
+uint32_t Crc32(uint32_t crc, const void* data, size_t n) {
+  auto p = static_cast<const Bytef*>(data);
+  while (n > 0) {
+    uInt piece = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
+    crc = static_cast<uint32_t>(crc32(crc, p, piece));
+    p += piece;
+    n -= piece;
+  }
+  return crc;
+}
+
+// Passes every write on to the setup file and keeps the CRC-32 of what went through, so the
+// builder has the package's checksum without reading its output again.
+class TChecksumWriter : public TStream {
+public:
+  explicit TChecksumWriter(TStream& inner) : FInner(inner) {}
+  size_t Read(void*, size_t) override { throw EReadError("Stream read error"); }
+  void Write(const void* buffer, size_t count) override {
+    FInner.Write(buffer, count);
+    FCrc = Crc32(FCrc, buffer, count);
+  }
+  int64_t Seek(int64_t offset, int origin) override {
+    // Only asking where it stands: a move would leave bytes outside the sum.
+    if (offset != 0 || origin != 1) throw EStreamError("The package is written front to back");
+    return FInner.Seek(0, 1);
+  }
+  int64_t Size() override { return FInner.Size(); }
+  void SetSize(int64_t) override { throw EWriteError("Stream write error"); }
+  uint32_t Crc() const { return FCrc; }
+
+private:
+  TStream& FInner;
+  uint32_t FCrc = 0;
+};
+}  // namespace
+
+TPackageTrailer ReadPackageTrailer(TStream& setupFile, const AnsiString& fileName) {
   AnsiString name = NameOr(fileName);
   TPackageTrailer r;
-  int64_t f = setupFile.Size();
+  int64_t f = PackageEnd(setupFile);
   if (f < 8) return r;
   setupFile.SetPosition(f - 8);
   r.T = ReadInt64(setupFile);
@@ -394,10 +450,12 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   if (r.T < 16 || r.T > f - 12) Damaged(name, "text block position " + IntToStr(r.T) + " outside the file", f - 8);
   setupFile.SetPosition(r.T);
   int32_t len = ReadInt32(setupFile);
-  if (len < 0 || len > f - 8 - r.T - 4)
-    Damaged(name, "text block length " + IntToStr(len) + " outside the file", r.T);
+  // The text block fills the space up to the end marker exactly.
+  if (len < 0 || len != f - 8 - r.T - 4)
+    Damaged(name, "text block length " + IntToStr(len) + " does not reach the end marker", r.T);
   r.TextBlock.resize(static_cast<size_t>(len));
   setupFile.ReadBuffer(r.TextBlock.data(), r.TextBlock.size());
+  r.VersionText = r.TextBlock;
 
   int64_t indexEnd = r.T - 16;
   setupFile.SetPosition(indexEnd);
@@ -407,8 +465,22 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   if (r.P1 > r.P2 || r.P2 > indexEnd)
     Damaged(name, "data area " + IntToStr(r.P1) + "-" + IntToStr(r.P2) + " outside the file", indexEnd);
 
+  const size_t markerLen = std::strlen(SChecksumMarker);
+  const size_t tail = markerLen + kChecksumDigits;
+  if (r.TextBlock.size() >= tail && r.TextBlock.compare(r.TextBlock.size() - tail, markerLen, SChecksumMarker) == 0 &&
+      ParseHexDigits(r.TextBlock.data() + r.TextBlock.size() - kChecksumDigits, kChecksumDigits, r.Checksum)) {
+    r.HasChecksum = true;
+    r.VersionText = r.TextBlock.substr(0, r.TextBlock.size() - tail);
+    r.ChecksumEnd = f - 8 - static_cast<int64_t>(kChecksumDigits);
+  }
+  return r;
+}
+
+void ReadPackageIndex(TStream& setupFile, const TPackageTrailer& r, TInsPackList& list, const AnsiString& fileName) {
+  if (!r.HasPackage || r.P1 <= 0 || r.P2 <= 0) return;
+  AnsiString name = NameOr(fileName);
   TMemoryStream index;
-  ExpandChunks(setupFile, index, r.P2, indexEnd, name);
+  ExpandChunks(setupFile, index, r.P2, r.T - 16, name);
   index.SetPosition(0);
   std::vector<std::unique_ptr<TInsPackRec>> entries;
   int64_t at = 0;
@@ -430,17 +502,42 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   }
   // Only a wholly valid index reaches the caller's list.
   for (auto& rec : entries) list.Add(std::move(rec));
+}
+
+TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+  TPackageTrailer r = ReadPackageTrailer(setupFile, fileName);
+  ReadPackageIndex(setupFile, r, list, fileName);
   return r;
+}
+
+uint32_t ComputePackageChecksum(TStream& setupFile, const TPackageTrailer& trailer,
+                                const std::function<void(int64_t done, int64_t total)>& onBlock) {
+  const int64_t from = trailer.P1, to = trailer.ChecksumEnd;
+  const int64_t total = to > from ? (to - from + kChecksumBlock - 1) / kChecksumBlock : 0;
+  if (onBlock) onBlock(0, total);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kChecksumBlock));
+  uint32_t crc = 0;
+  setupFile.SetPosition(from);
+  int64_t pos = from;
+  for (int64_t block = 1; block <= total; ++block) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(kChecksumBlock, to - pos));
+    setupFile.ReadBuffer(buffer.data(), n);
+    crc = Crc32(crc, buffer.data(), n);
+    pos += static_cast<int64_t>(n);
+    if (onBlock) onBlock(block, total);
+  }
+  return crc;
 }
 
 void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOpener& openSource,
                   const TPackageWriteOptions& options) {
   int64_t p1 = setupFile.Seek(0, 2);
   if (p1 <= 0) throw EStreamError("The setup stub is empty");
+  TChecksumWriter out(setupFile);
   int level = ZlibLevelForChoice(options.LevelChoice);
   int32_t count = entries.Count();
   {
-    TChunkPipeline pipeline(setupFile, level, options.Jobs);
+    TChunkPipeline pipeline(out, level, options.Jobs);
     for (int32_t i = 0; i < count; ++i) {
       TInsPackRec* rec = entries[i];
       if (options.OnProgress) options.OnProgress(i, count, rec->Name);
@@ -450,13 +547,24 @@ void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOp
     }
     pipeline.Finish();
   }
-  int64_t p2 = setupFile.Seek(0, 2);
+  int64_t p2 = out.Position();
   TMemoryStream index;
   for (TInsPackRec* rec : entries) WriteInsPackRec(index, *rec);
-  CompressToChunks(index, setupFile, options.LevelChoice, 1);
-  WriteInt64(setupFile, p1);
-  WriteInt64(setupFile, p2);
-  int64_t t = setupFile.Position();
-  WriteStreamString(setupFile, options.TextBlock);
+  CompressToChunks(index, out, options.LevelChoice, 1);
+  WriteInt64(out, p1);
+  WriteInt64(out, p2);
+  int64_t t = out.Position();
+  if (!options.Checksum) {
+    WriteStreamString(out, options.TextBlock);
+    WriteInt64(out, t);
+    return;
+  }
+  // The digits close the sum: everything before them, the text block's length included, is in it.
+  const AnsiString text = options.TextBlock + SChecksumMarker;
+  WriteInt32(out, static_cast<int32_t>(text.size() + kChecksumDigits));
+  out.Write(text.data(), text.size());
+  char digits[kChecksumDigits + 1];
+  std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(out.Crc()));
+  setupFile.Write(digits, kChecksumDigits);
   WriteInt64(setupFile, t);
 }

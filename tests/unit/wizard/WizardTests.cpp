@@ -473,3 +473,26 @@ TEST_F(WizardTest, ExistingProgramFoldersListPlainFoldersAndFillTheFolderBox) {
   RemoveFolder(programs + "GbWizard附件");
   DeleteFileAt(programs + "GbWizard文件.txt");
 }
+
+TEST_F(WizardTest, UnpackDialogShowsThePackageCheckWithoutCountingItAsDone) {
+  TInsPackList list;
+  TFrm_ReleasePlan dialog(Supports<IReleaseWork>(EngineRef));
+  dialog.SetFileList(&list);
+  dialog.SetView(&View);
+  View.Dialog = &dialog;
+  View.DialogOpen = true;
+  dialog.OnProgress(11, 0, "", true);
+  EXPECT_EQ(dialog.Label1.Caption, TFrm_ReleasePlan::kCheckText);
+  dialog.OnProgress(11, 10, "", true);
+  EXPECT_EQ(dialog.pRelease.Position, 10);
+  dialog.OnProgress(1, 1, "", true);  // even a check report at its maximum
+  dialog.Timer1Timer();
+  EXPECT_TRUE(View.DialogOpen);
+  EXPECT_FALSE(dialog.Done());
+  dialog.OnProgress(2, 1, "", false);
+  EXPECT_EQ(dialog.Label1.Caption, TFrm_ReleasePlan::kUnpackText);
+  EXPECT_EQ(dialog.pRelease.Max, 2);
+  dialog.OnProgress(2, 2, "", false);
+  dialog.Timer1Timer();
+  EXPECT_FALSE(View.DialogOpen);
+}
