@@ -151,7 +151,13 @@ void TFrm_Setup::nPagesPageChanged() {
 
 void TFrm_Setup::bNextClick() {
   SetPageIndex(NextShownPage(FPageIndex, true));
-  if (AnsiString(PageCaptions[static_cast<size_t>(FPageIndex)]) == "安装进程") StartInstallation();
+  if (AnsiString(PageCaptions[static_cast<size_t>(FPageIndex)]) != "安装进程") return;
+  try {
+    StartInstallation();
+  } catch (const Exception& e) {
+    // The engine has undone the run; its message says what failed and what stays.
+    Fail(e.Message());
+  }
 }
 
 void TFrm_Setup::bPreviousClick() { SetPageIndex(NextShownPage(FPageIndex, false)); }

@@ -79,7 +79,8 @@ int RunInstall(const TArgs& args) {
   TInsPackList list;
 
   TProgressPrinter progress(StdoutIsTerminal());
-  work->ReleaseFiles(setupFile, list, [&](int32_t max, int32_t pos, const AnsiString&, bool) {
+  work->ReleaseFiles(setupFile, list, [&](int32_t max, int32_t pos, const AnsiString&, bool checking) {
+    if (checking) return progress.Show("check", max, pos, AnsiString());
     // Only the wizard's own files are unpacked now; the rest waits for the installation.
     const TInsPackRec* e = pos > 0 && pos <= list.Count() ? list[pos - 1] : nullptr;
     bool unpacked = e && (e->Kind == pkSupport || e->Kind == pkComponentFile || e->Kind == pkPageFile);
