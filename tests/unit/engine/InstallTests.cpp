@@ -326,6 +326,7 @@ TEST_F(InstallRunTest, InterruptedRunIsRolledBack) {
   ForceFolders(Inst + "\\bin\\lib.dll");  // a folder where the second file goes
   const int before = Raw->Log().Count();
   const AnsiString run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  if (auto k = TRegKey::Open(TRootKey::LocalMachine, run, false)) k->DeleteValue("main.exe");  // left by another test
   try {
     Install("");
     FAIL() << "installed over a folder";
