@@ -167,7 +167,11 @@ void TFrm_Setup::bCancelClick() {
   if (bCancel.Tag != 0) {
     FModalResult = mrOk;
     // The finish actions, the log and the reboot question belong to the finish page.
-    if (bCancel.Tag == 1 && FCompile) FCompile->SaveInstallLog();
+    try {
+      if (bCancel.Tag == 1 && FCompile) FCompile->SaveInstallLog();
+    } catch (const Exception& e) {
+      return Fail(e.Message());  // without its log the installation was undone
+    }
   }
   Close();
 }

@@ -483,6 +483,10 @@ TEST_F(InstallRunTest, FailedRegistryWriteDamagedDataAndUnwritableLogAreRolledBa
   Release();
   Install("");
   ASSERT_TRUE(FileExists(Inst + "\\main.exe"));
+  // A shortcut the wizard made after the run, and logged.
+  ForceFolders(Work + "组");
+  WriteAll(Work + "组\\程序.lnk", "link");
+  Engine->AddLogRecord(Work + "组\\程序.lnk", 0, 0, 0, 0, "");
   ForceFolders(Inst + "\\UnLog.txt");
   try {
     Engine->SaveInstallLog();
@@ -493,6 +497,7 @@ TEST_F(InstallRunTest, FailedRegistryWriteDamagedDataAndUnwritableLogAreRolledBa
   }
   EXPECT_FALSE(FileExists(Inst + "\\main.exe"));
   EXPECT_FALSE(FileExists(Inst + "\\UnIns.exe"));
+  EXPECT_FALSE(FileExists(Work + "组\\程序.lnk"));
   EXPECT_TRUE(FolderExists(Inst + "\\UnLog.txt"));  // not the run's: it stays, and so does its parent
   // After a good save the run is the uninstaller's to undo; a second save that fails is an error only.
   RemoveFolder(Inst + "\\UnLog.txt");
