@@ -119,7 +119,7 @@ TPackageVerdict VerifyPackage(TStream& file, const AnsiString& fileName,
     // The end marker is read at F - 8; pointing outside the file, it is not the marker that was written.
     if (e.Offset() == f - 8)
       return {TPackageState::Truncated,
-              Format("the last 8 bytes are no package trailer (%s); the file may have been cut short",
+              Format("the file does not end with a package trailer (%s); it was probably cut short",
                      e.What().c_str())};
     return {TPackageState::Damaged, e.What()};
   }
