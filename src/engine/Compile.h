@@ -7,9 +7,14 @@
 #include "core/Stream.h"
 #include "core/SysIntfs.h"
 #include "engine/InstallLog.h"
+#include "engine/RunJournal.h"
 #include "project/Operation.h"
 
 using TSignFileEvent = std::function<void(const AnsiString& fileName)>;
+
+// An installation run that failed and was undone. The message says what failed and why, that
+// the run was undone, and which files that were there before stay as they now are.
+GB_EXCEPTION(EInstallFailed, Exception)
 
 class TCompile : public TOperation, public IReleaseWork, public ICompile {
 public:
@@ -48,10 +53,23 @@ private:
   std::unique_ptr<TInstallLog> FLog;
   AnsiString FSetupFileName;
 
+  // Kept from the start of an installation run until its log is on disk: what the run did and
+  // what was there before, so that a failure can be undone.
+  std::unique_ptr<TRunJournal> FJournal;
+
   IProject& Project();
+  void InstallRun(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
+                  const AnsiString& exeName, TInsPackList& list, const TReleaseProgressEvent& onProgress);
+  // Creates target (noting in the journal whether it was there) and expands the entry into it.
+  void WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);
+  // Undoes the run with the uninstaller's engine and raises EInstallFailed.
+  [[noreturn]] void RollBackRun(const AnsiString& failure);
 };
 
 // ---- Helpers of the release and the installation run ----
+
+// The one message for a setup file whose package is damaged or cut short; %s = its path.
+extern const char* const SDamagedSetupFile;
 
 // Creates target, replacing a file there, and expands the entry's chunks from setup into it.
 void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);

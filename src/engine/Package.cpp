@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -16,7 +17,8 @@
 namespace {
 
 [[noreturn]] void Damaged(const AnsiString& fileName, const AnsiString& what, int64_t offset) {
-  throw EDamagedPackage("damaged package \"" + fileName + "\": " + what + " at offset " + IntToStr(offset));
+  AnsiString where = what + " at offset " + IntToStr(offset);
+  throw EDamagedPackage("damaged package \"" + fileName + "\": " + where, where, offset);
 }
 
 // One inflate stream kept for all chunks of a run; output is bounded to one chunk.
@@ -231,7 +233,35 @@ int64_t PackageEnd(TStream& setupFile) {
   return table;
 }
 
-TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+const char* const SChecksumMarker = "\r\ngbsetup-crc32:";
+
+namespace {
+bool ParseHexDigits(const char* p, size_t n, uint32_t& value) {
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = p[i];
+    uint32_t d;
+    if (c >= '0' && c <= '9') d = uint32_t(c - '0');
+    else if (c >= 'A' && c <= 'F') d = uint32_t(c - 'A' + 10);
+    else return false;
+    value = value << 4 | d;
+  }
+  return true;
+}
+}  // namespace
+
+uint32_t PackageCrc32(uint32_t crc, const void* data, size_t n) {
+  auto p = static_cast<const Bytef*>(data);
+  while (n > 0) {
+    uInt piece = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
+    crc = static_cast<uint32_t>(crc32(crc, p, piece));
+    p += piece;
+    n -= piece;
+  }
+  return crc;
+}
+
+TPackageTrailer ReadPackageTrailer(TStream& setupFile, const AnsiString& fileName) {
   AnsiString name = NameOr(fileName);
   TPackageTrailer r;
   int64_t f = PackageEnd(setupFile);
@@ -244,10 +274,12 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   if (r.T < 16 || r.T > f - 12) Damaged(name, "text block position " + IntToStr(r.T) + " outside the file", f - 8);
   setupFile.SetPosition(r.T);
   int32_t len = ReadInt32(setupFile);
-  if (len < 0 || len > f - 8 - r.T - 4)
-    Damaged(name, "text block length " + IntToStr(len) + " outside the file", r.T);
+  // The text block fills the space up to the end marker exactly.
+  if (len < 0 || len != f - 8 - r.T - 4)
+    Damaged(name, "text block length " + IntToStr(len) + " does not reach the end marker", r.T);
   r.TextBlock.resize(static_cast<size_t>(len));
   setupFile.ReadBuffer(r.TextBlock.data(), r.TextBlock.size());
+  r.VersionText = r.TextBlock;
 
   int64_t indexEnd = r.T - 16;
   setupFile.SetPosition(indexEnd);
@@ -257,8 +289,22 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   if (r.P1 > r.P2 || r.P2 > indexEnd)
     Damaged(name, "data area " + IntToStr(r.P1) + "-" + IntToStr(r.P2) + " outside the file", indexEnd);
 
+  const size_t markerLen = std::strlen(SChecksumMarker);
+  const size_t tail = markerLen + kChecksumDigits;
+  if (r.TextBlock.size() >= tail && r.TextBlock.compare(r.TextBlock.size() - tail, markerLen, SChecksumMarker) == 0 &&
+      ParseHexDigits(r.TextBlock.data() + r.TextBlock.size() - kChecksumDigits, kChecksumDigits, r.Checksum)) {
+    r.HasChecksum = true;
+    r.VersionText = r.TextBlock.substr(0, r.TextBlock.size() - tail);
+    r.ChecksumEnd = f - 8 - static_cast<int64_t>(kChecksumDigits);
+  }
+  return r;
+}
+
+void ReadPackageIndex(TStream& setupFile, const TPackageTrailer& r, TInsPackList& list, const AnsiString& fileName) {
+  if (!r.HasPackage || r.P1 <= 0 || r.P2 <= 0) return;
+  AnsiString name = NameOr(fileName);
   TMemoryStream index;
-  ExpandChunks(setupFile, index, r.P2, indexEnd, name);
+  ExpandChunks(setupFile, index, r.P2, r.T - 16, name);
   index.SetPosition(0);
   std::vector<std::unique_ptr<TInsPackRec>> entries;
   int64_t at = 0;
@@ -280,5 +326,29 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   }
   // Only a wholly valid index reaches the caller's list.
   for (auto& rec : entries) list.Add(std::move(rec));
+}
+
+TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+  TPackageTrailer r = ReadPackageTrailer(setupFile, fileName);
+  ReadPackageIndex(setupFile, r, list, fileName);
   return r;
+}
+
+uint32_t ComputePackageChecksum(TStream& setupFile, const TPackageTrailer& trailer,
+                                const std::function<void(int64_t done, int64_t total)>& onBlock) {
+  const int64_t from = trailer.P1, to = trailer.ChecksumEnd;
+  const int64_t total = to > from ? (to - from + kChecksumBlock - 1) / kChecksumBlock : 0;
+  if (onBlock) onBlock(0, total);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kChecksumBlock));
+  uint32_t crc = 0;
+  setupFile.SetPosition(from);
+  int64_t pos = from;
+  for (int64_t block = 1; block <= total; ++block) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(kChecksumBlock, to - pos));
+    setupFile.ReadBuffer(buffer.data(), n);
+    crc = PackageCrc32(crc, buffer.data(), n);
+    pos += static_cast<int64_t>(n);
+    if (onBlock) onBlock(block, total);
+  }
+  return crc;
 }

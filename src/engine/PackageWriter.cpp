@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -14,6 +15,30 @@
 #include "engine/Package.h"
 
 namespace {
+
+// Passes every write on to the setup file and keeps the CRC-32 of what went through, so the
+// builder has the package's checksum without reading its output again.
+class TChecksumWriter : public TStream {
+public:
+  explicit TChecksumWriter(TStream& inner) : FInner(inner) {}
+  size_t Read(void*, size_t) override { throw EReadError("Stream read error"); }
+  void Write(const void* buffer, size_t count) override {
+    FInner.Write(buffer, count);
+    FCrc = PackageCrc32(FCrc, buffer, count);
+  }
+  int64_t Seek(int64_t offset, int origin) override {
+    // Only asking where it stands: a move would leave bytes outside the sum.
+    if (offset != 0 || origin != 1) throw EStreamError("The package is written front to back");
+    return FInner.Seek(0, 1);
+  }
+  int64_t Size() override { return FInner.Size(); }
+  void SetSize(int64_t) override { throw EWriteError("Stream write error"); }
+  uint32_t Crc() const { return FCrc; }
+
+private:
+  TStream& FInner;
+  uint32_t FCrc = 0;
+};
 
 // Room for one compressed piece: zlib's bound for 8192 bytes plus the length prefix.
 const size_t kPieceOutSize = 4 + compressBound(kChunkSize) + 64;
@@ -227,10 +252,11 @@ void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOp
                   const TPackageWriteOptions& options) {
   int64_t p1 = setupFile.Seek(0, 2);
   if (p1 <= 0) throw EStreamError("The setup stub is empty");
+  TChecksumWriter out(setupFile);
   int level = ZlibLevelForChoice(options.LevelChoice);
   int32_t count = entries.Count();
   {
-    TChunkPipeline pipeline(setupFile, level, options.Jobs);
+    TChunkPipeline pipeline(out, level, options.Jobs);
     for (int32_t i = 0; i < count; ++i) {
       TInsPackRec* rec = entries[i];
       if (options.OnProgress) options.OnProgress(i, count, rec->Name);
@@ -240,13 +266,24 @@ void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOp
     }
     pipeline.Finish();
   }
-  int64_t p2 = setupFile.Seek(0, 2);
+  int64_t p2 = out.Position();
   TMemoryStream index;
   for (TInsPackRec* rec : entries) WriteInsPackRec(index, *rec);
-  CompressToChunks(index, setupFile, options.LevelChoice, 1);
-  WriteInt64(setupFile, p1);
-  WriteInt64(setupFile, p2);
-  int64_t t = setupFile.Position();
-  WriteStreamString(setupFile, options.TextBlock);
+  CompressToChunks(index, out, options.LevelChoice, 1);
+  WriteInt64(out, p1);
+  WriteInt64(out, p2);
+  int64_t t = out.Position();
+  if (!options.Checksum) {
+    WriteStreamString(out, options.TextBlock);
+    WriteInt64(out, t);
+    return;
+  }
+  // The digits close the sum: everything before them, the text block's length included, is in it.
+  const AnsiString text = options.TextBlock + SChecksumMarker;
+  WriteInt32(out, static_cast<int32_t>(text.size() + kChecksumDigits));
+  out.Write(text.data(), text.size());
+  char digits[kChecksumDigits + 1];
+  std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(out.Crc()));
+  setupFile.Write(digits, kChecksumDigits);
   WriteInt64(setupFile, t);
 }

@@ -93,7 +93,9 @@ TEST_F(BuilderTest, PackageHoldsEveryEntryInOrder) {
   TPackageTrailer t = ReadPackage(f, list, setup);
   EXPECT_EQ(t.P1, 17);  // the stub, unchanged, then the data
   EXPECT_EQ(ReadAll(setup).substr(0, 17), "MZ setup stand-in");
-  EXPECT_EQ(t.TextBlock, "gbsetup 0.1.0");
+  EXPECT_EQ(t.VersionText, "gbsetup 0.1.0");
+  EXPECT_TRUE(t.HasChecksum);
+  EXPECT_EQ(ComputePackageChecksum(f, t), t.Checksum);
 
   const AnsiString uninstaller = Work + "proj\\\\UnIns.exe";
   std::vector<std::pair<AnsiString, int>> want = {
