@@ -69,7 +69,14 @@ L = struct.unpack("<i", f[T:T + 4])[0]
 text = f[T + 4:T + 4 + L]
 p1, p2 = struct.unpack("<qq", f[T - 16:T])
 marker = b"\r\ngbsetup-crc32:"
-ok = T + 4 + L + 8 == F and text[-24:-8] == marker and p1 == len(stub) and f[:p1] == stub
+# The builder gives the stub the project's icon and version details, so its bytes differ from
+# the stub's; the package starts where the rewritten image ends.
+pe = struct.unpack("<I", f[0x3C:0x40])[0]
+nsec, optsize = struct.unpack("<H", f[pe + 6:pe + 8])[0], struct.unpack("<H", f[pe + 20:pe + 22])[0]
+sec = pe + 24 + optsize
+image_end = max(struct.unpack("<II", f[sec + 40 * i + 16:sec + 40 * i + 24])[1] +
+                struct.unpack("<II", f[sec + 40 * i + 16:sec + 40 * i + 24])[0] for i in range(nsec))
+ok = T + 4 + L + 8 == F and text[-24:-8] == marker and f[:2] == stub[:2] == b"MZ" and p1 == image_end
 crc = zlib.crc32(f[p1:F - 16])
 print("layout", "ok" if ok else "bad", text[:-24].decode())
 print("crc", "%08X" % crc, text[-8:].decode())
