@@ -11,7 +11,7 @@ rm -rf "$work"
 mkdir -p "$work"
 project="$(bash scripts/make-example.sh "$work" | tail -1)"
 echo
-echo "== building the setup program"
+echo "== building the setup program straight from $project"
 build/gbsetup build "$project" --output "$work/setup"
 setup="$(ls "$work"/setup/*.exe)"
 echo

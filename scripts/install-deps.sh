@@ -33,6 +33,8 @@ pkgs=(
   icoutils liblnk-utils imagemagick
   python3
   python3-pefile
+  python3-jsonschema
+  openssl osslsigncode
 )
 if [ "$want_fuzz" = 1 ]; then
   pkgs+=(clang libclang-rt-14-dev libfuzzer-14-dev)
@@ -72,9 +74,16 @@ fi
 # No MinGW package of libjpeg exists: build a static one from Debian's source package, once,
 # into a folder the cross-build's toolchain file searches. apt works on a private state
 # folder with a deb-src entry, so the machine's own apt configuration stays as it is.
+# It is built for Setup.exe, where every kilobyte is in every setup: without the parts a
+# picture decoded at its own size in full colour never uses (colour quantisation to a
+# palette, scaled decoding, the merged "sloppy" upsampler; a request for a smaller size gives
+# the full size, the pixels at full size are the same), without forced inlining, and with the
+# system's C runtime for its message texts. The stamp names this configuration, so a machine
+# with a library built otherwise builds it again.
 mingw_deps="${GBSETUP_MINGW_DEPS:-/opt/gbsetup/i686-w64-mingw32}"
 jpeg_stamp="$mingw_deps/.libjpeg-turbo"
-if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ]; then
+jpeg_config="decoder-for-stub-1"
+if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ] || ! grep -q "$jpeg_config" "$jpeg_stamp"; then
   src="$(mktemp -d /tmp/gbsetup-jpeg.XXXXXX)"
   state="$src/apt"
   mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
@@ -88,15 +97,21 @@ if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ]; then
   jsrc="$(find "$src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)"
   [ -n "$jsrc" ] || { echo "install-deps: the libjpeg-turbo source package could not be fetched" >&2; exit 1; }
   here="$(cd "$(dirname "$0")/.." && pwd)"
+  sed -i -E 's/^#define (IDCT_SCALING_SUPPORTED|UPSAMPLE_MERGING_SUPPORTED|QUANT_1PASS_SUPPORTED|QUANT_2PASS_SUPPORTED)\b/#undef \1/' \
+    "$jsrc/jmorecfg.h"
+  [ "$(grep -cE '^#undef (IDCT_SCALING|UPSAMPLE_MERGING|QUANT_1PASS|QUANT_2PASS)_SUPPORTED' "$jsrc/jmorecfg.h")" = 4 ] \
+    || { echo "install-deps: libjpeg's jmorecfg.h is not as expected" >&2; exit 1; }
   cmake -S "$jsrc" -B "$src/build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$mingw_deps" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF \
-    -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections" >"$src/configure.log" 2>&1 \
-    || { cat "$src/configure.log" >&2; exit 1; }
+    -DFORCE_INLINE=OFF -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0" \
+    >"$src/configure.log" 2>&1 || { cat "$src/configure.log" >&2; exit 1; }
   cmake --build "$src/build" -j "$(nproc)" --target jpeg-static >"$src/build.log" 2>&1 || { tail -30 "$src/build.log" >&2; exit 1; }
   $SUDO mkdir -p "$mingw_deps/include" "$mingw_deps/lib"
-  $SUDO cp "$src/build/libjpeg.a" "$mingw_deps/lib/"
+  # Replaced in one step: a build that links meanwhile sees the old library or the new one.
+  $SUDO cp "$src/build/libjpeg.a" "$mingw_deps/lib/libjpeg.a.new"
+  $SUDO mv -f "$mingw_deps/lib/libjpeg.a.new" "$mingw_deps/lib/libjpeg.a"
   $SUDO cp "$src/build/jconfig.h" "$jsrc/jpeglib.h" "$jsrc/jmorecfg.h" "$jsrc/jerror.h" "$mingw_deps/include/"
-  basename "$jsrc" | $SUDO tee "$jpeg_stamp" >/dev/null
+  echo "$(basename "$jsrc") $jpeg_config" | $SUDO tee "$jpeg_stamp" >/dev/null
   rm -rf "$src"
 fi
 echo "install-deps: done"

@@ -90,6 +90,11 @@ struct TBuildOptions {
   int32_t CompressionLevel = 2;
   AnsiString OutputFolder;
   int32_t Jobs = 0;  // compression threads; 0 = one per core
+  // A project that exists in memory only (built from its text form, or with per-build
+  // changes): when set, the package's project entry holds these bytes, dated
+  // ProjectImageDate, under the project's FFileName, and no file of that name is read.
+  const AnsiString* ProjectImage = nullptr;
+  TDateTime ProjectImageDate = 0;
 };
 
 // One file of a package.

@@ -60,6 +60,25 @@ private:
   }
 };
 
+// The project's version details in the setup: its name, version and author where it has
+// them; a project with none of the three keeps the stub's own. A stub that is no Windows
+// executable (a stand-in of the tests and benchmarks) has no resources to carry them.
+void WriteVersionDetails(IProject& project, const AnsiString& target) {
+  if (!IsPeExecutable(target)) return;
+  auto value = [&](const char* name) {
+    TWorkInfoRec* w = project.FindWork(name);
+    return w ? w->Value : AnsiString();
+  };
+  TVersionDetails d;
+  d.ProductName = project.GetProjectName();
+  d.Version = value("版本号");
+  d.CompanyName = value("作者名称");
+  if (d.ProductName.empty() && d.Version.empty() && d.CompanyName.empty()) return;
+  d.FileDescription = d.ProductName.empty() ? AnsiString("安装程序") : d.ProductName + " 安装程序";
+  d.OriginalFilename = ExtractFileName(target);
+  ReplaceExeVersion(target, BuildVersionResource(d));
+}
+
 // Deletes the uninstaller copy however the build ends: its bytes belong in the package only.
 struct TTempCopy {
   AnsiString Path;
@@ -94,6 +113,7 @@ void TCompile::Compile() {
   if (!options->OutputFolder.empty() && !FolderExists(options->OutputFolder)) ForceFolders(options->OutputFolder);
   if (!CopyFileTo(stub, target, false)) RaiseFCreateError(target, SystemErrorMessage(LastSystemError()));
   if (!object->GetSetupIcon().empty()) ReplaceExeIcon(object->GetSetupIcon(), target);
+  WriteVersionDetails(project, target);
 
   // 2. The uninstaller stub, copied beside the project file.
   TTempCopy uninstaller;
@@ -106,15 +126,34 @@ void TCompile::Compile() {
     RaiseFCreateError(uninstaller.Path, reason);
   }
   if (!object->GetUninstallIcon().empty()) ReplaceExeIcon(object->GetUninstallIcon(), uninstaller.Path);
+  // A signing failure leaves no setup behind, neither the bare stub nor an unsigned package.
+  auto sign = [&](const AnsiString& file) {
+    if (!FOnSign) return;
+    try {
+      FOnSign(file);
+    } catch (...) {
+      if (FileExists(target)) DeleteFileAt(target);
+      throw;
+    }
+  };
+  sign(uninstaller.Path);
 
   // 3. The output, then 4. the entries in package order.
   FSetupFileName = target;
-  TFileStream setup(target, fmOpenReadWrite | fmShareDenyNone);
+  auto setup = std::make_unique<TFileStream>(target, fmOpenReadWrite | fmShareDenyNone);
   TInsPackList entries;
   TIntfPtr<IProjectFiles> files = QueryIntf<IProjectFiles>(FProject);
   TIntfPtr<IProjectComponents> components = QueryIntf<IProjectComponents>(FProject);
 
-  entries.Add(MakeEntry(object->FFileName, pkSupport));
+  if (options->ProjectImage) {
+    TInsPackRec* image = entries.Add();
+    image->Name = object->FFileName;
+    image->Kind = pkSupport;
+    image->FileSize = static_cast<int64_t>(options->ProjectImage->size());
+    image->FileDate = options->ProjectImageDate;
+  } else {
+    entries.Add(MakeEntry(object->FFileName, pkSupport));
+  }
   const AnsiString catalogueName = BaseFolder() + "Imports\\ComList.ini";
   entries.Add(MakeEntry(catalogueName, pkSupport));
   for (TFileInfoRec* f : *files->GetFileList()) entries.Add(MakeEntry(f->SourcePath, pkProgramFile));
@@ -158,16 +197,21 @@ void TCompile::Compile() {
   write.TextBlock = SPackageTextBlock;
   const int32_t count = entries.Count();
   WritePackage(
-      setup, entries,
+      *setup, entries,
       [&](const TInsPackRec& rec, int32_t index) -> std::unique_ptr<TStream> {
         // Opened first: a file that cannot be opened is not reported as being packed.
         std::unique_ptr<TStream> source;
-        if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
+        if (index == 0 && options->ProjectImage)
+          source = std::make_unique<TMemoryStream>(
+              std::vector<uint8_t>(options->ProjectImage->begin(), options->ProjectImage->end()));
+        else if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
         else source = std::make_unique<TCollectedSource>(rec.Name, rec.FileSize);
         if (FOnProgress) FOnProgress(index + 1, count, rec.Name);
         return source;
       },
       write);
+  setup.reset();
+  sign(target);
   // 6., 7.: the output closes, the entries are disposed and the uninstaller copy is deleted
   // on the way out, also when a step above fails.
 }

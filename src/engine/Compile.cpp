@@ -78,20 +78,25 @@ AnsiString TCompile::InstallLogFileName() {
   return ExtractFilePath(item->Value) + "UnLog.txt";
 }
 
-void TCompile::SaveInstallLog() { FLog->WriteToFile(InstallLogFileName()); }
+void TCompile::SaveInstallLog() {
+  const AnsiString fileName = InstallLogFileName();
+  if (!FJournal) return FLog->WriteToFile(fileName);
+  // The first log of an installation: without it the uninstaller could not remove what the
+  // run wrote, so a log that cannot be written undoes the installation instead.
+  FJournal->FileOpened(fileName, FileExists(fileName));
+  try {
+    FLog->WriteToFile(fileName);
+  } catch (const Exception& e) {
+    RollBackRun(e.Message());
+  }
+  FJournal.reset();
+}
 
 // ---- Helpers of the release and the installation run ----
 
 void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName) {
   TFileStream out(target, fmCreate);
   ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
-}
-
-void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
-                TDateTime lastWrite) {
-  TFileStream out(target, fmCreate);
-  ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
-  SetFileStamp(out, 2, lastWrite);
 }
 
 bool IsMainProgramItem(const TPageInfoRec& item) { return item.Page == "安装完毕" && item.Name == "主程序"; }

@@ -1,12 +1,21 @@
 #pragma once
 // The package engine: releases the payload of a running setup, runs the installation and
 // builds setup programs. One object behind IReleaseWork and ICompile.
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/Stream.h"
 #include "core/SysIntfs.h"
 #include "engine/InstallLog.h"
+#include "engine/RunJournal.h"
 #include "project/Operation.h"
+
+using TSignFileEvent = std::function<void(const AnsiString& fileName)>;
+
+// An installation run that failed and was undone. The message says what failed and why, that
+// the run was undone, and which files that were there before stay as they now are.
+GB_EXCEPTION(EInstallFailed, Exception)
 
 class TCompile : public TOperation, public IReleaseWork, public ICompile {
 public:
@@ -30,6 +39,10 @@ public:
   void ClearPackList(TInsPackList& list) override { list.Clear(); }
   void SaveInstallLog() override;
 
+  // Signs a file of the build in place (a failure raises). Called on the uninstaller copy
+  // before it is packed and on the finished setup; may be unset (nothing is signed).
+  void SetSignEvent(TSignFileEvent onSign) { FOnSign = std::move(onSign); }
+
   TInstallLog& Log() { return *FLog; }
   // Where SaveInstallLog writes: the main program's folder + "UnLog.txt".
   AnsiString InstallLogFileName();
@@ -37,20 +50,32 @@ public:
 private:
   TIntfPtr<IProject> FProject;
   TCompileProgressEvent FOnProgress;
+  TSignFileEvent FOnSign;
   std::unique_ptr<TInstallLog> FLog;
   AnsiString FSetupFileName;
 
+  // Kept from the start of an installation run until its log is on disk: what the run did and
+  // what was there before, so that a failure can be undone.
+  std::unique_ptr<TRunJournal> FJournal;
+
   IProject& Project();
+  void InstallRun(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
+                  const AnsiString& exeName, TInsPackList& list, const TReleaseProgressEvent& onProgress);
+  // Creates target (noting in the journal whether it was there) and expands the entry into it;
+  // then, when given, sets its last-write time (SetFileStamp, selector 2).
+  void WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
+                    std::optional<TDateTime> lastWrite = std::nullopt);
+  // Undoes the run with the uninstaller's engine and raises EInstallFailed.
+  [[noreturn]] void RollBackRun(const AnsiString& failure);
 };
 
 // ---- Helpers of the release and the installation run ----
 
+// The one message for a setup file whose package is damaged or cut short; %s = its path.
+extern const char* const SDamagedSetupFile;
+
 // Creates target, replacing a file there, and expands the entry's chunks from setup into it.
 void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);
-// The same, then the file's last-write time set to lastWrite (SetFileStamp, selector 2)
-// through the file still open.
-void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
-                TDateTime lastWrite);
 // The item "主程序" of the page "安装完毕": it names a program file, never a file of the wizard.
 bool IsMainProgramItem(const TPageInfoRec& item);
 

@@ -5,6 +5,7 @@
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "engine/Package.h"
+#include "engine/Uninstall.h"
 #include "project/IniFile.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
@@ -31,24 +32,117 @@ AnsiString LastWorkValue(TWorkInfoList& works, const AnsiString& name) {
   return value;
 }
 
-void WriteUninstallEntry(const AnsiString& uninstaller, const AnsiString& name, const AnsiString& version,
-                         const AnsiString& url, const AnsiString& author) {
+// At most n bytes of text for a message, cut between characters.
+AnsiString Shortened(const AnsiString& text, size_t n) {
+  if (text.size() <= n) return text;
+  size_t i = 0;
+  while (i < n) i += IsGbkLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+  return text.substr(0, i) + "...";
+}
+
+// A registry write that fails names the value and the system's reason.
+[[noreturn]] void RaiseRegistryError(const AnsiString& rootName, const AnsiString& key, const AnsiString& name,
+                                     const Exception& e) {
+  throw Exception(Format("无法写入注册表值“%s”：%s", Shortened(rootName + "\\" + key + "\\" + name, 300).c_str(),
+                         e.Message().c_str()));
+}
+
+void WriteUninstallEntry(TRunJournal& journal, const AnsiString& uninstaller, const AnsiString& name,
+                         const AnsiString& version, const AnsiString& url, const AnsiString& author) {
   // Without a name the values would land on the "Uninstall" key itself.
   if (name.empty()) return;
-  auto key = TRegKey::Open(TRootKey::LocalMachine, "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name,
-                           true);
+  const AnsiString path = AnsiString(SUninstallKeyPrefix) + name;
+  journal.BeforeKey(TRootKey::LocalMachine, path);
+  auto key = TRegKey::Open(TRootKey::LocalMachine, path, true);
   if (!key) return;
-  key->WriteString("DisplayIcon", uninstaller);
-  key->WriteString("DisplayName", name + version);
-  key->WriteString("DisplayVersion", version);
-  key->WriteString("URLInfoAbout", url);
-  key->WriteString("Publisher", author);
-  key->WriteString("UninstallString", uninstaller);
+  const std::pair<const char*, AnsiString> values[] = {
+      {"DisplayIcon", uninstaller}, {"DisplayName", name + version}, {"DisplayVersion", version},
+      {"URLInfoAbout", url},        {"Publisher", author},           {"UninstallString", uninstaller}};
+  for (const auto& [valueName, data] : values) {
+    journal.BeforeValue(TRootKey::LocalMachine, path, valueName);
+    try {
+      key->WriteString(valueName, data);
+    } catch (const Exception& e) {
+      RaiseRegistryError("HKEY_LOCAL_MACHINE", PlainKeyPath(path), valueName, e);
+    }
+  }
 }
 }  // namespace
 
 void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
                             const AnsiString& exeName, TInsPackList& list, TReleaseProgressEvent onProgress) {
+  FJournal = std::make_unique<TRunJournal>();
+  FJournal->FirstRecord = FLog->Count();
+  auto nothingDone = [this] { return FJournal->Empty() && FLog->Count() == FJournal->FirstRecord; };
+  try {
+    InstallRun(groupFolder, installDir, components, exeName, list, onProgress);
+  } catch (const Exception& e) {
+    // Refused before anything was written: nothing to undo, and the reason as it was.
+    if (nothingDone()) {
+      FJournal.reset();
+      throw;
+    }
+    RollBackRun(e.Message());
+  } catch (const std::exception& e) {
+    if (nothingDone()) {
+      FJournal.reset();
+      throw;
+    }
+    RollBackRun(e.what());
+  }
+}
+
+void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target,
+                            const AnsiString& setupName, std::optional<TDateTime> lastWrite) {
+  const bool existed = FileExists(target);
+  TFileStream out(target, fmCreate);  // names the file and the reason when it cannot be made
+  FJournal->FileOpened(target, existed);
+  try {
+    ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
+  } catch (const EDecompressionError& e) {
+    // The package is at fault, not the target; still say which file it was being written to.
+    throw EDecompressionError(Format("无法写入文件“%s”：安装程序文件中的数据已损坏 (%s)", target.c_str(),
+                                     e.Message().c_str()));
+  }
+  // Through the file still open: opening it again by name costs as much as writing a small one.
+  if (lastWrite) SetFileStamp(out, 2, *lastWrite);
+}
+
+void TCompile::RollBackRun(const AnsiString& failure) {
+  std::unique_ptr<TRunJournal> journal = std::move(FJournal);
+  TInstallLog runLog;
+  runLog.Title = FLog->Title;
+  for (int i = journal->FirstRecord; i < FLog->Count(); ++i) {
+    const TInsLogRec* r = FLog->Records(i);
+    runLog.AddRecord(r->Path, r->AutoRun, r->SelfRegister, r->RegServer, r->LogFlag, r->Text);
+  }
+  TUninstaller undo;
+  undo.SetLog(runLog);
+  undo.Rollback(*journal);
+  // Undone: a log saved later must not name what is gone.
+  FLog->Truncate(journal->FirstRecord);
+
+  auto lines = [](const TStringList& items) {
+    AnsiString out;
+    const int shown = items.Count() > 12 ? 10 : items.Count();
+    for (int i = 0; i < shown; ++i) out += "\r\n    " + items[i];
+    if (shown < items.Count()) out += Format("\r\n    ……另有 %d 项", items.Count() - shown);
+    return out;
+  };
+  AnsiString text = "安装没有完成：" + failure + "\r\n\r\n";
+  if (undo.Kept().Empty() && undo.NotRemoved().Empty()) {
+    text += "安装向导已撤销本次安装所做的全部更改。";
+  } else {
+    text += "安装向导已撤销本次安装所做的更改。";
+    if (!undo.Kept().Empty())
+      text += "\r\n下列文件在安装前已经存在，已被本次安装覆盖，保持现状：" + lines(undo.Kept());
+    if (!undo.NotRemoved().Empty()) text += "\r\n下列项目未能撤销：" + lines(undo.NotRemoved());
+  }
+  throw EInstallFailed(text);
+}
+
+void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
+                          const AnsiString& exeName, TInsPackList& list, const TReleaseProgressEvent& onProgress) {
   IProject& project = Project();
   TIntfPtr<IProjectFiles> files = QueryIntf<IProjectFiles>(FProject);
   TIntfPtr<IProjectRegistry> registry = QueryIntf<IProjectRegistry>(FProject);
@@ -105,11 +199,15 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
     if (!OsFilterAllows(rec->OsFilter, version)) continue;
     if (rec->NoOverwrite && FileExists(target)) continue;
     installed.push_back({rec->SourcePath, target});
-    WriteEntry(setup, *entry, target, exeName, rec->FileDate);
+    WriteRunFile(setup, *entry, target, exeName, rec->FileDate);
     if (SameText(mainItem->Value, rec->SourcePath)) mainItem->Value = target;
     for (TShotCutInfoRec* s : *shortcuts->GetShortcutList())
       if (SameText(s->Target, rec->SourcePath)) s->Target = target;
-    if (rec->AutoRun) SetRunAtLogon(rec->FileName, target, true);
+    if (rec->AutoRun) {
+      FJournal->BeforeKey(TRootKey::LocalMachine, SRunKeyPath);
+      FJournal->BeforeValue(TRootKey::LocalMachine, SRunKeyPath, rec->FileName);
+      SetRunAtLogon(rec->FileName, target, true);
+    }
     if (rec->SelfRegister) RunInstallSwitch(target, true);
     if (rec->RegServer) RunRegSvr32(target, true);
     report(target);
@@ -133,7 +231,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
       AnsiString folder = ExtractFilePath(target);
       if (!folder.empty() && !FolderExists(folder)) CreateFolder(folder);
       installed.push_back({e->Name, target});
-      WriteEntry(setup, *e, target, exeName, e->FileDate);
+      WriteRunFile(setup, *e, target, exeName, e->FileDate);
       FLog->AddRecord(target, 0, 0, 0, 0, AnsiString());
       e->Name = target;
       report(target);
@@ -189,13 +287,19 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
       r->KeyPath = r->KeyPath.substr(slash + 1);
       TRootKey root;
       if (!RootKeyFromName(rootName, root)) continue;  // never into a hive the project did not name
+      FJournal->BeforeKey(root, r->KeyPath);
       auto key = TRegKey::Open(root, r->KeyPath, true);
       if (!key) continue;
-      switch (r->ValueType) {
-        case 0: key->WriteString(r->ValueName, ExpandPathPrefix(r->ValueData, installDir, projectName)); break;
-        case 1: key->WriteInteger(r->ValueName, static_cast<int32_t>(static_cast<uint32_t>(HexTextToInt(r->ValueData)))); break;
-        case 2: key->WriteBinary(r->ValueName, HexTextToBytes(r->ValueData)); break;
-        default: break;
+      FJournal->BeforeValue(root, r->KeyPath, r->ValueName);
+      try {
+        switch (r->ValueType) {
+          case 0: key->WriteString(r->ValueName, ExpandPathPrefix(r->ValueData, installDir, projectName)); break;
+          case 1: key->WriteInteger(r->ValueName, static_cast<int32_t>(static_cast<uint32_t>(HexTextToInt(r->ValueData)))); break;
+          case 2: key->WriteBinary(r->ValueName, HexTextToBytes(r->ValueData)); break;
+          default: break;
+        }
+      } catch (const Exception& e) {
+        RaiseRegistryError(rootName, r->KeyPath, r->ValueName, e);
       }
       FLog->AddRecord(rootName + "\\" + r->KeyPath, 0, 0, 0, 0, r->ValueName);
     }
@@ -206,9 +310,9 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
     AnsiString folder = InstalledFolderOf(installed, mainItem->Value);
     if (folder.empty()) folder = ExtractFilePath(mainItem->Value);
     const AnsiString uninstaller = folder + "UnIns.exe";
-    WriteEntry(setup, *list.Last(), uninstaller, exeName);
+    WriteRunFile(setup, *list.Last(), uninstaller, exeName);
     TWorkInfoList& works = *project.GetWorkList();
-    WriteUninstallEntry(uninstaller, LastWorkValue(works, "项目名称"), LastWorkValue(works, "版本号"),
+    WriteUninstallEntry(*FJournal, uninstaller, LastWorkValue(works, "项目名称"), LastWorkValue(works, "版本号"),
                         LastWorkValue(works, "作者网址"), LastWorkValue(works, "作者名称"));
   }
 

@@ -32,6 +32,11 @@ public:
   // then left as it was.
   void LoadFromFile(const AnsiString& fileName);
 
+  // Drops the records from index count on (an installation run that was undone).
+  void Truncate(int count) {
+    while (FList.Count() > count && count >= 0) FList.Delete(FList.Count() - 1);
+  }
+
   int Count() const { return FList.Count(); }
   TInsLogRec* Records(int i) const { return FList[i]; }
   const TInsLogList& List() const { return FList; }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -16,51 +17,9 @@
 namespace {
 
 [[noreturn]] void Damaged(const AnsiString& fileName, const AnsiString& what, int64_t offset) {
-  throw EDamagedPackage("damaged package \"" + fileName + "\": " + what + " at offset " + IntToStr(offset));
+  AnsiString where = what + " at offset " + IntToStr(offset);
+  throw EDamagedPackage("damaged package \"" + fileName + "\": " + where, where, offset);
 }
-
-// Room for one compressed piece: zlib's bound for 8192 bytes plus the length prefix.
-const size_t kPieceOutSize = 4 + compressBound(kChunkSize) + 64;
-
-// One deflate stream kept for many pieces. deflateReset gives each piece exactly the bytes
-// of a freshly initialised stream, without the fresh stream's allocations.
-class TDeflater {
-public:
-  explicit TDeflater(int level) {
-    std::memset(&FZ, 0, sizeof(FZ));
-    if (deflateInit(&FZ, level) != Z_OK) throw ECompressionError("error");
-  }
-  ~TDeflater() { deflateEnd(&FZ); }
-  TDeflater(const TDeflater&) = delete;
-  TDeflater& operator=(const TDeflater&) = delete;
-
-  // Compresses in[0..n) into out as int32 length + zlib stream; returns the bytes used.
-  size_t Compress(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
-    if (deflateReset(&FZ) != Z_OK) throw ECompressionError("error");
-    if (out.size() < kPieceOutSize) out.resize(kPieceOutSize);
-    FZ.next_in = const_cast<Bytef*>(in);
-    FZ.avail_in = static_cast<uInt>(n);
-    FZ.next_out = out.data() + 4;
-    FZ.avail_out = static_cast<uInt>(out.size() - 4);
-    for (;;) {
-      int rc = deflate(&FZ, Z_FINISH);
-      if (rc == Z_STREAM_END) break;
-      if (rc < 0 && rc != Z_BUF_ERROR) throw ECompressionError("error");
-      if (FZ.avail_out != 0) throw ECompressionError("error");  // no progress with room left
-      // The bound makes this unreachable with zlib's own streams; grow rather than fail.
-      size_t used = out.size() - 4;
-      out.resize(out.size() * 2);
-      FZ.next_out = out.data() + 4 + used;
-      FZ.avail_out = static_cast<uInt>(out.size() - 4 - used);
-    }
-    size_t c = FZ.total_out;
-    PutLE32(out.data(), static_cast<uint32_t>(c));
-    return 4 + c;
-  }
-
-private:
-  z_stream FZ;
-};
 
 // One inflate stream kept for all chunks of a run; output is bounded to one chunk.
 // The compressed range is read and the expansion written in large blocks, so a file
@@ -171,163 +130,6 @@ private:
   size_t FInPos = 0, FInLen = 0, FOutLen = 0;
 };
 
-// Writes pieces as chunks in the order they are added. With more than one job the pieces
-// are compressed on worker threads through a fixed ring of slots, so memory stays at a few
-// pieces per thread whatever the size of the input.
-class TChunkPipeline {
-public:
-  TChunkPipeline(TStream& dest, int level, int jobs) : FDest(dest), FPos(dest.Position()) {
-    if (jobs <= 0) jobs = static_cast<int>(std::thread::hardware_concurrency());
-    if (jobs <= 0) jobs = 1;
-    jobs = std::min(jobs, 64);
-    if (level == 0) jobs = 1;  // stored chunks are a copy: threads only add hand-over cost
-    FDeflaters.reserve(static_cast<size_t>(jobs));
-    for (int i = 0; i < jobs; ++i) FDeflaters.push_back(std::make_unique<TDeflater>(level));
-    FSlots.resize(jobs == 1 ? 1 : static_cast<size_t>(jobs) * 4);
-    FBuffer.reserve(kWriteBlock + kPieceOutSize);
-    for (auto& s : FSlots) s.In.resize(kChunkSize);
-    if (jobs > 1) {
-      try {
-        for (int i = 0; i < jobs; ++i) FWorkers.emplace_back([this, i] { Work(*FDeflaters[static_cast<size_t>(i)]); });
-      } catch (...) {
-        Stop();
-        throw;
-      }
-    }
-  }
-  ~TChunkPipeline() { Stop(); }
-  TChunkPipeline(const TChunkPipeline&) = delete;
-  TChunkPipeline& operator=(const TChunkPipeline&) = delete;
-
-  // Queues source's whole content (from 0 to its size). begin gets DataStart, end DataEnd.
-  void AddStream(TStream& source, TInsPackRec* begin, TInsPackRec* end, const std::function<void(int64_t)>& onBytes) {
-    source.SetPosition(0);
-    int64_t size = source.Size();
-    if (size <= 0) {
-      Queue(nullptr, 0, begin, end);
-      return;
-    }
-    for (int64_t pos = 0; pos < size;) {
-      size_t n = static_cast<size_t>(std::min<int64_t>(kChunkSize, size - pos));
-      pos += static_cast<int64_t>(n);
-      Queue(&source, n, pos == static_cast<int64_t>(n) ? begin : nullptr, pos == size ? end : nullptr);
-      FBytes += static_cast<int64_t>(n);
-      if (onBytes) onBytes(FBytes);
-    }
-  }
-
-  // Writes everything queued; afterwards dest's position is the end of the last chunk.
-  void Finish() {
-    while (FWritten < FQueued) WriteOldest();
-    FlushBuffer();
-  }
-
-private:
-  struct TSlot {
-    std::vector<uint8_t> In;
-    size_t InLen = 0;
-    std::vector<uint8_t> Out;
-    size_t OutLen = 0;
-    TInsPackRec* Begin = nullptr;
-    TInsPackRec* End = nullptr;
-    bool Done = false;
-    std::exception_ptr Error;
-  };
-
-  void Queue(TStream* source, size_t n, TInsPackRec* begin, TInsPackRec* end) {
-    if (FQueued - FWritten == FSlots.size()) WriteOldest();
-    TSlot& s = FSlots[FQueued % FSlots.size()];
-    s.InLen = n;
-    if (n > 0) source->ReadBuffer(s.In.data(), n);
-    s.Begin = begin;
-    s.End = end;
-    s.OutLen = 0;
-    s.Error = nullptr;
-    if (FWorkers.empty()) {
-      if (n > 0) s.OutLen = FDeflaters[0]->Compress(s.In.data(), n, s.Out);
-      s.Done = true;
-      ++FQueued;
-      WriteOldest();
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> l(FLock);
-      s.Done = false;
-      ++FQueued;
-    }
-    FWork.notify_one();
-  }
-
-  void WriteOldest() {
-    TSlot& s = FSlots[FWritten % FSlots.size()];
-    if (!FWorkers.empty()) {
-      std::unique_lock<std::mutex> l(FLock);
-      FDone.wait(l, [&] { return s.Done; });
-    }
-    ++FWritten;
-    if (s.Error) std::rethrow_exception(s.Error);
-    if (s.Begin) s.Begin->DataStart = FPos;
-    if (s.OutLen > 0) {
-      FBuffer.insert(FBuffer.end(), s.Out.data(), s.Out.data() + s.OutLen);
-      FPos += static_cast<int64_t>(s.OutLen);
-      if (FBuffer.size() >= kWriteBlock) FlushBuffer();
-    }
-    if (s.End) s.End->DataEnd = FPos;
-  }
-
-  void FlushBuffer() {
-    if (!FBuffer.empty()) FDest.Write(FBuffer.data(), FBuffer.size());
-    FBuffer.clear();
-  }
-
-  void Work(TDeflater& deflater) {
-    for (;;) {
-      size_t seq;
-      {
-        std::unique_lock<std::mutex> l(FLock);
-        FWork.wait(l, [&] { return FStop || FClaimed < FQueued; });
-        if (FStop) return;
-        seq = FClaimed++;
-      }
-      TSlot& s = FSlots[seq % FSlots.size()];
-      try {
-        if (s.InLen > 0) s.OutLen = deflater.Compress(s.In.data(), s.InLen, s.Out);
-      } catch (...) {
-        s.Error = std::current_exception();
-      }
-      {
-        std::lock_guard<std::mutex> l(FLock);
-        s.Done = true;
-      }
-      FDone.notify_one();
-    }
-  }
-
-  void Stop() {
-    {
-      std::lock_guard<std::mutex> l(FLock);
-      FStop = true;
-    }
-    FWork.notify_all();
-    for (auto& t : FWorkers) t.join();
-    FWorkers.clear();
-  }
-
-  // Chunks go to dest in blocks: one call per 64 KiB rather than one per chunk.
-  static constexpr size_t kWriteBlock = 65536;
-  std::vector<uint8_t> FBuffer;
-  TStream& FDest;
-  int64_t FPos;
-  int64_t FBytes = 0;
-  std::vector<std::unique_ptr<TDeflater>> FDeflaters;
-  std::vector<TSlot> FSlots;
-  std::vector<std::thread> FWorkers;
-  std::mutex FLock;
-  std::condition_variable FWork, FDone;
-  size_t FQueued = 0, FClaimed = 0, FWritten = 0;
-  bool FStop = false;
-};
-
 AnsiString NameOr(const AnsiString& fileName) { return fileName.empty() ? AnsiString("setup file") : fileName; }
 
 }  // namespace
@@ -339,12 +141,6 @@ int ZlibLevelForChoice(int32_t choice) {
     case 2: return 9;
     default: return -1;
   }
-}
-
-void CompressToChunks(TStream& source, TStream& dest, int32_t levelChoice, int jobs) {
-  TChunkPipeline pipeline(dest, ZlibLevelForChoice(levelChoice), jobs);
-  pipeline.AddStream(source, nullptr, nullptr, nullptr);
-  pipeline.Finish();
 }
 
 void ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
@@ -381,10 +177,94 @@ std::unique_ptr<TInsPackRec> ReadInsPackRec(TStream& s) {
   return rec;
 }
 
-TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+namespace {
+// The certificate table named by the security directory of a PE image: its file offset
+// and size, when the file starts with a PE header that names one.
+bool CertificateTable(TStream& file, int64_t fileSize, int64_t& offset, int64_t& size) {
+  uint8_t dos[64];
+  if (fileSize < int64_t(sizeof dos)) return false;
+  file.SetPosition(0);
+  file.ReadBuffer(dos, sizeof dos);
+  if (dos[0] != 'M' || dos[1] != 'Z') return false;
+  const int64_t pe = GetLE32(dos + 0x3C);
+  // Signature, file header and the optional header up to the end of the data directories.
+  uint8_t head[24 + 112 + 16 * 8];
+  if (pe < int64_t(sizeof dos) - 4 || pe > fileSize - 24 - 2) return false;
+  const size_t have = static_cast<size_t>(std::min<int64_t>(int64_t(sizeof head), fileSize - pe));
+  file.SetPosition(pe);
+  file.ReadBuffer(head, have);
+  if (std::memcmp(head, "PE\0\0", 4) != 0) return false;
+  const uint16_t optSize = GetLE16(head + 20);
+  const uint16_t magic = GetLE16(head + 24);
+  const size_t dirsAt = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
+  const size_t securityAt = dirsAt + 4 * 8;  // directory 4, within the optional header
+  if (dirsAt == 0 || optSize < securityAt + 8 || 24 + securityAt + 8 > have) return false;
+  if (GetLE32(head + 24 + dirsAt - 4) <= 4) return false;  // NumberOfRvaAndSizes
+  offset = GetLE32(head + 24 + securityAt);  // a file offset, not an address
+  size = GetLE32(head + 24 + securityAt + 4);
+  return offset > 0 && size > 0;
+}
+
+// True when the end marker before f points to a text block that ends right at the marker.
+bool TrailerEndsAt(TStream& file, int64_t f) {
+  if (f < 8 + 16 + 4) return false;
+  file.SetPosition(f - 8);
+  const int64_t t = ReadInt64(file);
+  if (t < 16 || t > f - 12) return false;
+  file.SetPosition(t);
+  const int64_t len = ReadInt32(file);
+  return len >= 0 && t + 4 + len + 8 == f;
+}
+}  // namespace
+
+int64_t PackageEnd(TStream& setupFile) {
+  const int64_t size = setupFile.Size();
+  int64_t table = 0, tableSize = 0;
+  if (!CertificateTable(setupFile, size, table, tableSize) || table > size || tableSize != size - table) return size;
+  // Up to 7 zero bytes of padding stand between the package and the table.
+  uint8_t before[7] = {};
+  const int64_t pad = std::min<int64_t>(7, table);
+  setupFile.SetPosition(table - pad);
+  setupFile.ReadBuffer(before, static_cast<size_t>(pad));
+  for (int64_t n = 0; n <= pad; ++n) {
+    if (n > 0 && before[pad - n] != 0) break;
+    if (TrailerEndsAt(setupFile, table - n)) return table - n;
+  }
+  return table;
+}
+
+const char* const SChecksumMarker = "\r\ngbsetup-crc32:";
+
+namespace {
+bool ParseHexDigits(const char* p, size_t n, uint32_t& value) {
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = p[i];
+    uint32_t d;
+    if (c >= '0' && c <= '9') d = uint32_t(c - '0');
+    else if (c >= 'A' && c <= 'F') d = uint32_t(c - 'A' + 10);
+    else return false;
+    value = value << 4 | d;
+  }
+  return true;
+}
+}  // namespace
+
+uint32_t PackageCrc32(uint32_t crc, const void* data, size_t n) {
+  auto p = static_cast<const Bytef*>(data);
+  while (n > 0) {
+    uInt piece = static_cast<uInt>(std::min<size_t>(n, 1u << 30));
+    crc = static_cast<uint32_t>(crc32(crc, p, piece));
+    p += piece;
+    n -= piece;
+  }
+  return crc;
+}
+
+TPackageTrailer ReadPackageTrailer(TStream& setupFile, const AnsiString& fileName) {
   AnsiString name = NameOr(fileName);
   TPackageTrailer r;
-  int64_t f = setupFile.Size();
+  int64_t f = PackageEnd(setupFile);
   if (f < 8) return r;
   setupFile.SetPosition(f - 8);
   r.T = ReadInt64(setupFile);
@@ -394,10 +274,12 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   if (r.T < 16 || r.T > f - 12) Damaged(name, "text block position " + IntToStr(r.T) + " outside the file", f - 8);
   setupFile.SetPosition(r.T);
   int32_t len = ReadInt32(setupFile);
-  if (len < 0 || len > f - 8 - r.T - 4)
-    Damaged(name, "text block length " + IntToStr(len) + " outside the file", r.T);
+  // The text block fills the space up to the end marker exactly.
+  if (len < 0 || len != f - 8 - r.T - 4)
+    Damaged(name, "text block length " + IntToStr(len) + " does not reach the end marker", r.T);
   r.TextBlock.resize(static_cast<size_t>(len));
   setupFile.ReadBuffer(r.TextBlock.data(), r.TextBlock.size());
+  r.VersionText = r.TextBlock;
 
   int64_t indexEnd = r.T - 16;
   setupFile.SetPosition(indexEnd);
@@ -407,8 +289,22 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   if (r.P1 > r.P2 || r.P2 > indexEnd)
     Damaged(name, "data area " + IntToStr(r.P1) + "-" + IntToStr(r.P2) + " outside the file", indexEnd);
 
+  const size_t markerLen = std::strlen(SChecksumMarker);
+  const size_t tail = markerLen + kChecksumDigits;
+  if (r.TextBlock.size() >= tail && r.TextBlock.compare(r.TextBlock.size() - tail, markerLen, SChecksumMarker) == 0 &&
+      ParseHexDigits(r.TextBlock.data() + r.TextBlock.size() - kChecksumDigits, kChecksumDigits, r.Checksum)) {
+    r.HasChecksum = true;
+    r.VersionText = r.TextBlock.substr(0, r.TextBlock.size() - tail);
+    r.ChecksumEnd = f - 8 - static_cast<int64_t>(kChecksumDigits);
+  }
+  return r;
+}
+
+void ReadPackageIndex(TStream& setupFile, const TPackageTrailer& r, TInsPackList& list, const AnsiString& fileName) {
+  if (!r.HasPackage || r.P1 <= 0 || r.P2 <= 0) return;
+  AnsiString name = NameOr(fileName);
   TMemoryStream index;
-  ExpandChunks(setupFile, index, r.P2, indexEnd, name);
+  ExpandChunks(setupFile, index, r.P2, r.T - 16, name);
   index.SetPosition(0);
   std::vector<std::unique_ptr<TInsPackRec>> entries;
   int64_t at = 0;
@@ -430,33 +326,29 @@ TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiSt
   }
   // Only a wholly valid index reaches the caller's list.
   for (auto& rec : entries) list.Add(std::move(rec));
+}
+
+TPackageTrailer ReadPackage(TStream& setupFile, TInsPackList& list, const AnsiString& fileName) {
+  TPackageTrailer r = ReadPackageTrailer(setupFile, fileName);
+  ReadPackageIndex(setupFile, r, list, fileName);
   return r;
 }
 
-void WritePackage(TStream& setupFile, TInsPackList& entries, const TPackSourceOpener& openSource,
-                  const TPackageWriteOptions& options) {
-  int64_t p1 = setupFile.Seek(0, 2);
-  if (p1 <= 0) throw EStreamError("The setup stub is empty");
-  int level = ZlibLevelForChoice(options.LevelChoice);
-  int32_t count = entries.Count();
-  {
-    TChunkPipeline pipeline(setupFile, level, options.Jobs);
-    for (int32_t i = 0; i < count; ++i) {
-      TInsPackRec* rec = entries[i];
-      if (options.OnProgress) options.OnProgress(i, count, rec->Name);
-      std::unique_ptr<TStream> source = openSource(*rec, i);
-      if (!source) throw EStreamError("No source for \"" + rec->Name + "\"");
-      pipeline.AddStream(*source, rec, rec, options.OnBytes);
-    }
-    pipeline.Finish();
+uint32_t ComputePackageChecksum(TStream& setupFile, const TPackageTrailer& trailer,
+                                const std::function<void(int64_t done, int64_t total)>& onBlock) {
+  const int64_t from = trailer.P1, to = trailer.ChecksumEnd;
+  const int64_t total = to > from ? (to - from + kChecksumBlock - 1) / kChecksumBlock : 0;
+  if (onBlock) onBlock(0, total);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kChecksumBlock));
+  uint32_t crc = 0;
+  setupFile.SetPosition(from);
+  int64_t pos = from;
+  for (int64_t block = 1; block <= total; ++block) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(kChecksumBlock, to - pos));
+    setupFile.ReadBuffer(buffer.data(), n);
+    crc = PackageCrc32(crc, buffer.data(), n);
+    pos += static_cast<int64_t>(n);
+    if (onBlock) onBlock(block, total);
   }
-  int64_t p2 = setupFile.Seek(0, 2);
-  TMemoryStream index;
-  for (TInsPackRec* rec : entries) WriteInsPackRec(index, *rec);
-  CompressToChunks(index, setupFile, options.LevelChoice, 1);
-  WriteInt64(setupFile, p1);
-  WriteInt64(setupFile, p2);
-  int64_t t = setupFile.Position();
-  WriteStreamString(setupFile, options.TextBlock);
-  WriteInt64(setupFile, t);
+  return crc;
 }

@@ -1,7 +1,10 @@
 #include "engine/Uninstall.h"
 
+#include <unordered_set>
+
 #include "core/Exceptions.h"
 #include "core/TextUtils.h"
+#include "engine/RunJournal.h"
 #include "system/FileCtrl.h"
 #include "system/Registry.h"
 #include "system/SysKernel.h"
@@ -59,6 +62,13 @@ TUninstallItem ClassifyLogRecord(const TInsLogRec& rec) {
 
 TUninstaller::TUninstaller(const AnsiString& logFileName) : FLogFileName(logFileName) {}
 
+void TUninstaller::SetLog(const TInstallLog& log) {
+  FLog = TInstallLog();
+  FLog.Title = log.Title;
+  for (const TInsLogRec* r : log.List()) FLog.AddRecord(r->Path, r->AutoRun, r->SelfRegister, r->RegServer, r->LogFlag, r->Text);
+  FLoaded = true;
+}
+
 void TUninstaller::LoadLog() {
   FLog.LoadFromFile(FLogFileName);
   FLoaded = true;
@@ -103,6 +113,10 @@ void TUninstaller::Run() {
       left.push_back(rec);
     }
   }
+  ListLeftovers(left);
+}
+
+void TUninstaller::ListLeftovers(const std::vector<const TInsLogRec*>& left) {
   // The setup unpacked its pictures and texts below the temporary folder; those files are not
   // in the log, so their folders stay, and nobody needs to hear about scratch space.
   const AnsiString temp = AppendPathDelimiter(TempFolder());
@@ -114,6 +128,75 @@ void TUninstaller::Run() {
     else
       FNotRemoved.Add(rec->Path);
   }
+}
+
+void TUninstaller::Rollback(const TRunJournal& journal) {
+  FNotRemoved.Clear();
+  FKept.Clear();
+  FRemoved = 0;
+  FJournal = &journal;
+  // The files the run opened but had not logged: the one it was writing when it failed, the
+  // uninstaller. They are the newest, so they go first.
+  std::unordered_set<AnsiString> logged;
+  for (const TInsLogRec* r : FLog.List())
+    if (ClassifyLogRecord(*r) != TUninstallItem::Folder) logged.insert(UpperCaseAscii(r->Path));
+  std::vector<TInsLogRec> unlogged;
+  for (const AnsiString& path : journal.Files())
+    if (!logged.count(UpperCaseAscii(path))) unlogged.push_back({path, 0, 0, 0, 0, AnsiString()});
+  std::vector<const TInsLogRec*> records;
+  for (const TInsLogRec* r : FLog.List()) records.push_back(r);
+  for (const TInsLogRec& r : unlogged) records.push_back(&r);
+
+  std::vector<const TInsLogRec*> leftFolders, left;
+  for (auto it = records.rbegin(); it != records.rend(); ++it) {
+    const TInsLogRec* rec = *it;
+    if (ClassifyLogRecord(*rec) == TUninstallItem::File && journal.Overwritten(rec->Path)) {
+      if (FKept.IndexOf(rec->Path) < 0) FKept.Add(rec->Path);
+      continue;
+    }
+    if (UndoRecord(*rec)) {
+      ++FRemoved;
+    } else if (ClassifyLogRecord(*rec) == TUninstallItem::Folder) {
+      leftFolders.push_back(rec);
+    } else {
+      left.push_back(rec);
+    }
+  }
+  // Every value the run wrote, its Run values and the uninstall entry among them.
+  const auto& values = journal.Values();
+  for (auto it = values.rbegin(); it != values.rend(); ++it)
+    if (!RestoreValue(*it)) FNotRemoved.Add(RootKeyName(it->Root) + "\\" + it->Key + "\\" + it->Name);
+  const auto& keys = journal.CreatedKeys();
+  for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+    if (!TRegKey::DeleteKeyIfEmpty(it->Root, it->Key)) FNotRemoved.Add(RootKeyName(it->Root) + "\\" + it->Key);
+  for (const TInsLogRec* rec : leftFolders) {
+    if (RemoveFolderRecord(*rec)) {
+      ++FRemoved;
+    } else {
+      left.push_back(rec);
+    }
+  }
+  ListLeftovers(left);
+  FJournal = nullptr;
+}
+
+bool TUninstaller::RestoreValue(const TPriorValue& prior) {
+  if (prior.Existed) {
+    auto key = TRegKey::Open(prior.Root, prior.Key, true);
+    if (!key) return false;
+    try {
+      key->WriteRaw(prior.Name, prior.Type, prior.Data);
+    } catch (const Exception&) {
+      return false;
+    }
+    uint32_t type = 0;
+    TArrayByte data;
+    return key->ReadRaw(prior.Name, type, data) && type == prior.Type && data == prior.Data;
+  }
+  auto key = TRegKey::Open(prior.Root, prior.Key, false);
+  if (!key) return true;
+  if (key->ValueExists(prior.Name)) key->DeleteValue(prior.Name);
+  return !key->ValueExists(prior.Name);
 }
 
 bool TUninstaller::UndoRecord(const TInsLogRec& rec) {
@@ -154,6 +237,11 @@ bool TUninstaller::RemoveRegistryRecord(const TInsLogRec& rec) {
   TRootKey root;
   AnsiString subKey;
   SplitRegistryPath(rec.Path, root, subKey);
+  if (FJournal) {
+    // Undoing a run: the value gets back what it held; the keys are the journal's to remove.
+    const TPriorValue* prior = FJournal->Prior(root, subKey, rec.Text);
+    return prior ? RestoreValue(*prior) : true;
+  }
   // A value written straight under a root key is removed, but a root key never is.
   while (!subKey.empty() && subKey.front() == '\\') subKey.erase(0, 1);
   auto key = TRegKey::Open(root, subKey, false);

@@ -8,6 +8,9 @@
 #include "core/Types.h"
 #include "engine/InstallLog.h"
 
+class TRunJournal;
+struct TPriorValue;
+
 extern const char* const SUninstallQuestion;      // %s = the log's title
 extern const char* const SUninstallLogName;       // "UnLog.txt"
 extern const char* const SUninstallerName;        // "UnIns.exe"
@@ -23,6 +26,9 @@ TUninstallItem ClassifyLogRecord(const TInsLogRec& rec);
 class TUninstaller {
 public:
   explicit TUninstaller(const AnsiString& logFileName);
+  // Works on records in memory instead of a log file (an installation run being undone).
+  TUninstaller() = default;
+  void SetLog(const TInstallLog& log);
 
   // Reads the log. A missing or damaged log raises (EFOpenError, EDamagedData) and leaves
   // everything on disk as it is.
@@ -39,6 +45,13 @@ public:
   // tries the folders once more that only these kept from being empty.
   void Run();
 
+  // Undoes an installation run that failed, newest first: the records of the log set with
+  // SetLog, and the files the journal names that the log does not. A file that was there
+  // before the run stays as it now is (Kept); a registry value the run wrote gets back what it
+  // held before, or goes when it was new; the keys the run made go when empty.
+  void Rollback(const TRunJournal& journal);
+  const TStringList& Kept() const { return FKept; }
+
   // What was still there afterwards, one line each (paths; registry values as key\value).
   // Folders below the temporary folder are left without a word.
   const TStringList& NotRemoved() const { return FNotRemoved; }
@@ -51,6 +64,8 @@ private:
   bool RemoveFolderRecord(const TInsLogRec& rec);
   bool RemoveUninstallEntry();
   bool RemovePlainFile(const AnsiString& path);
+  bool RestoreValue(const TPriorValue& prior);
+  void ListLeftovers(const std::vector<const TInsLogRec*>& left);
 
   AnsiString FLogFileName;
   AnsiString FUninstallerFile;
@@ -58,5 +73,7 @@ private:
   TInstallLog FLog;
   bool FLoaded = false;
   TStringList FNotRemoved;
+  TStringList FKept;
   int FRemoved = 0;
+  const TRunJournal* FJournal = nullptr;  // set while a run is rolled back
 };

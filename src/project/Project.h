@@ -6,6 +6,7 @@
 #include "project/Operation.h"
 
 class TOpenHistory;
+struct TProjectFileData;
 
 // Names of the value kinds in kind order. A name maps to its kind by an exact,
 // case-sensitive match; anything else is kind 0.
@@ -127,9 +128,17 @@ public:
   void RemoveSpecialFile(TSpecailFileRec* rec) override;
   void RemoveFilesUnder(TDirectoryInfoRec* node) override;
 
+  // What AddFolder does once a folder is chosen: the folder's tree below treePath. With
+  // contentsOnly the folder's own entries go straight into treePath, without a node for it.
+  void AddFolderTree(const AnsiString& folder, const AnsiString& treePath, bool contentsOnly = false);
+  // The part of LoadFromFile after the file was read: merges the settings, takes over every
+  // other list (IconIndex and Hint computed here) and names the project fileName.
+  void LoadFromData(TProjectFileData& data, const AnsiString& fileName);
+
 private:
   // A file record for sourcePath under targetFolder, appended to the file list.
   TFileInfoRec* MakeFileRecord(const AnsiString& sourcePath, const AnsiString& targetFolder);
-  // throughLink: folder was reached through a linked folder.
-  void ScanFolder(const AnsiString& folder, const AnsiString& treePath, bool throughLink = false);
+  // throughLink: folder was reached through a linked folder; ownNode false: the folder's
+  // entries go into treePath itself.
+  void ScanFolder(const AnsiString& folder, const AnsiString& treePath, bool throughLink = false, bool ownNode = true);
 };

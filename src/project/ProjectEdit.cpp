@@ -64,7 +64,7 @@ TFileInfoRec* TProject::MakeFileRecord(const AnsiString& sourcePath, const AnsiS
   return FFileInfos.Add(std::move(r));
 }
 
-void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath, bool throughLink) {
+void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath, bool throughLink, bool ownNode) {
   // "C:\a\" scans as "C:\a"; a drive root keeps its backslash and names its node by the letter.
   // ExtractFileName, not a byte test: a GBK trail byte may be 0x5C.
   AnsiString dir = folder;
@@ -72,8 +72,8 @@ void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath, 
   AnsiString name = ExtractFileName(dir);
   const AnsiString prefix = name.empty() ? dir : dir + "\\";
   if (name.empty()) name = ReplaceAll(ReplaceAll(dir, ":", ""), "\\", "");
-  if (!DirectoryNodeExists(name, treePath)) AddDirectory(name, treePath, 0);
-  const AnsiString nodePath = treePath + "\\" + name;
+  if (ownNode && !DirectoryNodeExists(name, treePath)) AddDirectory(name, treePath, 0);
+  const AnsiString nodePath = ownNode ? treePath + "\\" + name : treePath;
   for (const TSearchRec& e : ListFolder(dir)) {
     if (e.Attr & faHidden) continue;
     const AnsiString path = prefix + e.Name;
@@ -85,6 +85,10 @@ void TProject::ScanFolder(const AnsiString& folder, const AnsiString& treePath, 
     } else if (!FileExistsIn(path, nodePath))
       MakeFileRecord(path, nodePath);
   }
+}
+
+void TProject::AddFolderTree(const AnsiString& folder, const AnsiString& treePath, bool contentsOnly) {
+  ScanFolder(folder, treePath, false, !contentsOnly);
 }
 
 bool TProject::AddFolder(const AnsiString& targetFolder) {

@@ -231,15 +231,18 @@ void TProject::LoadFromFile(const AnsiString& fileName, bool addToHistory) {
   // Everything is read and prepared aside; the project changes only once nothing can fail.
   TProjectFileData d;
   ReadProjectFile(fileName, d);
+  // Before the take-over: a history that cannot be written leaves the project as it was,
+  // rather than holding one file's content under another file's name.
+  if (addToHistory) FHistory->AddHistory(fileName);
+  LoadFromData(d, fileName);
+}
+
+void TProject::LoadFromData(TProjectFileData& d, const AnsiString& fileName) {
   for (TFileInfoRec* r : d.Files) r->IconIndex = FileIconIndex(r->SourcePath, true);
   {
     TIniFile ini(BaseFolder() + "Ins.ini");
     for (TWorkInfoRec* r : d.Works) r->Hint = ini.ReadString("基本信息描述", r->Name, "");
   }
-  // Before the take-over: a history that cannot be written leaves the project as it was,
-  // rather than holding one file's content under another file's name.
-  if (addToHistory) FHistory->AddHistory(fileName);
-
   for (TWorkInfoRec* stored : d.Works) {
     TWorkInfoRec* r = FindWork(stored->Name);
     if (!r) r = FWorkInfos.Add();

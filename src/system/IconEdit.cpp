@@ -20,6 +20,7 @@ const char* const SIconInvalid = "Icon file is invalid";
 const char* const SBeginUpdateFailed = "BeginUpdateResource failed (1)";
 const char* const SFindResourceFailed = "FindResource failed (1)";
 const char* const SEndUpdateFailed = "EndUpdateResource failed";
+const char* const SUpdateVersionFailed = "UpdateResource failed (5)";
 
 constexpr uint16_t RtIcon = 3;
 constexpr uint16_t RtGroupIcon = 14;
@@ -689,8 +690,12 @@ TArrayByte ReplaceIconInImage(const TArrayByte& exe, const TArrayByte& icon) {
   return PlaceResources(pe, tree);
 }
 
-bool ReplaceExeIconPe(const AnsiString& iconFile, const AnsiString& exeFile) {
-  const TArrayByte icon = LoadIconFile(iconFile);
+namespace {
+// Reads exeFile, has rewrite make the new image, and puts it in place: a new file written
+// beside the executable (a copy first, keeping its attributes) replaces it only once it is
+// complete.
+template <class F>
+bool RewriteExecutable(const AnsiString& exeFile, F rewrite) {
   TArrayByte exe;
   try {
     // Opened for writing, as the update would, so that a read-only or busy file fails here.
@@ -702,10 +707,8 @@ bool ReplaceExeIconPe(const AnsiString& iconFile, const AnsiString& exeFile) {
   } catch (const EStreamError&) {
     RaiseResourceErrorCode(SBeginUpdateFailed, LastSystemError());
   }
-  const TArrayByte image = ReplaceIconInImage(exe, icon);
+  const TArrayByte image = rewrite(exe);
 
-  // The new file is written beside the executable (a copy first, keeping its attributes)
-  // and replaces it only once it is complete.
   const AnsiString temp = exeFile + ".~icon";
   try {
     if (!CopyFileTo(exeFile, temp, false)) RaiseResourceError(SEndUpdateFailed);
@@ -722,9 +725,155 @@ bool ReplaceExeIconPe(const AnsiString& iconFile, const AnsiString& exeFile) {
   }
   return true;
 }
+}  // namespace
+
+bool ReplaceExeIconPe(const AnsiString& iconFile, const AnsiString& exeFile) {
+  const TArrayByte icon = LoadIconFile(iconFile);
+  return RewriteExecutable(exeFile, [&](const TArrayByte& exe) { return ReplaceIconInImage(exe, icon); });
+}
+
+// ---- Version details ----
+
+bool ParseVersionNumber(const AnsiString& text, uint16_t (&parts)[4]) {
+  size_t at = 0, end = text.size();
+  while (at < end && text[at] == ' ') ++at;
+  while (end > at && text[end - 1] == ' ') --end;
+  int count = 0;
+  uint16_t got[4] = {0, 0, 0, 0};
+  while (true) {
+    if (count == 4 || at >= end || text[at] < '0' || text[at] > '9') return false;
+    uint32_t v = 0;
+    size_t digits = 0;
+    while (at < end && text[at] >= '0' && text[at] <= '9') {
+      v = v * 10 + uint32_t(text[at++] - '0');
+      if (++digits > 5 || v > 0xFFFF) return false;
+    }
+    got[count++] = uint16_t(v);
+    if (at == end) break;
+    if (text[at++] != '.') return false;
+  }
+  std::copy(got, got + 4, parts);
+  return true;
+}
+
+namespace {
+// One node of a version resource: length, value length, type (1 text, 0 binary), the key
+// as UTF-16 with its terminator, padding to 4 bytes, the value, then the children, each
+// starting on a 4-byte boundary. The length covers the node up to its last child.
+class TVersionWriter {
+public:
+  TArrayByte Out;
+
+  size_t Begin(const std::u16string& key, uint16_t valueLength, uint16_t type) {
+    Align();
+    const size_t at = Out.size();
+    Put16(0);
+    Put16(valueLength);
+    Put16(type);
+    for (char16_t c : key) Put16(uint16_t(c));
+    Put16(0);
+    Align();
+    return at;
+  }
+  void End(size_t at) { PutLE16(&Out[at], uint16_t(Out.size() - at)); }
+  void Put16(uint16_t v) {
+    Out.push_back(uint8_t(v));
+    Out.push_back(uint8_t(v >> 8));
+  }
+  void Put32(uint32_t v) {
+    Put16(uint16_t(v));
+    Put16(uint16_t(v >> 16));
+  }
+  void Align() {
+    while (Out.size() % 4 != 0) Out.push_back(0);
+  }
+  void String(const std::u16string& key, const AnsiString& gbk) {
+    if (gbk.empty()) return;
+    const std::u16string value = GbkToUtf16(gbk);
+    // The value length of a text counts its UTF-16 units with the terminator.
+    const size_t at = Begin(key, uint16_t(value.size() + 1), 1);
+    for (char16_t c : value) Put16(uint16_t(c));
+    Put16(0);
+    End(at);
+  }
+};
+}  // namespace
+
+TArrayByte BuildVersionResource(const TVersionDetails& details) {
+  uint16_t v[4] = {0, 0, 0, 0};
+  ParseVersionNumber(details.Version, v);
+  const uint32_t ms = uint32_t(v[0]) << 16 | v[1], ls = uint32_t(v[2]) << 16 | v[3];
+  TVersionWriter w;
+  const size_t root = w.Begin(u"VS_VERSION_INFO", 52, 0);
+  w.Put32(0xFEEF04BD);  // signature
+  w.Put32(0x00010000);  // structure version
+  w.Put32(ms);          // file version
+  w.Put32(ls);
+  w.Put32(ms);          // product version
+  w.Put32(ls);
+  w.Put32(0x3F);        // flags mask
+  w.Put32(0);           // flags
+  w.Put32(0x00040004);  // VOS_NT_WINDOWS32
+  w.Put32(1);           // VFT_APP
+  w.Put32(0);           // subtype
+  w.Put32(0);           // date
+  w.Put32(0);
+  const size_t strings = w.Begin(u"StringFileInfo", 0, 1);
+  const size_t table = w.Begin(u"080404b0", 0, 1);
+  w.String(u"CompanyName", details.CompanyName);
+  w.String(u"FileDescription", details.FileDescription);
+  w.String(u"FileVersion", details.Version);
+  w.String(u"OriginalFilename", details.OriginalFilename);
+  w.String(u"ProductName", details.ProductName);
+  w.String(u"ProductVersion", details.Version);
+  w.End(table);
+  w.End(strings);
+  const size_t vars = w.Begin(u"VarFileInfo", 0, 1);
+  const size_t translation = w.Begin(u"Translation", 4, 0);
+  w.Put16(0x0804);  // Chinese (Simplified)
+  w.Put16(1200);    // Unicode
+  w.End(translation);
+  w.End(vars);
+  w.End(root);
+  if (w.Out.size() > 0xFFFF) RaiseResourceErrorCode(SUpdateVersionFailed, 87);  // too long to describe itself
+  return w.Out;
+}
+
+bool IsPeExecutable(const AnsiString& exeFile) {
+  TFileStream f(exeFile, fmOpenRead | fmShareDenyNone);
+  uint8_t dos[64], sig[4];
+  if (f.Size() < int64_t(sizeof dos)) return false;
+  f.ReadBuffer(dos, sizeof dos);
+  if (dos[0] != 'M' || dos[1] != 'Z') return false;
+  const int64_t pe = GetLE32(dos + 0x3C);
+  if (pe > f.Size() - 4) return false;
+  f.SetPosition(pe);
+  f.ReadBuffer(sig, 4);
+  return std::memcmp(sig, "PE\0\0", 4) == 0;
+}
+
+TArrayByte ReplaceVersionInImage(const TArrayByte& exe, const TArrayByte& data) {
+  TPeImage pe(exe.data(), exe.size());
+  bool hasResources;
+  TResTree tree = ParseResources(pe, hasResources);
+  const TResName type = TResName::FromId(RtVersion), name = TResName::FromId(1);
+  uint16_t language = VersionResourceLanguage;
+  auto old = tree.lower_bound(TResKey{type, name, 0});
+  if (old != tree.end() && old->first.Type == type && old->first.Name == name) {
+    language = old->first.Language;
+    tree.erase(old);
+  }
+  tree[TResKey{type, name, language}] = TResValue{0, data.data(), uint32_t(data.size())};
+  return PlaceResources(pe, tree);
+}
+
+bool ReplaceExeVersionPe(const AnsiString& exeFile, const TArrayByte& data) {
+  return RewriteExecutable(exeFile, [&](const TArrayByte& exe) { return ReplaceVersionInImage(exe, data); });
+}
 
 #ifndef _WIN32
 bool ReplaceExeIcon(const AnsiString& iconFile, const AnsiString& exeFile) {
   return ReplaceExeIconPe(iconFile, exeFile);
 }
+bool ReplaceExeVersion(const AnsiString& exeFile, const TArrayByte& data) { return ReplaceExeVersionPe(exeFile, data); }
 #endif

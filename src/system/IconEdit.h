@@ -96,3 +96,45 @@ std::vector<TPeResource> ReadPeResources(const uint8_t* data, size_t size);
 // The in-memory rewrite behind ReplaceExeIconPe: the new image for exe with its "MAINICON"
 // group replaced by the images of icon (already validated). Raises the same errors.
 TArrayByte ReplaceIconInImage(const TArrayByte& exe, const TArrayByte& icon);
+
+// ---- Version details ----
+//
+// The version resource (type RT_VERSION 16, ID 1) that Explorer's Details tab and the
+// signature dialogs show. Texts are GBK; the resource holds them as UTF-16, in one string
+// table for Simplified Chinese, Unicode ("080404b0").
+
+constexpr uint16_t RtVersion = 16;
+// Language of a version resource written into an executable that has none.
+constexpr uint16_t VersionResourceLanguage = 2052;
+
+struct TVersionDetails {
+  AnsiString ProductName;
+  AnsiString CompanyName;
+  AnsiString FileDescription;
+  AnsiString Version;           // ProductVersion and FileVersion as text
+  AnsiString OriginalFilename;
+  // Empty values are left out of the string table.
+};
+
+// "1", "1.2", "1.2.3" or "1.2.3.4", each part 0-65535 (surrounding blanks allowed):
+// true, with the four parts in major-first order; anything else false.
+bool ParseVersionNumber(const AnsiString& text, uint16_t (&parts)[4]);
+// The VS_VERSIONINFO bytes for details. The fixed part's file and product version are
+// Version's numbers when ParseVersionNumber takes it, else 0.0.0.0; the file type is an
+// application for 32-bit Windows.
+TArrayByte BuildVersionResource(const TVersionDetails& details);
+
+// True when the file begins like a PE image: "MZ", and "PE\0\0" where the DOS header points.
+// Errors of the file stream pass unchanged.
+bool IsPeExecutable(const AnsiString& exeFile);
+
+// Replaces the version resource of exeFile by data (as BuildVersionResource makes it), in
+// the language of the existing one, or VersionResourceLanguage when it has none. Errors as
+// ReplaceExeIcon's: "Resource update error: " + "BeginUpdateResource failed (1)(code)",
+// "UpdateResource failed (5)(code)", "EndUpdateResource failed"; the executable is left
+// as it was. Windows: the system's resource-update calls; elsewhere ReplaceExeVersionPe.
+bool ReplaceExeVersion(const AnsiString& exeFile, const TArrayByte& data);
+// The same with the portable rewriter.
+bool ReplaceExeVersionPe(const AnsiString& exeFile, const TArrayByte& data);
+// The in-memory rewrite behind ReplaceExeVersionPe.
+TArrayByte ReplaceVersionInImage(const TArrayByte& exe, const TArrayByte& data);

@@ -29,9 +29,14 @@ void TFrm_ReleasePlan::FormShow() {
 }
 
 void TFrm_ReleasePlan::OnProgress(int32_t max, int32_t position, const AnsiString& text, bool flag) {
+  const char* label = flag ? kCheckText : kUnpackText;
+  if (Label1.Caption != label) {
+    Label1.Caption = label;
+    if (FView) FView->CaptionChanged(Label1);
+  }
   pRelease.Max = max;
   pRelease.Position = position;
-  if (position == max) {
+  if (position == max && !flag) {
     FTag = -1;
     FCompleted = true;
   }

@@ -11,6 +11,8 @@ class IReleasePlanView {
 public:
   virtual ~IReleasePlanView() = default;
   virtual void ProgressChanged(const TControl& bar) = 0;
+  // The label's text changed (checking the package, then unpacking it).
+  virtual void CaptionChanged(const TControl& label) {}
   // Asks the dialog to close; the window consults FormCloseQuery.
   virtual void CloseDialog() = 0;
 };
@@ -30,6 +32,8 @@ public:
   // kept in ErrorText. A release that never reports completion closes the dialog at once,
   // so a damaged or empty package cannot leave it open for good.
   void FormShow();
+  // A report with Flag true is the package check that comes before the release: the bar shows
+  // it, the label says so, and it never marks the dialog done.
   void OnProgress(int32_t max, int32_t position, const AnsiString& text, bool flag);
   void Timer1Timer();
   bool FormCloseQuery() const { return Done(); }
@@ -41,7 +45,9 @@ public:
   bool Failed() const { return FFailed; }
 
   const AnsiString Caption = "初始化";
-  TControl Label1{"Label1", "正在解压安装文件,请稍候..."};
+  static constexpr const char* kUnpackText = "正在解压安装文件,请稍候...";
+  static constexpr const char* kCheckText = "正在校验安装文件,请稍候...";
+  TControl Label1{"Label1", kUnpackText};
   TControl pRelease{"pRelease"};
 
 private:

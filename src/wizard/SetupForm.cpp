@@ -151,7 +151,13 @@ void TFrm_Setup::nPagesPageChanged() {
 
 void TFrm_Setup::bNextClick() {
   SetPageIndex(NextShownPage(FPageIndex, true));
-  if (AnsiString(PageCaptions[static_cast<size_t>(FPageIndex)]) == "安装进程") StartInstallation();
+  if (AnsiString(PageCaptions[static_cast<size_t>(FPageIndex)]) != "安装进程") return;
+  try {
+    StartInstallation();
+  } catch (const Exception& e) {
+    // The engine has undone the run; its message says what failed and what stays.
+    Fail(e.Message());
+  }
 }
 
 void TFrm_Setup::bPreviousClick() { SetPageIndex(NextShownPage(FPageIndex, false)); }
@@ -161,7 +167,11 @@ void TFrm_Setup::bCancelClick() {
   if (bCancel.Tag != 0) {
     FModalResult = mrOk;
     // The finish actions, the log and the reboot question belong to the finish page.
-    if (bCancel.Tag == 1 && FCompile) FCompile->SaveInstallLog();
+    try {
+      if (bCancel.Tag == 1 && FCompile) FCompile->SaveInstallLog();
+    } catch (const Exception& e) {
+      return Fail(e.Message());  // without its log the installation was undone
+    }
   }
   Close();
 }

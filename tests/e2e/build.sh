@@ -45,8 +45,9 @@ grep -q "^$(stat -c %s out1/Hello.exe) bytes" build1.txt || fail "result size: $
 [ ! -e UnIns.exe ] || fail "the uninstaller copy was left beside the project"
 kinds="$(gd list out1/Hello.exe | cut -f2 | tr '\n' ' ')"
 [ "$kinds" = "0 0 2 2 2 2 5 5 5 6 " ] || fail "entry kinds: $kinds"
-# The text block names the program, nothing that changes from run to run.
-tail -c 25 out1/Hello.exe | head -c 17 | grep -q 'gbsetup 0.1.0' || fail "text block"
+# The text block names the program, nothing that changes from run to run, then the checksum.
+[ "$(tail -c 45 out1/Hello.exe | head -c 29 | tr '\r\n' '  ')" = "gbsetup 0.1.0  gbsetup-crc32:" ] || fail "text block"
+[ "$(gd verify out1/Hello.exe)" = ok ] || fail "verify: $(gd verify out1/Hello.exe)"
 
 # Installed into the sandbox: the files, the registry value and the log.
 gd install out1/Hello.exe --root root >install.txt || fail "install: $(cat install.txt)"

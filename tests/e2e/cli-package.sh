@@ -36,7 +36,7 @@ entries=(
   "6:C:\\gb\\Exe\\UnIns.exe=$src/UnIns.exe"
 )
 
-# The independent writer: stub, chunk streams, index, positions, text block, T.
+# The independent writer: stub, chunk streams, index, positions, text block with checksum, T.
 pywrite() {
   python3 - "$@" <<'EOF'
 import struct, sys, zlib
@@ -65,7 +65,10 @@ for arg in sys.argv[5:]:
 p2 = len(f)
 f += chunks(index) + struct.pack("<qq", p1, p2)
 t = len(f)
-f += struct.pack("<i", len(text)) + text + struct.pack("<q", t)
+# The text, the checksum's marker, then zlib's CRC-32 of everything from P1 up to the digits.
+text += b"\r\ngbsetup-crc32:"
+f += struct.pack("<i", len(text) + 8) + text
+f += b"%08X" % zlib.crc32(bytes(f[p1:])) + struct.pack("<q", t)
 open(out, "wb").write(f)
 EOF
 }
@@ -74,6 +77,7 @@ EOF
 pywrite "$work/stub.exe" "$work/py.exe" 2 gbsetup "${entries[@]}"
 # Same zlib, same layout: the two writers agree byte for byte.
 cmp "$work/ours.exe" "$work/py.exe" || fail "library writer and independent writer differ"
+[ "$("$gbsetup" verify "$work/py.exe")" = ok ] || fail "verify of the independent writer's package"
 
 for setup in ours py; do
   "$gbsetup" list "$work/$setup.exe" >"$work/$setup.list"
@@ -103,6 +107,11 @@ if [ -f "$wingbsetup" ] && command -v wine >/dev/null; then
   cmp "$work/ours.list" "$work/win.list" || fail "Windows list differs"
   (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" extract ours.exe -o out-win >/dev/null)
   diff -r "$work/out-ours" "$work/out-win" || fail "Windows extraction differs"
+  # Chinese arguments reach the Windows builder intact (its argv is in the ANSI code page).
+  (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" new win.gbp >/dev/null &&
+    "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" set win.gbp 项目名称 "示例 软件" >/dev/null) ||
+    fail "Windows builder: set with a Chinese value"
+  "$gbsetup" export "$work/win.gbp" | grep -q '"Value": "示例 软件"' || fail "Windows builder stored another name"
   echo "cli-package: Windows build checked under Wine"
 fi
 

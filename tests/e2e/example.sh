@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The example as the demo makes it: imported from its JSON, built twice (the same bytes),
-# installed into a sandbox and removed again.
+# The example as the demo makes it: built straight from its concise JSON (nothing left beside
+# it), the same bytes as import + build, installed into a sandbox and removed again.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
@@ -10,19 +10,25 @@ work="$(mktemp -d /tmp/e2e-example.XXXXXX)"
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "example: FAIL: $*" >&2; exit 1; }
 
-project="$(bash scripts/make-example.sh "$work" "$(dirname "$g")" "$winbuild" | tail -1)"
+json="$(bash scripts/make-example.sh "$work" "$winbuild" | tail -1)"
+before="$(ls -A "$work/hello")"
+"$g" build "$json" --output "$work/a" --jobs 1 >/dev/null
+[ "$(ls -A "$work/hello")" = "$before" ] || fail "the JSON build left files beside the project: $(ls -A "$work/hello")"
+
+# import + build: the project file dated like the JSON (the package carries its date) gives the same setup.
+project="$work/hello/hello.gbp"
+"$g" import "$json" -o "$project"
+touch -r "$json" "$project"
 # The JSON names its files relative to itself; the project holds this machine's full paths.
 "$g" export "$project" >"$work/export.json"
 grep -qF "\"SourcePath\": \"Z:${work//\//\\\\}\\\\hello\\\\app\\\\Hello.exe\"" "$work/export.json" ||
   fail "source paths not resolved: $(grep SourcePath "$work/export.json" | head -2)"
 size="$(stat -c %s "$work/hello/app/Hello.exe")"
 grep -q "\"FileSize\": $size," "$work/export.json" || fail "FileSize not taken from the file"
-
-"$g" build "$project" --output "$work/a" --jobs 1 >/dev/null
 "$g" build "$project" --output "$work/b" --jobs 2 >/dev/null
 setup="$work/a/Hello 示例.exe"
 [ -f "$setup" ] || fail "no setup named after the project: $(ls "$work/a")"
-cmp -s "$setup" "$work/b/Hello 示例.exe" || fail "two builds differ"
+cmp -s "$setup" "$work/b/Hello 示例.exe" || fail "the JSON build and import + build differ"
 # The project's icon went into the setup: three images in US English.
 [ "$(wrestool -l --type=3 "$setup" | grep -c "language=1033")" = 3 ] || fail "icon: $(wrestool -l "$setup")"
 

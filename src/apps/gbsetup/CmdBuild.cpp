@@ -1,10 +1,19 @@
 // "gbsetup build": builds a setup program from a project.
 #include <sys/time.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "apps/gbsetup/Cli.h"
+#include "apps/gbsetup/ProjectJson.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "project/Project.h"
@@ -67,13 +76,124 @@ private:
   bool FOpen = false;
 };
 
+// A signing command that did not succeed: its exit code becomes the build's.
+class ESignError : public ECliError {
+public:
+  ESignError(const std::string& message, int code) : ECliError(message), FCode(code) {}
+  int Code() const { return FCode; }
+
+private:
+  int FCode;
+};
+
+// The command line for one file: every "{}" replaced by the quoted path, or the quoted path
+// appended when there is none.
+std::string SignCommandLine(const std::string& pattern, const std::string& hostPath) {
+#ifdef _WIN32
+  const std::string quoted = "\"" + hostPath + "\"";
+#else
+  std::string quoted = "'";
+  for (char c : hostPath) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+#endif
+  std::string line;
+  bool replaced = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern.compare(i, 2, "{}") == 0) {
+      line += quoted;
+      replaced = true;
+      ++i;
+    } else {
+      line += pattern[i];
+    }
+  }
+  if (!replaced) line += " " + quoted;
+  return line;
+}
+
+// Runs a command line through the shell, waits for it and returns its exit code; what it
+// writes to its standard output and error is collected in output.
+int RunShellCommand(const std::string& line, std::string& output) {
+  std::fflush(stdout);
+  char buffer[4096];
+#ifdef _WIN32
+  // Both output handles are one pipe. The command line (UTF-8, as the arguments are) goes to
+  // the shell as UTF-16, so that any name in it arrives whatever the system's code page.
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = writeEnd;
+  si.hStdError = writeEnd;
+  PROCESS_INFORMATION pi{};
+  const std::string cmd = "cmd.exe /d /s /c \"" + line + "\"";
+  std::wstring wide(size_t(MultiByteToWideChar(CP_UTF8, 0, cmd.data(), int(cmd.size()), nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, cmd.data(), int(cmd.size()), wide.data(), int(wide.size()));
+  const BOOL started = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    return -1;
+  }
+  for (DWORD n; ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0;) output.append(buffer, n);
+  CloseHandle(readEnd);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return int(code);
+#else
+  // Grouped, so that the error output of every part of a compound command is caught.
+  FILE* pipe = popen(("(\n" + line + "\n) 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = pclose(pipe);
+  return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+}
+
+// Runs the signing command on file and waits for it. Its output is kept and shown only
+// when it fails.
+void RunSignCommand(const std::string& pattern, const AnsiString& file) {
+  std::string output;
+#ifdef _WIN32
+  const std::string path = Out(HostPath(file));  // the program's GBK path, in UTF-8 as the pattern
+#else
+  const std::string path = HostPath(file);
+#endif
+  const int code = RunShellCommand(SignCommandLine(pattern, path), output);
+  if (code == -1) throw ESignError("cannot start the signing command for " + HostPath(file), 1);
+  if (code != 0) {
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    throw ESignError("signing " + HostPath(file) + " failed with exit code " + std::to_string(code) +
+                         "; no setup program was written" + (output.empty() ? std::string() : "\n" + output),
+                     code);
+  }
+  std::printf("signed %s\n", HostPath(file).c_str());
+}
+
+#define BUILD_USAGE "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N] [--set NAME=VALUE]... [--page PAGE/NAME=VALUE]... [--sign COMMAND]"
+// The options that take a value, in the order the help lists them.
+const std::vector<std::string> BuildValueOptions = {"--output", "--level", "--jobs", "--set", "--page", "--sign"};
+
 int RunBuild(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--output", "--level", "--jobs"});
-  if (p.Positional.size() != 1)
-    throw ECliError("usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N]");
-  const AnsiString projectFile = ArgPath(p.Positional[0]);
-  TIntfPtr<IProject> project(new TProject());
-  project->LoadFromFile(projectFile, false);
+  TParsedArgs p = ParseArgs(args, BuildValueOptions);
+  if (p.Positional.size() != 1) throw ECliError(BUILD_USAGE);
+  // Signing: --sign, else the environment (a CI sets it once for every build); --sign ""
+  // builds unsigned.
+  std::string signCommand;
+  if (p.Has("--sign")) signCommand = p.Get("--sign");
+  else if (const char* env = std::getenv("GBSETUP_SIGN")) signCommand = env;
+  // A project file or JSON, with this build's --set and --page changes.
+  TBuildProject source;
+  OpenBuildProject(p.Positional[0], p.All("--set"), p.All("--page"), source);
+  TIntfPtr<IProject> project = source.Project;
+  const AnsiString projectFile = project->GetProjectObject()->FFileName;
 
   // The options keep the project's own author data and compression choice unless overridden.
   auto options = std::make_unique<TBuildOptions>();
@@ -103,6 +223,10 @@ int RunBuild(const TArgs& args) {
   }
   options->OutputFolder = p.Has("--output") ? ArgPath(p.Get("--output")) : ExtractFilePath(projectFile);
   options->OutputFolder = StripTrailingDelimiters(options->OutputFolder);
+  if (source.InMemory) {
+    options->ProjectImage = &source.Image;
+    options->ProjectImageDate = source.ImageDate;
+  }
   project->SetBuildOptions(options.get());
 
   // The builder's error box goes to the terminal.
@@ -120,14 +244,26 @@ int RunBuild(const TArgs& args) {
     ~TRestore() { SetDialogResponder(R); }
   } restore{previous};
 
-  TIntfPtr<ICompile> compile(new TCompile());
+  auto* engine = new TCompile();
+  TIntfPtr<ICompile> compile(engine);
   compile->SetProject(project);
   TBuildProgress progress(StdoutIsTerminal());
   compile->SetProgressEvent([&](int32_t index, int32_t count, const AnsiString& name) {
     progress.Entry(index, count, name);
   });
+  if (!signCommand.empty()) {
+    engine->SetSignEvent([&](const AnsiString& file) {
+      progress.Finish();
+      RunSignCommand(signCommand, file);
+    });
+  }
   try {
     compile->Compile();
+  } catch (const ESignError& e) {
+    progress.Finish();
+    std::fflush(stdout);
+    std::fprintf(stderr, "gbsetup: %s\n", e.what());
+    return e.Code();
   } catch (...) {
     progress.Finish();
     throw;
@@ -145,17 +281,34 @@ int RunBuild(const TArgs& args) {
 }  // namespace
 
 GB_COMMAND("build", "build a setup program from a project",
-           "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N]\n"
+           BUILD_USAGE "\n"
            "\n"
            "Copies the setup stub (data folder: Exe/Setup.exe), gives it the project's icon and\n"
            "appends the package: the project, the component catalogue, the program files, the\n"
            "chosen components, the special-file groups, the wizard's pictures and texts and the\n"
            "uninstaller. The result is OUTPUT/<project name>.exe (Setup.exe without a name).\n"
            "\n"
+           "PROJECT is a project file or a JSON project (either form that import reads, paths\n"
+           "relative to the JSON file, folders scanned now). A JSON project is built as the\n"
+           "project file that 'import X.json -o X.gbp' would write beside it, dated like the JSON\n"
+           "file, without writing it: the setup is the same, byte for byte.\n"
+           "\n"
            "  --output DIR   where the setup program goes (default: the project file's folder)\n"
            "  --level N      0 none, 1 fastest, 2 default, 3 best (default: the project's 压缩类型)\n"
            "  --jobs N       compression threads, 0 = one per core (default 0); the output is the\n"
            "                 same for every N\n"
+           "  --set NAME=VALUE       sets a setting for this build only (--set 版本号=$TAG)\n"
+           "  --page PAGE/NAME=VALUE sets a page item for this build only; both repeat, and an\n"
+           "                 unknown name is an error. Files are host paths, as for set and page.\n"
+           "  --sign COMMAND a command that signs a file in place, run through the shell with\n"
+           "                 the file's quoted path in place of {} (or appended when there is\n"
+           "                 no {}): first on the uninstaller before it is packed, then on\n"
+           "                 the finished setup. Without --sign the environment variable\n"
+           "                 GBSETUP_SIGN gives it; --sign \"\" builds unsigned. A command that\n"
+           "                 fails stops the build with its exit code and output, and no setup\n"
+           "                 program is left behind. For example, with osslsigncode:\n"
+           "                 --sign 'osslsigncode sign -pkcs12 cert.p12 -readpass pass.txt\n"
+           "                 -in {} -out {}.signed && mv {}.signed {}'\n"
            "\n"
            "A missing source file stops the build with an error naming it (exit code 1).",
            RunBuild);

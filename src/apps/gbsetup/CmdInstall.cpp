@@ -79,7 +79,8 @@ int RunInstall(const TArgs& args) {
   TInsPackList list;
 
   TProgressPrinter progress(StdoutIsTerminal());
-  work->ReleaseFiles(setupFile, list, [&](int32_t max, int32_t pos, const AnsiString&, bool) {
+  work->ReleaseFiles(setupFile, list, [&](int32_t max, int32_t pos, const AnsiString&, bool checking) {
+    if (checking) return progress.Show("check", max, pos, AnsiString());
     // Only the wizard's own files are unpacked now; the rest waits for the installation.
     const TInsPackRec* e = pos > 0 && pos <= list.Count() ? list[pos - 1] : nullptr;
     bool unpacked = e && (e->Kind == pkSupport || e->Kind == pkComponentFile || e->Kind == pkPageFile);
@@ -145,7 +146,9 @@ GB_COMMAND("install", "install a built setup into the sandbox, without the wizar
            "Unpacks SETUP (a built setup program) and runs its installation on the sandbox machine\n"
            "rooted at DIR, as the wizard does with its default choices, then writes UnLog.txt beside\n"
            "the main program. Drive C: is DIR/drive_c, the registry DIR/registry.reg, started\n"
-           "programs are listed in DIR/commands.log.\n"
+           "programs are listed in DIR/commands.log. A damaged setup is refused before anything\n"
+           "is written; an installation that fails half-way is undone, and the message says what\n"
+           "failed and which files that were there before stay as they now are (exit code 1).\n"
            "\n"
            "  --root DIR          the sandbox root\n"
            "  --dir INSTALLDIR    installation folder as typed in the wizard (C:\\...); default: the\n"

@@ -6,6 +6,7 @@
 #include "apps/gbsetup/Cli.h"
 #include "core/TextUtils.h"
 #include "engine/Package.h"
+#include "engine/PackageCheck.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
 #include "system/SysKernel.h"
@@ -36,6 +37,10 @@ void OpenPackage(const std::string& hostPath, TOpenPackage& p) {
   p.Name = ArgPath(hostPath);
   p.File = std::make_unique<TFileStream>(p.Name, fmOpenRead | fmShareDenyNone);
   p.Trailer = ReadPackage(*p.File, p.Entries, p.Name);
+  // Bytes behind the executable but no trailer: a setup cut short, not a bare stub.
+  if (!p.Trailer.HasPackage && HasBytesAfterImage(*p.File))
+    throw ECliError("damaged: " + hostPath + " has data behind its program but no package trailer at its end "
+                    "(cut short?)");
 }
 
 int CmdList(const TArgs& args) {
@@ -160,12 +165,14 @@ GB_COMMAND("list", "list the entries of a setup program's package",
            "number, kind, FileSize, DataStart, DataEnd, name.\n"
            "Kinds: 0 support file, 2 program file, 3 group file, 4 component file,\n"
            "5 page file, 6 uninstaller. Control characters in names print as '?'.\n"
-           "A file without a package prints \"no package\".",
+           "A file without a package prints \"no package\"; a program with data behind it\n"
+           "but no package trailer (a download cut short) is \"damaged\", exit code 1.",
            CmdList);
 GB_COMMAND("extract", "extract every entry of a setup program's package",
            "usage: gbsetup extract SETUP -o DIR\n\n"
            "Writes every entry to DIR followed by its name without the drive part\n"
            "(C:\\app\\a.txt becomes DIR/app/a.txt), byte for byte. Names that would\n"
            "leave DIR (a \"..\" component, an absolute path, a device name) are refused\n"
-           "before anything is written. A file without a package prints \"no package\".",
+           "before anything is written. A file without a package prints \"no package\";\n"
+           "a damaged one is refused (exit code 1).",
            CmdExtract);

@@ -11,6 +11,10 @@
 #include "system/Platform.h"
 #include "system/SysKernel.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 namespace {
 std::map<std::string, TCliCommand>& Commands() {
@@ -19,7 +23,7 @@ std::map<std::string, TCliCommand>& Commands() {
 }
 
 void PrintCommandList() {
-  std::printf("usage: gbsetup [--data DIR] COMMAND [ARGS...]\n\ncommands:\n");
+  std::printf("usage: gbsetup [--data DIR] COMMAND [ARGS...]\n       gbsetup --version\n\ncommands:\n");
   for (const auto& [name, c] : Commands()) std::printf("  %-14s %s\n", name.c_str(), Out(c.Summary).c_str());
   std::printf("\n'gbsetup COMMAND --help' shows a command's options.\n");
 }
@@ -40,8 +44,30 @@ void SetDataFolder(const std::string& given) {
 
 TCommandRegistrar::TCommandRegistrar(const TCliCommand& c) { Commands()[c.Name] = c; }
 
+namespace {
+// The command line speaks UTF-8. On Windows argv is in the ANSI code page, which would turn
+// Chinese arguments into something else: read the UTF-16 command line instead.
+TArgs CommandArguments(int argc, char** argv) {
+#ifdef _WIN32
+  int n = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    TArgs args;
+    for (int i = 1; i < n; ++i) {
+      const int len = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+      std::string a(len > 0 ? static_cast<size_t>(len - 1) : 0, '\0');
+      if (len > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, a.data(), len, nullptr, nullptr);
+      args.push_back(std::move(a));
+    }
+    LocalFree(wide);
+    return args;
+  }
+#endif
+  return TArgs(argv + 1, argv + argc);
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-  TArgs args(argv + 1, argv + argc);
+  TArgs args = CommandArguments(argc, argv);
   try {
     std::string dataDir;
     for (size_t i = 0; i < args.size();) {
@@ -51,6 +77,10 @@ int main(int argc, char** argv) {
       } else {
         ++i;
       }
+    }
+    if (!args.empty() && args[0] == "--version") {
+      std::printf("gbsetup %s\n", GBSETUP_VERSION);
+      return 0;
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
       PrintCommandList();

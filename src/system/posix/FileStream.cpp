@@ -61,7 +61,11 @@ void TFileStream::Write(const void* buffer, size_t count) {
   while (done < count) {
     ssize_t n = write(static_cast<int>(FHandle), p + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EWriteError("Stream write error");
+    if (n <= 0) {
+      // The file and the system's reason: a full disk is the common case.
+      const int err = n < 0 ? errno : ENOSPC;
+      throw EWriteError("Cannot write to file \"" + FFileName + "\". " + SystemErrorMessage(err));
+    }
     done += static_cast<size_t>(n);
   }
 }

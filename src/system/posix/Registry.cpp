@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "core/Exceptions.h"
 #include "core/Stream.h"
 #include "core/TextUtils.h"
+#include "system/Platform.h"
 #include "system/posix/SandboxInternal.h"
 
 namespace {
@@ -244,6 +246,7 @@ struct TRegFile {
     }
     std::string file = RegistryFile(), tmp = file + "." + std::to_string(getpid()) + ".tmp";
     bool written;
+    errno = 0;
     {
       std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
       o.write(out.data(), static_cast<std::streamsize>(out.size()));
@@ -252,8 +255,9 @@ struct TRegFile {
     }
     if (!written || std::rename(tmp.c_str(), file.c_str()) != 0) {
       // A failed write leaves no half-written copy behind.
+      const int err = errno ? errno : EIO;
       std::remove(tmp.c_str());
-      throw Exception("Failed to write the registry file");
+      throw Exception("Failed to set data: the registry file cannot be written. " + SystemErrorMessage(err));
     }
   }
 
@@ -332,6 +336,15 @@ public:
     return true;
   }
 
+  bool ReadRaw(const AnsiString& name, uint32_t& type, TArrayByte& data) override {
+    TRegValue v;
+    if (!Get(name, &v)) return false;
+    type = v.Type;
+    data = v.Data;
+    return true;
+  }
+  void WriteRaw(const AnsiString& name, uint32_t type, const TArrayByte& data) override { Write(name, type, data); }
+
   void GetValueNames(TStringList& names) override {
     names.Clear();
     TRegFile f;
@@ -355,6 +368,9 @@ public:
 
 private:
   void Write(const AnsiString& name, uint32_t type, const TArrayByte& data) {
+    // As on Windows: a longer value name is refused.
+    if (name.size() > kMaxValueName)
+      throw Exception("Failed to set data for '" + name.substr(0, 40) + "...'. The parameter is incorrect.");
     TRegFile f;
     f.Load();
     TKeyData* k = f.Find(FPath);

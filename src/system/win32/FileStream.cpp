@@ -48,8 +48,12 @@ void TFileStream::Write(const void* buffer, size_t count) {
   auto* p = static_cast<const char*>(buffer);
   while (done < count) {
     DWORD chunk = static_cast<DWORD>(count - done > 0x40000000 ? 0x40000000 : count - done), put = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(FHandle), p + done, chunk, &put, nullptr) || put == 0)
-      throw EWriteError("Stream write error");
+    if (!WriteFile(reinterpret_cast<HANDLE>(FHandle), p + done, chunk, &put, nullptr) || put == 0) {
+      // The file and the system's reason: a full disk is the common case.
+      const DWORD e = GetLastError();
+      const int err = static_cast<int>(e != 0 ? e : ERROR_DISK_FULL);
+      throw EWriteError("Cannot write to file \"" + FFileName + "\". " + SystemErrorMessage(err));
+    }
     done += put;
   }
 }

@@ -19,6 +19,18 @@ WORD FirstResourceLanguage(HMODULE module, LPCSTR type, LPCSTR name) {
   return language;
 }
 
+struct TFoundLanguage {
+  bool Any = false;
+  WORD Language = 0;
+};
+
+BOOL CALLBACK FoundLanguageProc(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+  auto* found = reinterpret_cast<TFoundLanguage*>(param);
+  found->Any = true;
+  found->Language = language;
+  return FALSE;
+}
+
 [[noreturn]] void RaiseLastError(const char* text) { RaiseResourceErrorCode(text, int(GetLastError())); }
 
 struct TModuleGuard {
@@ -77,6 +89,29 @@ bool ReplaceExeIcon(const AnsiString& iconFile, const AnsiString& exeFile) {
   } catch (...) {
     EndUpdateResourceA(update, TRUE);
     throw;
+  }
+  if (!EndUpdateResourceA(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
+  return true;
+}
+
+bool ReplaceExeVersion(const AnsiString& exeFile, const TArrayByte& data) {
+  // The language of the existing resource, looked up before the update begins.
+  WORD language = VersionResourceLanguage;
+  if (HMODULE module = LoadLibraryExA(exeFile.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+    TModuleGuard guard{module};
+    // Found with a flag: a resource in the neutral language (0) is replaced too.
+    TFoundLanguage found;
+    EnumResourceLanguagesA(module, MAKEINTRESOURCEA(RtVersion), MAKEINTRESOURCEA(1), FoundLanguageProc,
+                           reinterpret_cast<LONG_PTR>(&found));
+    if (found.Any) language = found.Language;
+  }
+  HANDLE update = BeginUpdateResourceA(exeFile.c_str(), FALSE);
+  if (update == nullptr) RaiseLastError("BeginUpdateResource failed (1)");
+  if (!UpdateResourceA(update, MAKEINTRESOURCEA(RtVersion), MAKEINTRESOURCEA(1), language,
+                       const_cast<uint8_t*>(data.data()), DWORD(data.size()))) {
+    const int code = int(GetLastError());
+    EndUpdateResourceA(update, TRUE);
+    RaiseResourceErrorCode("UpdateResource failed (5)", code);
   }
   if (!EndUpdateResourceA(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
   return true;

@@ -3,6 +3,7 @@
 
 #include "core/Exceptions.h"
 #include "system/PathText.h"
+#include "system/Platform.h"
 #include "system/Registry.h"
 
 namespace {
@@ -61,6 +62,15 @@ public:
     DWORD type;
     return Query(name, type, value);
   }
+  bool ReadRaw(const AnsiString& name, uint32_t& type, TArrayByte& data) override {
+    DWORD t;
+    if (!Query(name, t, data)) return false;
+    type = t;
+    return true;
+  }
+  void WriteRaw(const AnsiString& name, uint32_t type, const TArrayByte& data) override {
+    Set(name, type, data.data(), data.size());
+  }
   void GetValueNames(TStringList& names) override {
     names.Clear();
     char buf[16384];
@@ -82,9 +92,8 @@ public:
 
 private:
   void Set(const AnsiString& name, DWORD type, const void* data, size_t size) {
-    if (RegSetValueExA(FKey, name.c_str(), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)) !=
-        ERROR_SUCCESS)
-      throw Exception("Failed to set data for '" + name + "'");
+    LONG rc = RegSetValueExA(FKey, name.c_str(), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+    if (rc != ERROR_SUCCESS) throw Exception("Failed to set data for '" + name + "'. " + SystemErrorMessage(rc));
   }
   bool Query(const AnsiString& name, DWORD& type, TArrayByte& data) {
     DWORD size = 0;

@@ -27,7 +27,7 @@ public:
       FForm.FormShow();
       return;
     }
-    winui::MakeControl(FHwnd, "STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, 15, 25, 357, 14);
+    FLabel = winui::MakeControl(FHwnd, "STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, 15, 25, 357, 14);
     FBar = winui::MakeControl(FHwnd, PROGRESS_CLASSA, "", WS_VISIBLE, 15, 51, 357, 19);
     FForm.SetView(this);
     SetTimer(FHwnd, kTimer1, TFrm_ReleasePlan::kTimerInterval, nullptr);
@@ -57,6 +57,8 @@ public:
     FBarFeed.Show(FBar, bar.Position, bar.Max);
     ProcessMessages();
   }
+
+  void CaptionChanged(const TControl& label) override { SetWindowTextA(FLabel, label.Caption.c_str()); }
 
   void CloseDialog() override { PostMessageA(FHwnd, WM_CLOSE, 0, 0); }
 
@@ -101,6 +103,7 @@ private:
   TFrm_ReleasePlan& FForm;
   HWND FHwnd = nullptr;
   HWND FBar = nullptr;
+  HWND FLabel = nullptr;
   winui::TBarFeed FBarFeed;
   bool FClosed = false;
   bool FStarted = false;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "EngineFixture.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
@@ -7,6 +9,8 @@
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
+#include "system/IconEdit.h"
+#include "system/Platform.h"
 #include "system/SysKernel.h"
 
 // Builds with stand-in stubs in a data folder of the test's own.
@@ -89,7 +93,9 @@ TEST_F(BuilderTest, PackageHoldsEveryEntryInOrder) {
   TPackageTrailer t = ReadPackage(f, list, setup);
   EXPECT_EQ(t.P1, 17);  // the stub, unchanged, then the data
   EXPECT_EQ(ReadAll(setup).substr(0, 17), "MZ setup stand-in");
-  EXPECT_EQ(t.TextBlock, "gbsetup 0.1.0");
+  EXPECT_EQ(t.VersionText, "gbsetup 0.1.0");
+  EXPECT_TRUE(t.HasChecksum);
+  EXPECT_EQ(ComputePackageChecksum(f, t), t.Checksum);
 
   const AnsiString uninstaller = Work + "proj\\\\UnIns.exe";
   std::vector<std::pair<AnsiString, int>> want = {
@@ -224,4 +230,200 @@ TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
   } catch (const EStreamError& e) {
     EXPECT_NE(std::string(e.what()).find("pic.jpg"), std::string::npos);
   }
+}
+
+TEST_F(BuilderTest, SignCommandRunsOnTheUninstallerThenOnTheFinishedSetup) {
+  const AnsiString setup = Work + "out\\构建.exe";
+  const AnsiString uninstaller = Work + "proj\\\\UnIns.exe";
+  std::vector<AnsiString> signedFiles;
+  Raw->SetSignEvent([&](const AnsiString& file) {
+    signedFiles.push_back(file);
+    if (file == uninstaller) {
+      // Signed in place before it is packed: the package holds the signed bytes.
+      WriteAll(file, ReadAll(file) + " signed");
+    } else {
+      // The setup is complete when it is signed.
+      TFileStream f(file, fmOpenRead | fmShareDenyNone);
+      TInsPackList list;
+      ReadPackage(f, list, file);
+      EXPECT_EQ(list.Count(), 10);
+    }
+  });
+  Engine->Compile();
+  EXPECT_EQ(signedFiles, (std::vector<AnsiString>{uninstaller, setup}));
+  TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+  TInsPackList list;
+  ReadPackage(f, list, setup);
+  ASSERT_EQ(list.Count(), 10);
+  TMemoryStream m;
+  ExpandChunks(f, m, list[9]->DataStart, list[9]->DataEnd, setup);
+  EXPECT_EQ(std::string(m.Data().begin(), m.Data().end()), "MZ uninstaller stand-in signed");
+}
+
+TEST_F(BuilderTest, AFailedSignatureLeavesNoSetupBehind) {
+  for (const char* failAt : {"UnIns.exe", "构建.exe"}) {
+    SCOPED_TRACE(failAt);
+    Raw->SetSignEvent([&](const AnsiString& file) {
+      if (ExtractFileName(file) == failAt) throw Exception("signing failed");
+    });
+    try {
+      Engine->Compile();
+      FAIL() << "a failed signature accepted";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), "signing failed");
+    }
+    EXPECT_FALSE(FileExists(Work + "out\\构建.exe"));
+    EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
+  }
+  // A build whose output is there from before: a failed signature takes it away too, since
+  // it is no longer what the project describes.
+  Raw->SetSignEvent(nullptr);
+  Engine->Compile();
+  ASSERT_TRUE(FileExists(Work + "out\\构建.exe"));
+  Raw->SetSignEvent([](const AnsiString&) { throw Exception("signing failed"); });
+  EXPECT_THROW(Engine->Compile(), Exception);
+  EXPECT_FALSE(FileExists(Work + "out\\构建.exe"));
+}
+
+namespace {
+// The texts of a version resource's string table, read node by node: length, value length,
+// type, key (UTF-16 with terminator), padding to 4, value, children on 4-byte boundaries.
+void ReadVersionNode(const TArrayByte& d, size_t at, size_t end, int depth, std::map<std::u16string, std::u16string>& out,
+                     std::vector<uint16_t>& fixed) {
+  while (at + 6 <= end) {
+    const size_t len = GetLE16(&d[at]), valueLen = GetLE16(&d[at + 2]), type = GetLE16(&d[at + 4]);
+    ASSERT_GE(len, 6u);
+    ASSERT_LE(at + len, end);
+    std::u16string key;
+    size_t p = at + 6;
+    for (; GetLE16(&d[p]) != 0; p += 2) key += char16_t(GetLE16(&d[p]));
+    p = (p + 2 + 3) / 4 * 4;
+    if (depth == 0) {
+      for (size_t i = 0; i < 26; ++i) fixed.push_back(GetLE16(&d[p + 2 * i]));
+      p += valueLen;
+    } else if (depth == 3 && type == 1) {
+      std::u16string value;
+      for (size_t i = 0; i + 1 < valueLen; ++i) value += char16_t(GetLE16(&d[p + 2 * i]));
+      out[key] = value;
+      p += 2 * valueLen;
+    } else {
+      p += type == 1 ? 2 * valueLen : valueLen;
+    }
+    p = (p + 3) / 4 * 4;
+    if (p < at + len) ReadVersionNode(d, p, at + len, depth + 1, out, fixed);
+    at = (at + len + 3) / 4 * 4;
+  }
+}
+}  // namespace
+
+TEST_F(BuilderTest, VersionDetailsOfTheProjectInTheSetup) {
+#ifdef _WIN32
+  AnsiString stub = AnsiString("Z:") + ICONEDIT_FIXTURES + "/fixture.exe";
+  for (char& c : stub)
+    if (c == '/') c = '\\';
+#else
+  const AnsiString stub = ProgramPath(std::string(ICONEDIT_FIXTURES) + "/fixture.exe");
+#endif
+  const AnsiString setup = Work + "out\\构建.exe";
+  ASSERT_TRUE(CopyFileTo(stub, Data + "Exe\\Setup.exe", false));
+  Project->FindWork("版本号")->Value = "2.10.3";
+  Project->FindWork("作者名称")->Value = "某某软件公司";
+  Engine->Compile();
+  const std::string built = ReadAll(setup);
+  TPackageTrailer t;
+  {
+    TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+    TInsPackList list;
+    t = ReadPackage(f, list, setup);
+    ASSERT_EQ(list.Count(), 10);
+  }
+  const TArrayByte image(built.begin(), built.begin() + long(t.P1));
+  std::vector<TPeResource> versions;
+  for (const TPeResource& r : ReadPeResources(image.data(), image.size()))
+    if (r.Type == TResName::FromId(16)) versions.push_back(r);
+  ASSERT_EQ(versions.size(), 1u);
+  EXPECT_EQ(versions[0].Name, TResName::FromId(1));
+  EXPECT_EQ(versions[0].Language, 2052);  // the fixture's own language
+  std::map<std::u16string, std::u16string> strings;
+  std::vector<uint16_t> fixed;
+  ReadVersionNode(versions[0].Data, 0, versions[0].Data.size(), 0, strings, fixed);
+  EXPECT_EQ(strings, (std::map<std::u16string, std::u16string>{{u"CompanyName", u"某某软件公司"},
+                                                                {u"FileDescription", u"构建 安装程序"},
+                                                                {u"FileVersion", u"2.10.3"},
+                                                                {u"OriginalFilename", u"构建.exe"},
+                                                                {u"ProductName", u"构建"},
+                                                                {u"ProductVersion", u"2.10.3"}}));
+  ASSERT_EQ(fixed.size(), 26u);
+  EXPECT_EQ(fixed[0] | fixed[1] << 16, 0xFEEF04BD);
+  // File version 2.10.3.0 (MS: minor, major in the high half; LS: build, revision).
+  EXPECT_EQ((std::vector<uint16_t>{fixed[4], fixed[5], fixed[6], fixed[7]}), (std::vector<uint16_t>{10, 2, 0, 3}));
+
+  // A version that is not a number keeps its text; the numbers are 0.
+  Project->FindWork("版本号")->Value = "2024 测试版";
+  Engine->Compile();
+  TArrayByte again;
+  {
+    const std::string b = ReadAll(setup);
+    again.assign(b.begin(), b.end());
+  }
+  strings.clear();
+  fixed.clear();
+  for (const TPeResource& r : ReadPeResources(again.data(), again.size()))
+    if (r.Type == TResName::FromId(16)) ReadVersionNode(r.Data, 0, r.Data.size(), 0, strings, fixed);
+  EXPECT_EQ(strings[u"ProductVersion"], u"2024 测试版");
+  EXPECT_EQ((std::vector<uint16_t>{fixed[4], fixed[5], fixed[6], fixed[7]}), (std::vector<uint16_t>(4, 0)));
+
+  // Without a name, a version and an author the stub keeps its own, byte for byte.
+  Project->FindWork("项目名称")->Value = "";
+  Project->FindWork("版本号")->Value = "";
+  Project->FindWork("作者名称")->Value = "";
+  Engine->Compile();
+  EXPECT_EQ(ReadAll(Work + "out\\Setup.exe").substr(0, ReadAll(stub).size()), ReadAll(stub));
+}
+
+TEST(VersionNumber, Parsing) {
+  uint16_t v[4] = {9, 9, 9, 9};
+  EXPECT_TRUE(ParseVersionNumber(" 1.2 ", v));
+  EXPECT_EQ((std::vector<uint16_t>(v, v + 4)), (std::vector<uint16_t>{1, 2, 0, 0}));
+  EXPECT_TRUE(ParseVersionNumber("65535.0.7.10", v));
+  EXPECT_EQ((std::vector<uint16_t>(v, v + 4)), (std::vector<uint16_t>{65535, 0, 7, 10}));
+  for (const char* bad : {"", "1.", ".1", "1..2", "1.2.3.4.5", "65536", "1.2a", "v1", "1,2", "000001"}) {
+    uint16_t w[4] = {5, 5, 5, 5};
+    EXPECT_FALSE(ParseVersionNumber(bad, w)) << bad;
+    EXPECT_EQ(w[0], 5) << bad;  // untouched
+  }
+}
+
+TEST_F(BuilderTest, ProjectImageFromMemoryReplacesTheProjectFile) {
+  Engine->Compile();
+  const std::string fromDisk = ReadAll(Engine->GetSetupFileName());
+  const AnsiString projectFile = Work + "proj\\p.gbp";
+  // The same bytes from memory, dated as the file: the same setup, without reading the file.
+  const AnsiString image = ReadAll(projectFile);
+  Options.ProjectImage = &image;
+  Options.ProjectImageDate = FileStampOf(projectFile);
+  DeleteFileAt(projectFile);
+  Engine->Compile();
+  EXPECT_EQ(ReadAll(Engine->GetSetupFileName()), fromDisk);
+  EXPECT_FALSE(FileExists(projectFile));
+  EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
+
+  // Other bytes and another date go into the first entry as given.
+  const AnsiString other = "not the file's bytes";
+  Options.ProjectImage = &other;
+  Options.ProjectImageDate = 45000.25;
+  Engine->Compile();
+  const AnsiString setup = Engine->GetSetupFileName();
+  TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+  TInsPackList list;
+  ReadPackage(f, list, setup);
+  ASSERT_GT(list.Count(), 2);
+  EXPECT_EQ(list[0]->Name, projectFile);
+  EXPECT_EQ(list[0]->Kind, pkSupport);
+  EXPECT_EQ(list[0]->FileSize, static_cast<int64_t>(other.size()));
+  EXPECT_EQ(list[0]->FileDate, 45000.25);
+  TMemoryStream m;
+  ExpandChunks(f, m, list[0]->DataStart, list[0]->DataEnd, setup);
+  EXPECT_EQ(std::string(m.Data().begin(), m.Data().end()), other);
+  EXPECT_EQ(list[1]->Name, Data + "Imports\\ComList.ini");
 }

@@ -320,28 +320,197 @@ TEST_F(InstallRunTest, RefusedBeforeAnythingIsWritten) {
   check("one entry");
 }
 
-TEST_F(InstallRunTest, InterruptedRunKeepsWhatItLogged) {
+TEST_F(InstallRunTest, InterruptedRunIsRolledBack) {
   TIntfPtr<IProject> saved(new TProject);
   Scenario(*saved);
   Pack(*saved);
   Release();
   ForceFolders(Inst + "\\bin\\lib.dll");  // a folder where the second file goes
   const int before = Raw->Log().Count();
-  EXPECT_THROW(Install(""), EStreamError);
-  // Folders, then the first file; nothing after the failure.
-  std::vector<AnsiString> paths;
-  for (int i = before; i < Raw->Log().Count(); ++i) paths.push_back(Raw->Log().Records(i)->Path);
+  const AnsiString run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  if (auto k = TRegKey::Open(TRootKey::LocalMachine, run, false)) k->DeleteValue("main.exe");  // left by another test
+  try {
+    Install("");
+    FAIL() << "installed over a folder";
+  } catch (const EInstallFailed& e) {
+    // The file and the system's reason, then what became of the run.
+    EXPECT_EQ(e.Message().find("安装没有完成：Cannot create file \"" + Inst + "\\bin\\lib.dll\". "), 0u) << e.Message();
+    EXPECT_NE(e.Message().find("安装向导已撤销本次安装所做的全部更改。"), AnsiString::npos) << e.Message();
+  }
+  // The main program, its Run value, the folders the run made: gone. What was there stays.
   const AnsiString root = WindowsFolder().substr(0, 1) + ":\\" + Unique;
-  // The install folder and bin existed (made above), so they are not logged.
-  EXPECT_EQ(paths, (std::vector<AnsiString>{Inst + "\\bin\\数据", root, root + "\\Sub", Inst + "\\main.exe"}));
-  // The main program was written, so the log lands beside it.
-  Engine->SaveInstallLog();
-  TInstallLog back;
-  back.LoadFromFile(Inst + "\\UnLog.txt");
-  ASSERT_EQ(back.Count(), Raw->Log().Count());
-  EXPECT_EQ(back.Records(back.Count() - 1)->Path, Inst + "\\main.exe");
-  EXPECT_FALSE(FileExists(Inst + "\\UnIns.exe"));
+  EXPECT_FALSE(FileExists(Inst + "\\main.exe"));
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, run, "main.exe"), "<missing>");
+  EXPECT_FALSE(FolderExists(Inst + "\\bin\\数据"));
+  EXPECT_FALSE(FolderExists(root));
+  EXPECT_TRUE(FolderExists(Inst + "\\bin\\lib.dll"));
+  EXPECT_EQ(Raw->Log().Count(), before) << "the undone run's records are dropped";
   EXPECT_TRUE(Reports.empty() || !Reports.back().Flag);
+}
+
+// Everything the run wrote was written, then the run failed (here: the wizard's handler of
+// the final report raises). Values that were there get their data back, files that were there
+// stay as they now are and are named.
+TEST_F(InstallRunTest, RollbackRestoresWhatWasThere) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  Pack(*saved);
+  Release();
+  const AnsiString run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const AnsiString uninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique;
+  ForceFolders(Inst);
+  WriteAll(Inst + "\\main.exe", "the old main program");
+  {
+    auto k = TRegKey::Open(TRootKey::CurrentUser, Key, true);
+    k->WriteString("Dir", "old dir");
+    k->WriteBinary("Num", TArrayByte{1, 2, 3});  // another type than the run writes
+    auto u = TRegKey::Open(TRootKey::LocalMachine, uninstallKey, true);
+    u->WriteString("DisplayName", "old name");
+    u->WriteInteger("Extra", 5);
+    TRegKey::Open(TRootKey::LocalMachine, run, true)->WriteString("main.exe", "C:\\old\\main.exe");
+  }
+  const size_t commandsBefore = Commands().size();
+  auto work = QueryIntf<IReleaseWork>(Engine);
+  try {
+    work->InstallFiles("组", Inst, "", Work + "setup.exe", List, [](int32_t, int32_t, const AnsiString&, bool done) {
+      if (done) throw EInOutError("the window went away");
+    });
+    FAIL() << "no failure";
+  } catch (const EInstallFailed& e) {
+    EXPECT_EQ(e.Message().find("安装没有完成：the window went away"), 0u) << e.Message();
+    EXPECT_NE(e.Message().find("已被本次安装覆盖，保持现状：\r\n    " + Inst + "\\main.exe"), AnsiString::npos)
+        << e.Message();
+  }
+  EXPECT_EQ(ReadAll(Inst + "\\main.exe"), "main program") << "kept as it now is";
+  for (const AnsiString& f : {Inst + "\\bin\\lib.dll", Inst + "\\UnIns.exe", Inst + "\\grp碶\\" + Unique + "\\extra\\a.txt"})
+    EXPECT_FALSE(FileExists(f)) << f;
+  EXPECT_FALSE(FolderExists(Inst + "\\bin"));
+  EXPECT_FALSE(FolderExists(Inst + "\\grp碶"));
+  EXPECT_TRUE(FolderExists(Inst));
+
+  auto k = TRegKey::Open(TRootKey::CurrentUser, Key, false);
+  ASSERT_TRUE(k);
+  TStringList names;
+  k->GetValueNames(names);
+  EXPECT_EQ(names.Count(), 2);
+  EXPECT_EQ(ReadRegString(TRootKey::CurrentUser, Key, "Dir"), "old dir");
+  uint32_t type = 0;
+  TArrayByte data;
+  ASSERT_TRUE(k->ReadRaw("Num", type, data));
+  EXPECT_EQ(type, 3u);
+  EXPECT_EQ(data, (TArrayByte{1, 2, 3}));
+  k.reset();
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "DisplayName"), "old name");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), "<missing>");
+  {
+    auto u = TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false);
+    ASSERT_TRUE(u);
+    int32_t n = 0;
+    EXPECT_TRUE(u->ReadInteger("Extra", n));
+    EXPECT_EQ(n, 5);
+  }
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, run, "main.exe"), "C:\\old\\main.exe");
+  // The registered library was unregistered before it went.
+  if (IsSandbox()) {
+    std::vector<std::string> after = Commands();
+    after.erase(after.begin(), after.begin() + long(commandsBefore));
+    std::vector<std::string> want = {"exec: " + Inst + "\\bin\\lib.dll -Install",
+                                     "exec: regsvr32.exe /s \"" + Inst + "\\bin\\lib.dll\"",
+                                     "wait: " + Inst + "\\bin\\lib.dll -unInstall",
+                                     "wait: regsvr32.exe /s/u \"" + Inst + "\\bin\\lib.dll\""};
+    std::sort(after.begin(), after.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(after, want);
+  }
+  TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false)->DeleteValue("DisplayName");
+  TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false)->DeleteValue("Extra");
+  TRegKey::DeleteKeyIfEmpty(TRootKey::LocalMachine, uninstallKey);
+  TRegKey::Open(TRootKey::LocalMachine, run, false)->DeleteValue("main.exe");
+}
+
+TEST_F(InstallRunTest, FailedRegistryWriteDamagedDataAndUnwritableLogAreRolledBack) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  // A value name longer than the registry allows: the write fails.
+  AddRegistry(*saved, "HKEY_CURRENT_USER\\" + Key + "\\Deep\\Er", std::string(kMaxValueName + 1, 'n'), 0, "x");
+  Pack(*saved);
+  const AnsiString run = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  auto nothingLeft = [&](const char* what) {
+    EXPECT_FALSE(FileExists(Inst + "\\main.exe")) << what;
+    EXPECT_FALSE(FileExists(Inst + "\\UnIns.exe")) << what;
+    EXPECT_FALSE(FolderExists(Inst)) << what;
+    EXPECT_FALSE(TRegKey::KeyExists(TRootKey::CurrentUser, Key)) << what;
+    EXPECT_FALSE(TRegKey::KeyExists(TRootKey::CurrentUser, "Software\\GbEngineTest\\" + Unique)) << what;
+    EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, run, "main.exe"), "<missing>") << what;
+    EXPECT_FALSE(TRegKey::KeyExists(TRootKey::LocalMachine,
+                                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique))
+        << what;
+  };
+  Release();
+  try {
+    Install("");
+    FAIL() << "long value name written";
+  } catch (const EInstallFailed& e) {
+    EXPECT_EQ(e.Message().find("安装没有完成：无法写入注册表值“HKEY_CURRENT_USER\\" + Key + "\\Deep\\Er\\nnn"), 0u)
+        << e.Message();
+  }
+  nothingLeft("registry");
+
+  // Chunk data spoilt after the release read the package: the file being written is named.
+  {
+    TRegistryInfoList& regs = *QueryIntf<IProjectRegistry>(saved)->GetRegistryList();
+    regs.Delete(regs.Count() - 1);
+  }
+  Pack(*saved);
+  Release();
+  {
+    std::string bytes = ReadAll(Work + "setup.exe");
+    const TInsPackRec* lib = List[3];
+    ASSERT_EQ(lib->Name, Src + "app\\lib.dll");
+    bytes[size_t(lib->DataStart + 10)] ^= 0x21;
+    WriteAll(Work + "setup.exe", bytes);
+  }
+  try {
+    Install("");
+    FAIL() << "damaged data installed";
+  } catch (const EInstallFailed& e) {
+    EXPECT_EQ(e.Message().find("安装没有完成：无法写入文件“" + Inst + "\\bin\\lib.dll”：安装程序文件中的数据已损坏"), 0u)
+        << e.Message();
+  }
+  nothingLeft("zlib");
+
+  // The run went through, but its log cannot be written: the uninstaller would have nothing
+  // to go by, so the installation is undone.
+  Pack(*saved);
+  Release();
+  Install("");
+  ASSERT_TRUE(FileExists(Inst + "\\main.exe"));
+  // A shortcut the wizard made after the run, and logged.
+  ForceFolders(Work + "组");
+  WriteAll(Work + "组\\程序.lnk", "link");
+  Engine->AddLogRecord(Work + "组\\程序.lnk", 0, 0, 0, 0, "");
+  ForceFolders(Inst + "\\UnLog.txt");
+  try {
+    Engine->SaveInstallLog();
+    FAIL() << "log written into a folder";
+  } catch (const EInstallFailed& e) {
+    EXPECT_EQ(e.Message().find("安装没有完成：Cannot create file \"" + Inst + "\\UnLog.txt\""), 0u) << e.Message();
+    EXPECT_NE(e.Message().find("下列项目未能撤销：\r\n    " + Inst), AnsiString::npos) << e.Message();
+  }
+  EXPECT_FALSE(FileExists(Inst + "\\main.exe"));
+  EXPECT_FALSE(FileExists(Inst + "\\UnIns.exe"));
+  EXPECT_FALSE(FileExists(Work + "组\\程序.lnk"));
+  EXPECT_TRUE(FolderExists(Inst + "\\UnLog.txt"));  // not the run's: it stays, and so does its parent
+  // After a good save the run is the uninstaller's to undo; a second save that fails is an error only.
+  RemoveFolder(Inst + "\\UnLog.txt");
+  Release();
+  Install("");
+  Engine->SaveInstallLog();
+  DeleteFileAt(Inst + "\\UnLog.txt");
+  ForceFolders(Inst + "\\UnLog.txt");
+  EXPECT_THROW(Engine->SaveInstallLog(), EFCreateError);
+  EXPECT_TRUE(FileExists(Inst + "\\main.exe"));
+  EXPECT_TRUE(FileExists(Inst + "\\UnIns.exe"));
 }
 
 TEST_F(InstallRunTest, NamelessProjectWritesNoUninstallEntry) {

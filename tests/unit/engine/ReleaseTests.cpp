@@ -49,11 +49,21 @@ TEST_F(EngineTest, ReleaseUnpacksSupportComponentAndPageFiles) {
     if (pos == 1) loadedFirst = project->GetProjectName() == "释放测试" && !FileExists(base + "Imports\\ComList.ini");
   });
   EXPECT_TRUE(loadedFirst);
-  ASSERT_EQ(Reports.size(), 7u);
+  // First the package check (Flag true, never Position = Max), then one report per entry.
+  size_t checks = 0;
+  while (checks < Reports.size() && Reports[checks].Flag) {
+    EXPECT_LT(Reports[checks].Position, Reports[checks].Max);
+    ++checks;
+  }
+  ASSERT_GE(checks, 2u);
+  EXPECT_EQ(Reports[0].Position, 0);
+  ASSERT_EQ(Reports.size() - checks, 7u);
   for (int i = 0; i < 7; ++i) {
-    EXPECT_EQ(Reports[i].Max, 7);
-    EXPECT_EQ(Reports[i].Position, i + 1);
-    EXPECT_TRUE(Reports[i].Text.empty());
+    const TReport& r = Reports[checks + size_t(i)];
+    EXPECT_FALSE(r.Flag);
+    EXPECT_EQ(r.Max, 7);
+    EXPECT_EQ(r.Position, i + 1);
+    EXPECT_TRUE(r.Text.empty());
   }
   ASSERT_EQ(list.Count(), 7);
   EXPECT_EQ(list[0]->Name, base + "proj.gbp");
@@ -127,7 +137,41 @@ TEST_F(EngineTest, ReleaseRefusesNamesThatLeaveTheTemporaryFolder) {
     EXPECT_NE(std::string(e.what()).find("evil.txt"), std::string::npos);
   }
   EXPECT_EQ(list.Count(), 0);
-  EXPECT_TRUE(Reports.empty());
+  for (const TReport& r : Reports) EXPECT_TRUE(r.Flag);  // only the check reported
   EXPECT_FALSE(FolderExists(TempFolder() + Unique + "R"));
   EXPECT_FALSE(FileExists(TempFolder() + "evil.txt"));
+}
+
+TEST_F(EngineTest, ReleaseRefusesADamagedPackageBeforeWritingAnything) {
+  TIntfPtr<IProject> saved(new TProject);
+  saved->SaveToFile(Work + "p.gbp");
+  const AnsiString src = "D:\\" + Unique + "D\\";
+  const AnsiString setup = Work + "setup.exe";
+  MakeSetup(setup, {{src + "proj.gbp", pkSupport, ReadAll(Work + "p.gbp")},
+                    {src + "ComList.ini", pkSupport, "[Com]\r\n"},
+                    {src + "app\\data.bin", pkProgramFile, std::string(30000, 'd')},
+                    {"C:\\UnIns.exe", pkUninstaller, "u"}});
+  TInsPackList entries;
+  {
+    TFileStream f(setup, fmOpenRead);
+    ReadPackage(f, entries);
+  }
+  // One byte of a program file: the release itself never expands that entry.
+  std::string bytes = ReadAll(setup);
+  bytes[size_t(entries[2]->DataStart + 20)] ^= 0x10;
+  WriteAll(setup, bytes);
+
+  TCompile* engine;
+  auto c = NewEngine(engine, TIntfPtr<IProject>(new TProject));
+  TInsPackList list;
+  try {
+    QueryIntf<IReleaseWork>(c)->ReleaseFiles(setup, list, Recorder());
+    FAIL() << "damaged package released";
+  } catch (const EDamagedPackage& e) {
+    EXPECT_EQ(e.Message().find(Format(SDamagedSetupFile, setup.c_str())), 0u) << e.Message();
+  }
+  EXPECT_EQ(list.Count(), 0);
+  for (const TReport& r : Reports) EXPECT_TRUE(r.Flag && r.Position < r.Max);
+  EXPECT_FALSE(FolderExists(TempFolder() + Unique + "D"));
+  EXPECT_EQ(engine->Log().Count(), 0);
 }

@@ -265,8 +265,17 @@ TEST(Package, WriteReadRoundTrip) {
   std::vector<Bytes> contents = ReadAll(file, list, &t);
   ASSERT_TRUE(t.HasPackage);
   EXPECT_EQ(t.P1, int64_t(kStub.size()));
-  EXPECT_EQ(t.TextBlock, "gbsetup 0.1");
-  EXPECT_EQ(int64_t(file.size()), t.T + 4 + 11 + 8);
+  // The builder's text, then the checksum: zlib's CRC-32 of every byte from P1 to the digits.
+  EXPECT_EQ(t.VersionText, "gbsetup 0.1");
+  ASSERT_TRUE(t.HasChecksum);
+  EXPECT_EQ(int64_t(file.size()), t.T + 4 + 11 + 16 + 8 + 8);
+  uLong crc = crc32(0, file.data() + t.P1, uInt(file.size() - 16 - size_t(t.P1)));
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08lX", crc);
+  EXPECT_EQ(t.TextBlock, AnsiString("gbsetup 0.1\r\ngbsetup-crc32:") + digits);
+  EXPECT_EQ(t.Checksum, uint32_t(crc));
+  EXPECT_EQ(t.ChecksumEnd, int64_t(file.size()) - 16);
+  EXPECT_EQ(ComputePackageChecksum(*std::make_unique<TMemoryStream>(file), t), uint32_t(crc));
   ASSERT_EQ(list.Count(), int(sources.size()));
   int64_t expectStart = t.P1;
   for (int i = 0; i < list.Count(); ++i) {

@@ -79,6 +79,30 @@ TEST_F(ProjectTest, AddFolderScansTheTreeOnceAndSkipsHiddenEntries) {
   }
 }
 
+
+TEST_F(ProjectTest, AddFolderTreeWithContentsOnlyFillsTheTargetItself) {
+  WriteFile(FWork + "app\\a.txt", "12345");
+  WriteFile(FWork + "app\\doc\\b.txt", "bb");
+  WriteFile(FWork + "app\\.git\\c.txt", "x");
+  WriteFile(FWork + "app\\empty\\.keep", "");
+  auto p = NewProject();
+  TProject& o = Obj(p);
+  o.AddFolderTree(FWork + "app\\", "Program Files", true);
+  EXPECT_EQ(Nodes(o), "Program Files|doc;Program Files|empty;");
+  EXPECT_EQ(Targets(o), "Program Files|a.txt;Program Files\\doc|b.txt;");
+  EXPECT_EQ(o.FFileInfos[1]->SourcePath, FWork + "app\\doc\\b.txt");
+  EXPECT_EQ(o.FFileInfos[1]->FileSize, 2);
+  // Again, with a file more: only that one is added.
+  WriteFile(FWork + "app\\doc\\new.txt", "n");
+  o.AddFolderTree(FWork + "app", "Program Files", true);
+  EXPECT_EQ(Targets(o), "Program Files|a.txt;Program Files\\doc|b.txt;Program Files\\doc|new.txt;");
+  EXPECT_EQ(o.FDirectoryInfos.Count(), 2);
+  // Without contentsOnly it is AddFolder's scan: a node of its own.
+  o.AddFolderTree(FWork + "app", "X");
+  EXPECT_EQ(o.FDirectoryInfos[2]->Path + "|" + o.FDirectoryInfos[2]->Name, "X|app");
+  EXPECT_EQ(o.FFileInfos[3]->TargetDir, "X\\app");
+}
+
 TEST_F(ProjectTest, AddFilesWarnsAboutListedFiles) {
   for (const char* n : {"1.txt", "2.txt", "3.txt"}) WriteFile(FWork + n, n);
   auto p = NewProject();

@@ -17,6 +17,7 @@
 #include "system/Sandbox.h"
 #include "system/SysKernel.h"
 #include "unit/wizard/Fakes.h"
+#include "engine/Compile.h"
 #include "wizard/SetupEntry.h"
 #include "wizard/SetupForm.h"
 
@@ -472,4 +473,61 @@ TEST_F(WizardTest, ExistingProgramFoldersListPlainFoldersAndFillTheFolderBox) {
   EXPECT_EQ(form.Edt_SelectFolder.Caption, "固定") << "a read-only box keeps its text";
   RemoveFolder(programs + "GbWizard附件");
   DeleteFileAt(programs + "GbWizard文件.txt");
+}
+
+TEST_F(WizardTest, UnpackDialogShowsThePackageCheckWithoutCountingItAsDone) {
+  TInsPackList list;
+  TFrm_ReleasePlan dialog(Supports<IReleaseWork>(EngineRef));
+  dialog.SetFileList(&list);
+  dialog.SetView(&View);
+  View.Dialog = &dialog;
+  View.DialogOpen = true;
+  dialog.OnProgress(11, 0, "", true);
+  EXPECT_EQ(dialog.Label1.Caption, TFrm_ReleasePlan::kCheckText);
+  dialog.OnProgress(11, 10, "", true);
+  EXPECT_EQ(dialog.pRelease.Position, 10);
+  dialog.OnProgress(1, 1, "", true);  // even a check report at its maximum
+  dialog.Timer1Timer();
+  EXPECT_TRUE(View.DialogOpen);
+  EXPECT_FALSE(dialog.Done());
+  dialog.OnProgress(2, 1, "", false);
+  EXPECT_EQ(dialog.Label1.Caption, TFrm_ReleasePlan::kUnpackText);
+  EXPECT_EQ(dialog.pRelease.Max, 2);
+  dialog.OnProgress(2, 2, "", false);
+  dialog.Timer1Timer();
+  EXPECT_FALSE(View.DialogOpen);
+}
+
+TEST_F(WizardTest, AFailedInstallationShowsItsOneBoxAndEnds) {
+  const AnsiString message = "安装没有完成：Cannot create file \"C:\\A\\a.dll\". 拒绝访问。\r\n\r\n安装向导已撤销本次安装所做的全部更改。";
+  Engine->Install = [&](const TReleaseProgressEvent& progress) {
+    progress(4, 2, "C:\\A\\b.dll", false);
+    throw EInstallFailed(message);
+  };
+  // Interactive: Next onto the progress page.
+  for (const char* page : {"欢迎", "安装进程", "安装完毕"}) Project->AddPage(page, "页面显示", "是");
+  Project->AddWork("安装界面显示", "是");
+  {
+    TFrm_Setup form(ProjectRef, EngineRef, &View);
+    form.FormShow();
+    form.bNextClick();
+    EXPECT_TRUE(form.Failed());
+    EXPECT_TRUE(View.Destroyed) << "ends without the exit question";
+    EXPECT_EQ(form.PageIndex(), TFrm_Setup::kProgressPage);
+  }
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
+  EXPECT_EQ(Boxes[0].Text, message);
+  EXPECT_EQ(Engine->SaveLogCalls, 0);
+
+  // Silent: the same single box.
+  Boxes.clear();
+  Project->Works[1]->Value = "否";
+  TFakeView silentView;
+  TFrm_Setup silent(ProjectRef, EngineRef, &silentView);
+  silent.FormShow();
+  EXPECT_TRUE(silent.Failed());
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Text, message);
+  EXPECT_EQ(Engine->SaveLogCalls, 0);
 }
