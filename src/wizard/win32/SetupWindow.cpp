@@ -29,7 +29,7 @@ public:
                             r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (FHwnd) CreateControls();
     FForm.SetView(this);
-    SetProcessMessagesHandler(winui::PumpPending);
+    SetProcessMessagesHandler(winui::PumpPaced);
     // The window appears only when a page is to be seen: a silent setup shows the unpack dialog alone.
     FForm.FormShow();
     MSG msg;

@@ -61,6 +61,14 @@ void PumpPending() {
   }
 }
 
+void PumpPaced() {
+  static ULONGLONG last = 0;
+  const ULONGLONG now = GetTickCount64();
+  if (last != 0 && now - last < 10) return;
+  last = now;
+  PumpPending();
+}
+
 bool QuitReceived() { return gQuit; }
 int QuitCode() { return gQuitCode; }
 

@@ -16,6 +16,11 @@ RECT CentredWindowRect(int clientWidth, int clientHeight, DWORD style, DWORD exS
 // The message pump behind ProcessMessages(): handles everything pending. A WM_QUIT marks
 // the application terminated and ends every loop.
 void PumpPending();
+// PumpPending, but at most once every 10 ms. The release and the installation report every
+// file and let messages through after each report; under Wine each look at the queue is a
+// round trip to the server (about 0.2 ms), more than writing a small file. A hundred looks
+// a second still repaint the window and take the user's input without a delay one can see.
+void PumpPaced();
 bool QuitReceived();
 int QuitCode();
 // Registers a window class with the arrow cursor and the dialog colour; top-level classes
