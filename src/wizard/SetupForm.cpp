@@ -449,14 +449,17 @@ int64_t TFrm_Setup::BaseSize() {
 int64_t TFrm_Setup::ComponentSize(const AnsiString& name) {
   // No catalogue entry (a list of fewer than two) counts every component as 0 bytes.
   if (FFileList.Count() < 2) return 0;
+  // Read once: every click on the list asks for the size of every ticked component.
   const AnsiString catalogue = FFileList[1]->Name;
-  if (catalogue.empty() || !FileExists(catalogue)) return 0;
-  try {
-    TIniData ini(ReadFileText(catalogue));
-    return ini.ReadInteger("ComSize", name, 0);
-  } catch (const Exception&) {
-    return 0;
+  if (!FCatalogue || FCatalogueName != catalogue) {
+    FCatalogueName = catalogue;
+    FCatalogue = std::make_unique<TIniData>(AnsiString());
+    try {
+      if (!catalogue.empty() && FileExists(catalogue)) FCatalogue = std::make_unique<TIniData>(ReadFileText(catalogue));
+    } catch (const Exception&) {
+    }
   }
+  return FCatalogue->ReadInteger("ComSize", name, 0);
 }
 
 int64_t TFrm_Setup::InitialNeededSize() {

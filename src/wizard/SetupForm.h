@@ -2,6 +2,9 @@
 // TFrm_Setup: the setup program's main window, a nine-page wizard. This is its state and
 // rules; a view draws the controls (src/wizard/win32 on Windows, a double in tests).
 #include <array>
+#include <memory>
+
+#include "core/IniData.h"
 
 #include "core/SysIntfs.h"
 #include "wizard/Controls.h"
@@ -164,6 +167,8 @@ private:
   TIntfPtr<ICompile> FCompile;
   ISetupView* FView = nullptr;
   TInsPackList FFileList;
+  std::unique_ptr<TIniData> FCatalogue;  // the component catalogue's sizes, read on first use
+  AnsiString FCatalogueName;
   AnsiString FProjectName;
   int64_t FNeededSize = 0;
   bool FRebootOffered = false;
