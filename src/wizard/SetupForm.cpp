@@ -424,7 +424,7 @@ void TFrm_Setup::EditChanged(TControl& edit, const AnsiString& text) {
 
 void TFrm_Setup::eInsDirChange() {
   if (eInsDir.Caption.empty()) {
-    lDrvSize.Caption = "0.00 KB";
+    lDrvSize.Caption = SizeText(0);
   } else {
     lDrvSize.Caption = SizeText(DriveFreeBytes(eInsDir.Caption[0]));
   }
@@ -490,7 +490,7 @@ AnsiString TFrm_Setup::SizeText(int64_t count) {
   const int64_t magnitude = tenThousandths < 0 ? -tenThousandths : tenThousandths;
   const int64_t hundredths = (magnitude + 50) / 100;
   AnsiString text = (tenThousandths < 0 && hundredths != 0) ? "-" : "";
-  text += IntToStr(hundredths / 100) + ".";
+  text += IntToStr(hundredths / 100) + DecimalSeparator();
   const int64_t cents = hundredths % 100;
   if (cents < 10) text += "0";
   text += IntToStr(cents);
