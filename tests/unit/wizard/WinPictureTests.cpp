@@ -138,7 +138,7 @@ TEST(WinPicture, BitmapsAndJpegDrawAtTheirSizeClippedToTheBoxOrStretchedToFillIt
     ExpectAt(c, 48, 80, kMagenta, "below the picture");
     p->Draw(c.DC(), RECT{5, 5, 21, 21}, false);  // a box smaller than the picture
     ExpectAt(c, 6, 6, kRed, "clipped");
-    ExpectAt(c, 20, 20, kRed, "clipped");
+    ExpectAt(c, 17, 17, kRed, "clipped");  // away from the JPEG's blurred quadrant edge
     ExpectAt(c, 22, 10, kMagenta, "clipped away");
     ExpectAt(c, 10, 22, kMagenta, "clipped away");
     ExpectAt(c, 4, 4, kMagenta, "before the box");
