@@ -1,5 +1,6 @@
 #include "wizard/win32/WinPicture.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -155,25 +156,53 @@ HENHMETAFILE LoadEmf(const TArrayByte& file, const AnsiString& fileName, int& wi
   return emf;
 }
 
-// A .wmf file with the placeable header (its box in units of 1/inch), converted to an
-// enhanced metafile whose frame is that box.
+// The window extent a plain metafile sets (its first SetWindowExt record), in its own units.
+bool PlainWmfExtent(const uint8_t* d, size_t n, int& width, int& height) {
+  constexpr uint16_t kSetWindowExt = 0x020C;
+  // The header: type 1 (memory) or 2 (disk), nine words long.
+  if (n < 18 || (U16(d) != 1 && U16(d) != 2) || U16(d + 2) != 9) return false;
+  for (size_t at = 18; at + 6 <= n;) {
+    const uint64_t bytes = uint64_t(U32(d + at)) * 2;
+    const uint16_t function = U16(d + at + 4);
+    if (bytes < 6 || bytes > n - at || function == 0) return false;
+    if (function == kSetWindowExt && bytes >= 10) {
+      height = std::abs(S16(d + at + 6));
+      width = std::abs(S16(d + at + 8));
+      return width > 0 && height > 0;
+    }
+    at += size_t(bytes);
+  }
+  return false;
+}
+
+// A .wmf file, converted to an enhanced metafile whose frame is the picture's box. With the
+// placeable header the box is the header's (in units of 1/inch); a plain metafile's box is
+// its window extent, one unit to a pixel at 96 an inch.
 HENHMETAFILE LoadWmf(const TArrayByte& file, const AnsiString& fileName, int& width, int& height) {
   constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
   constexpr size_t kPlaceableSize = 22;
   const size_t n = file.size();
   const uint8_t* d = file.data();
-  if (n < kPlaceableSize + 18 || U32(d) != kPlaceableKey) RaisePictureUnreadable(fileName, "不是可放置的图元文件");
-  uint16_t sum = 0;
-  for (int i = 0; i < 10; ++i) sum ^= U16(d + 2 * i);
-  if (sum != U16(d + 20)) RaisePictureUnreadable(fileName, "图元文件头校验和不符");
-  const int boxW = S16(d + 10) - S16(d + 6), boxH = S16(d + 12) - S16(d + 8), inch = U16(d + 14);
+  int boxW = 0, boxH = 0, inch = 96;
+  size_t skip = 0;
+  if (n >= kPlaceableSize + 18 && U32(d) == kPlaceableKey) {
+    uint16_t sum = 0;
+    for (int i = 0; i < 10; ++i) sum ^= U16(d + 2 * i);
+    if (sum != U16(d + 20)) RaisePictureUnreadable(fileName, "图元文件头校验和不符");
+    boxW = S16(d + 10) - S16(d + 6);
+    boxH = S16(d + 12) - S16(d + 8);
+    inch = U16(d + 14);
+    skip = kPlaceableSize;
+  } else if (!PlainWmfExtent(d, n, boxW, boxH)) {
+    RaisePictureUnreadable(fileName, "不是图元文件，或没有图片尺寸");
+  }
   if (boxW <= 0 || boxH <= 0 || inch == 0) RaisePictureUnreadable(fileName, "图元文件尺寸无效");
   TScreenDpi dpi;
   METAFILEPICT pict{};
   pict.mm = MM_ANISOTROPIC;
   pict.xExt = MulDiv(boxW, 2540, inch);
   pict.yExt = MulDiv(boxH, 2540, inch);
-  HENHMETAFILE emf = SetWinMetaFileBits(UINT(n - kPlaceableSize), d + kPlaceableSize, nullptr, &pict);
+  HENHMETAFILE emf = SetWinMetaFileBits(UINT(n - skip), d + skip, nullptr, &pict);
   if (!emf) RaisePictureUnreadable(fileName, "图元文件数据无法解码");
   width = MulDiv(boxW, dpi.X, inch);
   height = MulDiv(boxH, dpi.Y, inch);

@@ -1,5 +1,5 @@
 #pragma once
-// A wizard picture loaded for drawing with GDI: bmp, ico, emf, wmf (with the placeable header)
+// A wizard picture loaded for drawing with GDI: bmp, ico, emf, wmf (placeable or plain)
 // and jpg/jpeg (decoded with libjpeg). The file is read whole through the file layer.
 #include <windows.h>
 

@@ -99,12 +99,12 @@ AnsiString MakeEmf(const AnsiString& path) {
 
 // A placeable wmf: the header (key, box 0,0-40,20 at 96 units an inch, checksum), then the
 // metafile that CreateMetaFileA wrote.
-AnsiString MakeWmf(const AnsiString& path, bool placeable, bool goodChecksum = true) {
+AnsiString MakeWmf(const AnsiString& path, bool placeable, bool goodChecksum = true, bool withExtent = true) {
   const AnsiString plain = path + ".plain";
   HDC dc = CreateMetaFileA(plain.c_str());
   EXPECT_NE(dc, nullptr);
   SetWindowOrgEx(dc, 0, 0, nullptr);
-  SetWindowExtEx(dc, 40, 20, nullptr);
+  if (withExtent) SetWindowExtEx(dc, 40, 20, nullptr);
   DrawHalves(dc);
   DeleteMetaFile(CloseMetaFile(dc));
   TArrayByte body = picture_test::ReadAll(plain);
@@ -171,11 +171,13 @@ TEST(WinPicture, EnhancedAndPlaceableMetafilesDrawTheirFrame) {
   ForceFolders(TempFolder());
   const AnsiString emf = MakeEmf(TempFolder() + "图片测试.emf");
   const AnsiString wmf = MakeWmf(TempFolder() + "图片测试.wmf", true);
+  // Without the placeable header: its window extent, a unit to a pixel at 96 an inch.
+  const AnsiString plain = MakeWmf(TempFolder() + "plain.wmf", false);
   const int dpi = ScreenDpi();
-  for (const AnsiString& name : {emf, wmf}) {
+  for (const AnsiString& name : {emf, wmf, plain}) {
     SCOPED_TRACE(name);
     auto p = TWinPicture::Load(name);
-    if (name == wmf) {
+    if (name != emf) {
       EXPECT_EQ(p->Width(), MulDiv(40, dpi, 96));  // the box's 40 units at 96 an inch
       EXPECT_EQ(p->Height(), MulDiv(20, dpi, 96));
     } else {
@@ -232,7 +234,13 @@ TEST(WinPicture, UnknownDamagedOrAbsentFilesRaise) {
   picture_test::WriteAll(dir + "cut.jpeg", TArrayByte(jpg.begin(), jpg.begin() + jpg.size() / 2));
   expectNamed(dir + "cut.jpeg");
   expectNamed(MakeWmf(dir + "checksum.wmf", true, false));
-  expectNamed(MakeWmf(dir + "plain.wmf", false));
+  expectNamed(MakeWmf(dir + "no-extent.wmf", false, true, false));
+  // A header asking for more than 64 MiB of pixels.
+  bmp[18] = 0x00, bmp[19] = 0x10, bmp[20] = bmp[21] = 0;  // width 4096
+  bmp[22] = 0x01, bmp[23] = 0x10, bmp[24] = bmp[25] = 0;  // height 4097
+  picture_test::WriteAll(dir + "huge.bmp", bmp);
+  expectNamed(dir + "huge.bmp");
+  EXPECT_NE(message(dir + "huge.bmp").find("图片过大"), AnsiString::npos);
   EXPECT_THROW(TWinPicture::Load(dir + "absent.bmp"), EFOpenError);
 }
 #endif
