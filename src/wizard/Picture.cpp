@@ -44,7 +44,8 @@ namespace {
 
 // libjpeg reports errors through error_exit, which must not return: it jumps back to the
 // step that called into libjpeg. Only C frames lie between, so no destructor is skipped;
-// the C++ side (buffers, exceptions) stays outside the steps.
+// the C++ side (buffers, exceptions) stays outside the steps. The handlers keep internal
+// linkage; their C++ linkage is the same calling convention as the C pointers they fill.
 struct TJpegError {
   jpeg_error_mgr Mgr;  // first: libjpeg hands back a pointer to it
   jmp_buf Jump;
@@ -68,13 +69,13 @@ struct TJpegDecoder {
   TJpegDecoder& operator=(const TJpegDecoder&) = delete;
 };
 
-extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+void JpegErrorExit(j_common_ptr cinfo) {
   auto* e = reinterpret_cast<TJpegError*>(cinfo->err);
   (*cinfo->err->format_message)(cinfo, e->Reason);
   longjmp(e->Jump, 1);
 }
 
-extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;  // trace messages
   auto* e = reinterpret_cast<TJpegError*>(cinfo->err);
   // The scan data running out before the picture is complete (a truncated file) is refused:
@@ -89,7 +90,7 @@ extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
   cinfo->err->num_warnings++;
 }
 
-extern "C" void JpegOutputMessage(j_common_ptr) {}
+void JpegOutputMessage(j_common_ptr) {}
 
 bool JpegReadHeader(TJpegDecoder* d, const uint8_t* data, size_t size) {
   d->Info.err = jpeg_std_error(&d->Error.Mgr);
