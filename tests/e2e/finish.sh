@@ -90,7 +90,7 @@ want_links="$(printf '%s\n' \
   "link folder: $ql" "link: $ql\\示例.lnk")"
 got_links="$(grep -E '^link( folder)?: ' "$work/install.txt")"
 [ "$got_links" = "$want_links" ] || fail "links printed:\n$got_links\nwanted:\n$want_links"
-grep -qF "  $c/Users/User/Desktop/示例程序.lnk" "$work/install.txt" || fail "sandbox path not printed"
+grep -qxF "  in the sandbox: $c/Users/User/Desktop/示例程序.lnk" "$work/install.txt" || fail "sandbox path not printed"
 grep -q '^question: “示例程序”安装向导需要重启操作系统，方可完成安装。要自动重启吗？ -> yes$' "$work/install.txt" ||
   fail "reboot question: $(cat "$work/install.txt")"
 # Run program, read-me (unpacked into the temporary folder), then the reboot.

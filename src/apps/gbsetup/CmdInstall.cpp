@@ -222,7 +222,8 @@ int RunInstall(const TArgs& args) {
   for (int i = recordsInstalled; i < engine->Log().Count(); ++i) {
     TInsLogRec* r = engine->Log().Records(i);
     const bool folder = r->Text == SCreatedFolderMark;
-    std::printf("%s %s\n  %s\n", folder ? "link folder:" : "link:", Out(r->Path).c_str(), HostPath(r->Path).c_str());
+    std::printf("%s %s\n  in the sandbox: %s\n", folder ? "link folder:" : "link:", Out(r->Path).c_str(),
+                HostPath(r->Path).c_str());
   }
   if (!rebootAsked) std::printf("reboot: not offered\n");
   std::printf("files written: %d\nfolders created: %d (and %d in the temporary folder)\n"
