@@ -201,9 +201,9 @@ int RunInstall(const TArgs& args) {
   const AnsiString logFile = engine->InstallLogFileName();
 
   int files = 0, folders = 0, values = 0, createdBeforeInstall = 0;
-  for (int i = 0; i < engine->Log().Count(); ++i) {
+  // The finish's links and their folders are listed apart, below.
+  for (int i = 0; i < recordsInstalled; ++i) {
     TInsLogRec* r = engine->Log().Records(i);
-    if (i >= recordsInstalled) break;  // the finish's links and their folders are listed apart
     if (r->Text == SCreatedFolderMark) {
       if (i < recordsBefore) ++createdBeforeInstall;
       else ++folders;
