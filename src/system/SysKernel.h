@@ -36,6 +36,8 @@ enum : uint32_t {
 
 // "0" when the version query fails, "1" for Win32s, "2" for the 9x family, "major.minor" for NT.
 AnsiString WindowsVersionText();
+// The user's decimal separator for numbers shown to them; "." in the sandbox.
+char DecimalSeparator();
 // Starts file with parameters through the "runas" verb, waits for it while servicing
 // messages, stores its exit code. ERROR_CANCELLED raises EAbort ("Operation aborted");
 // any other failure returns at once, leaving exitCode alone.

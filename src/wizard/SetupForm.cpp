@@ -2,15 +2,18 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "core/IniData.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "system/FileStream.h"
 #include "system/SysKernel.h"
+#include "wizard/Picture.h"
 
 const std::array<const char*, TFrm_Setup::kPageCount> TFrm_Setup::PageCaptions = {
-    "欢迎", "安装协议", "软件使用说明", "选择程序文件夹", "选择安装组件", "选择安装文件夹", "确认安装", "安装进程", "安装完成"};
+    LayoutCaption("nPage0"), LayoutCaption("nPage1"), LayoutCaption("nPage2"), LayoutCaption("nPage3"), LayoutCaption("nPage4"),
+    LayoutCaption("nPage5"), LayoutCaption("nPage6"), LayoutCaption("nPage7"), LayoutCaption("nPage8")};
 const std::array<const char*, TFrm_Setup::kPageCount> TFrm_Setup::ItemPages = {
     "欢迎", "安装协议说明", "软件使用说明", "选择程序文件夹", "选择安装组件", "选择安装文件夹", "确认安装", "安装进程", "安装完毕"};
 
@@ -42,7 +45,10 @@ TFrm_Setup::TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, I
     : FProject(std::move(project)), FCompile(std::move(compile)), FView(view) {
   // The application title keeps the program's own name until the project names it, so that
   // a box about a damaged package still has a caption.
-  mInstall.Visible = false;
+  for (TControl* c : Controls()) {
+    c->Caption = LayoutCaption(c->Name);
+    if (const TLayoutItem* item = FindLayoutItem(c->Name)) c->Visible = (item->Flags & lfHidden) == 0;
+  }
   FillExistingFolders();
   if (FCompile) FCompile->SetProject(FProject);
 }
@@ -254,9 +260,71 @@ void TFrm_Setup::ApplyProjectName(const AnsiString& name) {
   Changed(Edt_SelectFolder);
 }
 
+std::vector<TControl*> TFrm_Setup::Controls() {
+  return {&Form,     &bPrevious,   &bNext,   &bCancel,        &Image1,  &LB_Head,   &LB_WelInfo,   &Label32,
+          &lVersion, &lLink,       &Img_Pro_Head, &m_Protected, &Image2,  &m_ReadMe,  &Image3,       &Label24,
+          &Edt_SelectFolder, &Image5, &Label9, &Image6,     &eInsDir, &bBrowse,   &lNeedsSize,   &lDrvSize,
+          &Image7,   &Image8,      &Label30, &Label31,        &ProgressBar1, &mInstall, &Image9, &Lb_Insted_Prog};
+}
+
+TControl* TFrm_Setup::FindControl(const char* name) {
+  for (TControl* c : Controls())
+    if (std::strcmp(c->Name, name) == 0) return c;
+  return nullptr;
+}
+
+std::vector<TCheckRow>* TFrm_Setup::FindRows(const char* name) {
+  if (std::strcmp(name, "List_Component") == 0) return &List_Component;
+  if (std::strcmp(name, "lFinished") == 0) return &lFinished;
+  return nullptr;
+}
+
+void TFrm_Setup::lLinkClick() { ShellOpen("open", lLink.Caption, "", "", SW_SHOWMAXIMIZED_); }
+
+void TFrm_Setup::ShowPicture(TControl& picture, const AnsiString& page, const AnsiString& fileName) {
+  if (fileName.empty() || !FileExists(fileName)) return;
+  // One bad picture costs that picture only: the rules after it (folders, finish rows, the
+  // reboot question) still apply, so the box names the file and the page item and goes on.
+  try {
+    PictureFormatOf(fileName);
+    picture.Caption = fileName;
+    Changed(picture);
+  } catch (const Exception& e) {
+    picture.Caption.clear();
+    Changed(picture);
+    ShowErrorBox(e.Message() + "\r\n\r\n页面“" + page + "”的“标题图片”：" + fileName);
+  }
+}
+
+void TFrm_Setup::LoadLines(TControl& memo, const AnsiString& fileName) {
+  if (fileName.empty() || !FileExists(fileName)) return;
+  TStringList lines;
+  AnsiString text = ReadFileText(fileName);
+  // A text of more than a few hundred pages is not read by anyone, and a hostile one would
+  // keep the window busy laying it out: the memo takes its first part.
+  constexpr size_t kMaxMemoText = 1 << 20;
+  if (text.size() > kMaxMemoText) {
+    size_t cut = text.rfind('\n', kMaxMemoText);
+    text.resize(cut == AnsiString::npos ? kMaxMemoText : cut + 1);
+  }
+  lines.SetText(text);
+  memo.Caption = lines.Text();
+  Changed(memo);
+}
+
+void TFrm_Setup::AddFinishRow(const AnsiString& caption, const char* code, const AnsiString& file) {
+  TCheckRow row{caption, true, {}};
+  row.SubItems.Add(code);
+  if (!file.empty()) row.SubItems.Add(file);
+  lFinished.push_back(std::move(row));
+}
+
 void TFrm_Setup::FillPagesFromProject() {
   TWorkInfoRec* nameRec = FProject->FindWork("项目名称");
   ApplyProjectName(nameRec ? nameRec->Value : AnsiString());
+  const AnsiString temp = TempFolder();
+  LoadLines(m_ReadMe, temp + "Readme.txt");
+  LoadLines(m_Protected, temp + "Protocel.txt");
   FillComponents();
   ShowNeededSize(InitialNeededSize());
   const AnsiString programFiles = ProgramFilesFolder();
@@ -266,12 +334,30 @@ void TFrm_Setup::FillPagesFromProject() {
   Changed(Form);
   SetApplicationTitle(Form.Caption);
 
+  auto setCaption = [this](TControl& c, const AnsiString& v, bool show = false) {
+    if (v.empty()) return;
+    c.Caption = v;
+    if (show) c.Visible = true;
+    Changed(c);
+  };
+  ShowPicture(Image1, "欢迎", FindPageItem("欢迎", "标题图片"));
+  setCaption(LB_WelInfo, FindPageItem("欢迎", "欢迎信息"));
+  setCaption(Label32, FindPageItem("欢迎", "安装说明"));
+  setCaption(lVersion, FindPageItem("欢迎", "版权信息"), true);
+  setCaption(lLink, FindPageItem("欢迎", "网站链接"), true);
+  ShowPicture(Img_Pro_Head, "安装协议说明", FindPageItem("安装协议说明", "标题图片"));
+  LoadLines(m_Protected, FindPageItem("安装协议说明", "安装协议"));
+  ShowPicture(Image2, "软件使用说明", FindPageItem("软件使用说明", "标题图片"));
+  LoadLines(m_ReadMe, FindPageItem("软件使用说明", "说明协议"));
+  ShowPicture(Image3, "选择程序文件夹", FindPageItem("选择程序文件夹", "标题图片"));
   AnsiString v = FindPageItem("选择程序文件夹", "程序文件夹名称");
   if (!v.empty()) EditChanged(Edt_SelectFolder, v);
   if (FindPageItem("选择程序文件夹", "允许用户更改文件夹名称") == kNo) {
     Edt_SelectFolder.ReadOnly = true;
     Changed(Edt_SelectFolder);
   }
+  ShowPicture(Image5, "选择安装组件", FindPageItem("选择安装组件", "标题图片"));
+  ShowPicture(Image6, "选择安装文件夹", FindPageItem("选择安装文件夹", "标题图片"));
   v = FindPageItem("选择安装文件夹", "程序文件夹名称");
   if (!v.empty()) EditChanged(eInsDir, v.find(':') == AnsiString::npos ? programFiles + "\\" + v : v);
   if (FindPageItem("选择安装文件夹", "允许用户更改文件夹名称") == kNo) {
@@ -280,6 +366,8 @@ void TFrm_Setup::FillPagesFromProject() {
     Changed(eInsDir);
     Changed(bBrowse);
   }
+  ShowPicture(Image7, "确认安装", FindPageItem("确认安装", "标题图片"));
+  ShowPicture(Image8, "安装进程", FindPageItem("安装进程", "标题图片"));
   if (FindPageItem("安装进程", "显示进度") == kNo) {
     for (TControl* c : {&Label30, &Label31, &ProgressBar1}) {
       c->Visible = false;
@@ -290,6 +378,15 @@ void TFrm_Setup::FillPagesFromProject() {
     mInstall.Visible = true;
     Changed(mInstall);
   }
+  ShowPicture(Image9, "安装完毕", FindPageItem("安装完毕", "标题图片"));
+  lFinished.clear();
+  if (FindPageItem("安装完毕", "显示运行主程序选项") == kYes) AddFinishRow("运行“" + FProjectName + "”", "0");
+  v = FindPageItem("安装完毕", "自述文件");
+  if (!v.empty()) AddFinishRow("运行自述文件", "4", v);
+  if (FindPageItem("安装完毕", "显示创建桌面快捷方式选项") == kYes) AddFinishRow("创建快捷方式到桌面", "1");
+  if (FindPageItem("安装完毕", "显示创建开始菜单选项") == kYes) AddFinishRow("创建快捷方式到开始菜单", "2");
+  if (FindPageItem("安装完毕", "显示创建快速启动栏选项") == kYes) AddFinishRow("创建快捷方式到启动栏", "3");
+  if (FView) FView->RowsChanged("lFinished");
   FRebootOffered = FindPageItem("安装完毕", "显示重启计算机选项") == kYes;
   nPagesPageChanged();
 }
@@ -337,7 +434,7 @@ void TFrm_Setup::EditChanged(TControl& edit, const AnsiString& text) {
 
 void TFrm_Setup::eInsDirChange() {
   if (eInsDir.Caption.empty()) {
-    lDrvSize.Caption = "0.00 KB";
+    lDrvSize.Caption = SizeText(0);
   } else {
     lDrvSize.Caption = SizeText(DriveFreeBytes(eInsDir.Caption[0]));
   }
@@ -362,14 +459,17 @@ int64_t TFrm_Setup::BaseSize() {
 int64_t TFrm_Setup::ComponentSize(const AnsiString& name) {
   // No catalogue entry (a list of fewer than two) counts every component as 0 bytes.
   if (FFileList.Count() < 2) return 0;
+  // Read once: every click on the list asks for the size of every ticked component.
   const AnsiString catalogue = FFileList[1]->Name;
-  if (catalogue.empty() || !FileExists(catalogue)) return 0;
-  try {
-    TIniData ini(ReadFileText(catalogue));
-    return ini.ReadInteger("ComSize", name, 0);
-  } catch (const Exception&) {
-    return 0;
+  if (!FCatalogue || FCatalogueName != catalogue) {
+    FCatalogueName = catalogue;
+    FCatalogue = std::make_unique<TIniData>(AnsiString());
+    try {
+      if (!catalogue.empty() && FileExists(catalogue)) FCatalogue = std::make_unique<TIniData>(ReadFileText(catalogue));
+    } catch (const Exception&) {
+    }
   }
+  return FCatalogue->ReadInteger("ComSize", name, 0);
 }
 
 int64_t TFrm_Setup::InitialNeededSize() {
@@ -400,7 +500,7 @@ AnsiString TFrm_Setup::SizeText(int64_t count) {
   const int64_t magnitude = tenThousandths < 0 ? -tenThousandths : tenThousandths;
   const int64_t hundredths = (magnitude + 50) / 100;
   AnsiString text = (tenThousandths < 0 && hundredths != 0) ? "-" : "";
-  text += IntToStr(hundredths / 100) + ".";
+  text += IntToStr(hundredths / 100) + DecimalSeparator();
   const int64_t cents = hundredths % 100;
   if (cents < 10) text += "0";
   text += IntToStr(cents);

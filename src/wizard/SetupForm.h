@@ -2,9 +2,13 @@
 // TFrm_Setup: the setup program's main window, a nine-page wizard. This is its state and
 // rules; a view draws the controls (src/wizard/win32 on Windows, a double in tests).
 #include <array>
+#include <memory>
+
+#include "core/IniData.h"
 
 #include "core/SysIntfs.h"
 #include "wizard/Controls.h"
+#include "wizard/Layout.h"
 #include "wizard/ReleasePlanForm.h"
 
 class TFrm_Setup;
@@ -30,8 +34,8 @@ public:
 
 class TFrm_Setup {
 public:
-  static constexpr int kClientWidth = 508;
-  static constexpr int kClientHeight = 331;
+  static constexpr int kClientWidth = kWizardClientWidth;
+  static constexpr int kClientHeight = kWizardClientHeight;
   static constexpr int kPageCount = 9;
   static constexpr int kProgressPage = kPageCount - 2;
   static constexpr int kFinishPage = kPageCount - 1;
@@ -96,37 +100,57 @@ public:
   // Set when unpacking or a silent installation failed; the error box has been shown.
   bool Failed() const { return FFailed; }
 
-  // Window caption; the pattern's %s is the project name.
-  TControl Form{"TFrm_Setup", "“%s”安装向导"};
-  TControl bPrevious{"bPrevious", "<上一步(&B)"};
-  TControl bNext{"bNext", "下一步(&N)>"};
-  TControl bCancel{"bCancel", "取消(&C)"};
+  // The control of that name that this logic drives; null for fixed ones (plain labels, frames).
+  TControl* FindControl(const char* name);
+  // A list with check boxes by name (List_Component, lFinished); null for others.
+  std::vector<TCheckRow>* FindRows(const char* name);
+  void lLinkClick();
+
+  // Default captions come from the layout table (Layout.cpp).
+  TControl Form{"TFrm_Setup"};  // caption pattern: %s is the project name
+  TControl bPrevious{"bPrevious"};
+  TControl bNext{"bNext"};
+  TControl bCancel{"bCancel"};
   // Page 0
-  TControl LB_Head{"LB_Head", "欢迎使用“%s”安装向导"};
-  TControl LB_WelInfo{"LB_WelInfo", "欢迎使用“%s”，这个向导将指引您完成对“%s”的安装进程。"};
+  TControl Image1{"Image1"};  // pictures: the caption is the file shown, empty for none
+  TControl LB_Head{"LB_Head"};
+  TControl LB_WelInfo{"LB_WelInfo"};
+  TControl Label32{"Label32"};
+  TControl lVersion{"lVersion"};
+  TControl lLink{"lLink"};
+  // Page 1
+  TControl Img_Pro_Head{"Img_Pro_Head"};
+  TControl m_Protected{"m_Protected"};
+  // Page 2
+  TControl Image2{"Image2"};
+  TControl m_ReadMe{"m_ReadMe"};
   // Page 3
-  TControl Label24{"Label24",
-                   "安装向导将会把“%s”的快捷方式创建到程序文件夹中。您可以输入新的文件夹名称，或选择一个现有的文件夹，"
-                   "单击[下一步(&N)>]继续"};
+  TControl Image3{"Image3"};
+  TControl Label24{"Label24"};
   TControl Edt_SelectFolder{"Edt_SelectFolder"};
   TStringList List_SelectShot;
   // Page 4
-  TControl Label9{"Label9", "所需空间大小"};
+  TControl Image5{"Image5"};
+  TControl Label9{"Label9"};
   std::vector<TCheckRow> List_Component;
   // Page 5
+  TControl Image6{"Image6"};
   TControl eInsDir{"eInsDir"};
-  TControl bBrowse{"bBrowse", "浏览(&B)..."};
+  TControl bBrowse{"bBrowse"};
   TControl lNeedsSize{"lNeedsSize"};
   TControl lDrvSize{"lDrvSize"};
+  // Page 6
+  TControl Image7{"Image7"};
   // Page 7
-  TControl Label28{"Label28", "安装向导正在进行安装，请稍候..."};
+  TControl Image8{"Image8"};
   TControl Label30{"Label30"};
   TControl Label31{"Label31"};
   TControl ProgressBar1{"ProgressBar1"};
   // Hidden until the project asks for the details; its lines live in the view only.
   TControl mInstall{"mInstall"};
   // Page 8
-  TControl Lb_Insted_Prog{"Lb_Insted_Prog", "“%s”安装向导已完成安装"};
+  TControl Image9{"Image9"};
+  TControl Lb_Insted_Prog{"Lb_Insted_Prog"};
   std::vector<TCheckRow> lFinished;
 
   // Finish page: actions
@@ -156,11 +180,18 @@ private:
   void Changed(const TControl& c);
   void InstallWithoutPages();
   void Fail(const AnsiString& message);
+  // Every control above, for the view and for lookups by name.
+  std::vector<TControl*> Controls();
+  void ShowPicture(TControl& picture, const AnsiString& page, const AnsiString& fileName);
+  void LoadLines(TControl& memo, const AnsiString& fileName);
+  void AddFinishRow(const AnsiString& caption, const char* code, const AnsiString& file = AnsiString());
 
   TIntfPtr<IProject> FProject;
   TIntfPtr<ICompile> FCompile;
   ISetupView* FView = nullptr;
   TInsPackList FFileList;
+  std::unique_ptr<TIniData> FCatalogue;  // the component catalogue's sizes, read on first use
+  AnsiString FCatalogueName;
   AnsiString FProjectName;
   int64_t FNeededSize = 0;
   bool FRebootOffered = false;

@@ -135,6 +135,8 @@ AnsiString WithParameters(const AnsiString& program, const AnsiString& parameter
 
 AnsiString WindowsVersionText() { return SandboxVersionText(); }
 
+char DecimalSeparator() { return '.'; }
+
 void RelaunchElevated(const AnsiString& file, const AnsiString& parameters, uint32_t& exitCode) {
   sandbox::LogCommand("runas", WithParameters(file, parameters));
   if (SandboxElevationCancelled()) RaiseAbort();

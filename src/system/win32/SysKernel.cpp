@@ -56,6 +56,14 @@ int32_t ShellStartAndWait(const AnsiString& program, const AnsiString& parameter
 
 // ---- Version and start-up ----
 
+char DecimalSeparator() {
+  char buf[8] = {};
+  // A separator of more than one byte cannot stand in a byte string's digit run: keep ".".
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buf, sizeof buf) == 2 && static_cast<unsigned char>(buf[0]) < 0x80)
+    return buf[0];
+  return '.';
+}
+
 AnsiString WindowsVersionText() {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;  // 148

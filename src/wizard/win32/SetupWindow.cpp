@@ -159,7 +159,7 @@ private:
                  reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);
     Add(FForm.LB_WelInfo, p0, "STATIC", 0, 167, 77, 330, 28);
     HWND p7 = FPages[7];
-    SendMessageA(Add(FForm.Label28, p7, "STATIC", 0, 16, 15, 400, 14), WM_SETFONT,
+    SendMessageA(winui::MakeControl(p7, "STATIC", LayoutCaption("Label28"), WS_VISIBLE, 16, 15, 400, 14), WM_SETFONT,
                  reinterpret_cast<WPARAM>(winui::BoldFont(-12)), FALSE);
     winui::MakeControl(p7, "STATIC", "安装过程中，请不要强制退出安装向导。否则会导致文件安装不完整", WS_VISIBLE, 45, 34, 440, 14);
     Add(FForm.Label30, p7, "STATIC", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 24, 89, 398, 14);

@@ -180,7 +180,11 @@ public:
   std::map<std::string, std::vector<AnsiString>> Lines;  // memo name -> lines added
   TFrm_ReleasePlan* Dialog = nullptr;
 
-  void ControlChanged(const TControl&) override {}
+  // Plays a picture the window cannot load.
+  std::function<void(const TControl&)> OnControlChanged;
+  void ControlChanged(const TControl& c) override {
+    if (OnControlChanged) OnControlChanged(c);
+  }
   void PageChanged(int index) override { Pages.push_back(index); }
   void LineAdded(const TControl& memo, const AnsiString& line) override { Lines[memo.Name].push_back(line); }
   void RowsChanged(const char*) override {}

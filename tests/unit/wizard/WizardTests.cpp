@@ -531,3 +531,136 @@ TEST_F(WizardTest, AFailedInstallationShowsItsOneBoxAndEnds) {
   EXPECT_EQ(Boxes[0].Text, message);
   EXPECT_EQ(Engine->SaveLogCalls, 0);
 }
+
+TEST_F(WizardTest, PageItemsFillThePagesInTheirOrderAndFirstItemWins) {
+  Project->AddWork("安装界面显示", "是");
+  ForceFolders(TempFolder());
+  WriteText(TempFolder() + "Readme.txt", "自述\r\n第二行\r\n");
+  WriteText(TempFolder() + "Protocel.txt", "默认协议\r\n");
+  const AnsiString licence = TempFolder() + "协议.txt";
+  WriteText(licence, "项目协议\n第二行");
+  Project->AddPage("欢迎", "欢迎信息", "欢迎 %s 原样");
+  Project->AddPage("欢迎", "欢迎信息", "第二个不用");
+  Project->AddPage("欢迎", "版权信息", "版权所有");
+  Project->AddPage("欢迎", "网站链接", "http://example.com/软件");
+  Project->AddPage("安装协议说明", "安装协议", licence);
+  Project->AddPage("软件使用说明", "说明协议", TempFolder() + "没有这个文件.txt");
+  Project->AddPage("选择程序文件夹", "程序文件夹名称", "我的程序");
+  Project->AddPage("选择程序文件夹", "允许用户更改文件夹名称", "否");
+  Project->AddPage("选择安装文件夹", "程序文件夹名称", "示例");
+  Project->AddPage("选择安装文件夹", "允许用户更改文件夹名称", "否");
+  Project->AddPage("安装进程", "显示进度", "否");
+  Project->AddPage("安装完毕", "显示创建快速启动栏选项", "是");
+  Project->AddPage("安装完毕", "显示创建开始菜单选项", "是");
+  Project->AddPage("安装完毕", "显示创建桌面快捷方式选项", "是");
+  Project->AddPage("安装完毕", "自述文件", "C:\\程序\\readme.txt");
+  Project->AddPage("安装完毕", "显示运行主程序选项", "是");
+  Project->AddPage("安装完毕", "显示重启计算机选项", "是");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+
+  EXPECT_EQ(form.Form.Caption, "“示例软件”安装向导");
+  EXPECT_EQ(form.LB_Head.Caption, "欢迎使用“示例软件”安装向导");
+  EXPECT_EQ(form.LB_WelInfo.Caption, "欢迎 %s 原样") << "the item replaces the caption, %s and all";
+  EXPECT_NE(form.Label24.Caption.find("把“示例软件”的快捷方式"), AnsiString::npos);
+  EXPECT_EQ(form.Lb_Insted_Prog.Caption, "“示例软件”安装向导已完成安装");
+  EXPECT_NE(form.Label32.Caption.find("建议先关闭其它应用程序"), AnsiString::npos) << "no item: the layout's text";
+  EXPECT_TRUE(form.lVersion.Visible);
+  EXPECT_EQ(form.lVersion.Caption, "版权所有");
+  EXPECT_TRUE(form.lLink.Visible);
+  EXPECT_EQ(form.m_Protected.Caption, "项目协议\r\n第二行\r\n") << "the page's licence replaces Protocel.txt";
+  EXPECT_EQ(form.m_ReadMe.Caption, "自述\r\n第二行\r\n") << "a missing file keeps Readme.txt";
+  EXPECT_EQ(form.Edt_SelectFolder.Caption, "我的程序");
+  EXPECT_TRUE(form.Edt_SelectFolder.ReadOnly);
+  form.List_SelectShot.Add("别的文件夹");
+  form.List_SelectShotClick(0);
+  EXPECT_EQ(form.Edt_SelectFolder.Caption, "我的程序") << "a read-only box ignores the list";
+  EXPECT_EQ(form.eInsDir.Caption, ProgramFilesFolder() + "\\示例");
+  EXPECT_TRUE(form.eInsDir.ReadOnly);
+  EXPECT_FALSE(form.bBrowse.Enabled);
+  EXPECT_FALSE(form.Label30.Visible);
+  EXPECT_FALSE(form.Label31.Visible);
+  EXPECT_FALSE(form.ProgressBar1.Visible);
+  EXPECT_FALSE(form.mInstall.Visible);
+  EXPECT_TRUE(form.RebootOffered());
+
+  // The rows come in the order of the rules, not of the items, each ticked.
+  std::vector<std::string> rows, codes;
+  for (const TCheckRow& r : form.lFinished) {
+    rows.push_back(r.Text);
+    codes.push_back(r.SubItems[0]);
+    EXPECT_TRUE(r.Checked);
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"运行“示例软件”", "运行自述文件", "创建快捷方式到桌面", "创建快捷方式到开始菜单",
+                                           "创建快捷方式到启动栏"}));
+  EXPECT_EQ(codes, (std::vector<std::string>{"0", "4", "1", "2", "3"}));
+  EXPECT_EQ(form.lFinished[1].SubItems[1], "C:\\程序\\readme.txt");
+
+  if (kSandbox) {
+    form.lLinkClick();
+    EXPECT_NE(CommandLog().find("http://example.com/软件"), std::string::npos);
+  }
+
+  // Without items every control keeps its layout state.
+  TFakeProject* bare = new TFakeProject;
+  TIntfPtr<IProject> bareRef(bare);
+  bare->AddWork("项目名称", "空");
+  TFrm_Setup plain(bareRef, EngineRef, &View);
+  plain.FormShow();
+  EXPECT_FALSE(plain.lVersion.Visible);
+  EXPECT_FALSE(plain.lLink.Visible);
+  EXPECT_FALSE(plain.Edt_SelectFolder.ReadOnly);
+  EXPECT_TRUE(plain.bBrowse.Enabled);
+  EXPECT_TRUE(plain.ProgressBar1.Visible);
+  EXPECT_TRUE(plain.lFinished.empty());
+  EXPECT_FALSE(plain.RebootOffered());
+  EXPECT_EQ(plain.LB_WelInfo.Caption, "欢迎使用“空”，这个向导将指引您完成对“空”的安装进程。");
+}
+
+TEST_F(WizardTest, ABadPictureCostsOnlyThatPicture) {
+  Project->AddWork("安装界面显示", "是");
+  ForceFolders(TempFolder());
+  const AnsiString gif = TempFolder() + "head.gif", jpg = TempFolder() + "broken.JPG", bmp = TempFolder() + "ok.bmp";
+  for (const AnsiString& f : {gif, jpg, bmp}) WriteText(f, "not really a picture");
+  Project->AddPage("欢迎", "标题图片", gif);
+  Project->AddPage("安装协议说明", "标题图片", TempFolder() + "missing.bmp");
+  Project->AddPage("软件使用说明", "标题图片", jpg);
+  Project->AddPage("选择程序文件夹", "标题图片", bmp);
+  Project->AddPage("安装完毕", "显示重启计算机选项", "是");
+  Project->AddPage("安装完毕", "显示创建桌面快捷方式选项", "是");
+  // The window fails on the JPEG's content, as a real decoder would.
+  View.OnControlChanged = [&](const TControl& c) {
+    if (c.Caption == jpg) throw Exception("图片文件无法读取");
+  };
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  ASSERT_EQ(Boxes.size(), 2u) << "one box per bad picture, none for a missing file";
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
+  EXPECT_NE(Boxes[0].Text.find("Unknown picture file extension (.gif)"), AnsiString::npos);
+  EXPECT_NE(Boxes[0].Text.find("欢迎"), AnsiString::npos);
+  EXPECT_NE(Boxes[0].Text.find(gif), AnsiString::npos);
+  EXPECT_NE(Boxes[1].Text.find("图片文件无法读取"), AnsiString::npos);
+  EXPECT_NE(Boxes[1].Text.find("软件使用说明"), AnsiString::npos);
+  EXPECT_TRUE(form.Image1.Caption.empty());
+  EXPECT_TRUE(form.Img_Pro_Head.Caption.empty());
+  EXPECT_TRUE(form.Image2.Caption.empty());
+  EXPECT_EQ(form.Image3.Caption, bmp);
+  EXPECT_TRUE(form.RebootOffered()) << "the rules after a bad picture still apply";
+  EXPECT_EQ(form.lFinished.size(), 1u);
+  EXPECT_FALSE(View.Destroyed);
+}
+
+TEST_F(WizardTest, HostileTextsAndComponentListsStayBounded) {
+  Project->AddWork("安装界面显示", "是");
+  ForceFolders(TempFolder());
+  AnsiString big;
+  for (int i = 0; big.size() < 10u * 1024 * 1024; ++i) big += "第" + IntToStr(i) + "行协议文字协议文字\r\n";
+  WriteText(TempFolder() + "Protocel.txt", big);
+  for (int i = 0; i < 5000; ++i) Project->Components.Add("组件" + IntToStr(i));
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  EXPECT_LE(form.m_Protected.Caption.size(), 1u << 20);
+  EXPECT_GT(form.m_Protected.Caption.size(), 1000u * 1000);
+  EXPECT_EQ(form.m_Protected.Caption.substr(form.m_Protected.Caption.size() - 2), "\r\n") << "cut at a line end";
+  EXPECT_EQ(form.List_Component.size(), 5001u);
+}

@@ -1,0 +1,121 @@
+// Prints the visible top-level windows of the Wine session and their child windows, one line
+// each, in UTF-8, so that a test script driving a program with xdotool can read what a person
+// would see: class, text, visibility, enabled state, screen rectangle and, for lists, rows and
+// check boxes.
+//   wininspect            every visible top-level window
+//   wininspect CLASS      only top-level windows of that class
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+std::string Utf8(const std::string& ansi) {
+  if (ansi.empty()) return ansi;
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), n);
+  int m = WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(m), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), n, out.data(), m, nullptr, nullptr);
+  return out;
+}
+
+// Line breaks and the separator stay on one line.
+std::string Flat(std::string s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\r') continue;
+    if (c == '\n') out += "\\n";
+    else if (c == '|') out += "\\|";
+    else out += c;
+  }
+  return out;
+}
+
+std::string TextOf(HWND h) {
+  DWORD_PTR len = 0;
+  if (!SendMessageTimeoutA(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &len)) return "";
+  std::string s(len + 1, '\0');
+  DWORD_PTR got = 0;
+  SendMessageTimeoutA(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG, 2000, &got);
+  s.resize(got);
+  return Utf8(s);
+}
+
+std::string Extra(HWND h, const std::string& cls) {
+  std::string out;
+  if (cls == "ListBox") {
+    const LRESULT n = SendMessageA(h, LB_GETCOUNT, 0, 0);
+    out += " items=";
+    for (LRESULT i = 0; i < n && i < 200; ++i) {
+      const LRESULT len = SendMessageA(h, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+      std::string s(static_cast<size_t>(len > 0 ? len : 0) + 1, '\0');
+      SendMessageA(h, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
+      s.resize(static_cast<size_t>(len > 0 ? len : 0));
+      out += (i ? "|" : "") + Flat(Utf8(s));
+    }
+    out += " count=" + std::to_string(n);
+  } else if (cls == "SysListView32") {
+    const LRESULT n = SendMessageA(h, LVM_GETITEMCOUNT, 0, 0);
+    out += " checks=";
+    for (LRESULT i = 0; i < n && i < 200; ++i) {
+      const LRESULT state = SendMessageA(h, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK);
+      out += (i ? "," : "") + std::to_string(((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? 1 : 0);
+    }
+    out += " count=" + std::to_string(n);
+  } else if (cls == "Edit") {
+    const LONG style = GetWindowLongA(h, GWL_STYLE);
+    out += std::string(" readonly=") + ((style & ES_READONLY) ? "1" : "0");
+  }
+  return out;
+}
+
+void Print(HWND h, int depth) {
+  char cls[128] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  RECT r{};
+  GetWindowRect(h, &r);
+  std::printf("%d|%s|%s|vis=%d|en=%d|rect=%ld,%ld,%ld,%ld|id=%d%s\n", depth, cls, Flat(TextOf(h)).c_str(),
+              IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0, r.left, r.top, r.right - r.left, r.bottom - r.top,
+              GetDlgCtrlID(h), Extra(h, cls).c_str());
+}
+
+struct TWalk {
+  HWND Top;
+  std::vector<HWND> Children;
+};
+
+BOOL CALLBACK ChildProc(HWND h, LPARAM lp) {
+  reinterpret_cast<TWalk*>(lp)->Children.push_back(h);
+  return TRUE;
+}
+
+int Depth(HWND h, HWND top) {
+  int d = 0;
+  for (HWND p = h; p && p != top; p = GetParent(p)) ++d;
+  return d;
+}
+
+const char* gClass = nullptr;
+
+BOOL CALLBACK TopProc(HWND h, LPARAM) {
+  if (!IsWindowVisible(h)) return TRUE;
+  char cls[128] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (gClass && lstrcmpiA(cls, gClass) != 0) return TRUE;
+  Print(h, 0);
+  TWalk walk{h, {}};
+  EnumChildWindows(h, ChildProc, reinterpret_cast<LPARAM>(&walk));
+  for (HWND c : walk.Children) Print(c, Depth(c, h));
+  return TRUE;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) gClass = argv[1];
+  EnumWindows(TopProc, 0);
+  return 0;
+}
