@@ -57,22 +57,6 @@ std::vector<bool> ParseFinishList(const TParsedArgs& p) {
   return chosen;
 }
 
-// The finish rows the wizard's page filling makes from the "安装完毕" items, in its order.
-void AddOfferedRows(TFrm_Setup& form, IProject& project, const AnsiString& projectName) {
-  auto add = [&](const AnsiString& caption, const char* code, const AnsiString& file = AnsiString()) {
-    TCheckRow row;
-    row.Text = caption;
-    row.SubItems.Add(code);
-    if (!file.empty()) row.SubItems.Add(file);
-    form.lFinished.push_back(row);
-  };
-  if (PageItem(project, "安装完毕", "显示运行主程序选项") == "是") add("运行“" + projectName + "”", "0");
-  if (AnsiString readme = PageItem(project, "安装完毕", "自述文件"); !readme.empty()) add("运行自述文件", "4", readme);
-  if (PageItem(project, "安装完毕", "显示创建桌面快捷方式选项") == "是") add("创建快捷方式到桌面", "1");
-  if (PageItem(project, "安装完毕", "显示创建开始菜单选项") == "是") add("创建快捷方式到开始菜单", "2");
-  if (PageItem(project, "安装完毕", "显示创建快速启动栏选项") == "是") add("创建快捷方式到启动栏", "3");
-}
-
 class TProgressPrinter {
 public:
   explicit TProgressPrinter(bool terminal) : FTerminal(terminal) {}
@@ -165,9 +149,8 @@ int RunInstall(const TArgs& args) {
   bool rebootAsked = false;
   {
     TFrm_Setup form(project, compile);
-    form.FillPagesFromProject();
+    form.FillPagesFromProject();  // the finish rows the project offers, the reboot question
     form.Edt_SelectFolder.Caption = programFolder;
-    if (form.lFinished.empty()) AddOfferedRows(form, *project, projectName);
     for (TCheckRow& row : form.lFinished) {
       const int code = row.SubItems.Count() > 0 ? StrToIntDef(row.SubItems[0], -1) : -1;
       row.Checked = code >= 0 && code < 5 && finishChosen[static_cast<size_t>(code)];
