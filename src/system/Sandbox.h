@@ -10,7 +10,7 @@
 // programs are logged to <root>/commands.log, one GBK line each ending in LF:
 // "exec: <command>" (WinExec), "wait: <program>[ <parameters>]" (started and waited for),
 // "runas: <file> <parameters>" (elevated relaunch), "<verb>: <file>[ <parameters>]" (shell
-// open, verb in lower case). docs/sandbox.md describes the layout and the file formats.
+// open, verb in lower case), "reboot: ..." (RebootMachine; the host is never restarted). docs/sandbox.md describes the layout and the file formats.
 void SetSandboxRoot(const std::string& hostRoot);
 std::string SandboxRoot();
 // The version text WindowsVersionText reports ("6.1" by default; "0" plays a failing query).

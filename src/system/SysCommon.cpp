@@ -25,6 +25,17 @@ AnsiString AppendPathDelimiter(const AnsiString& path) {
   return path + "\\";
 }
 
+uint16_t OsVersionCode() {
+  const AnsiString v = WindowsVersionText();
+  if (v == "1") return 1;
+  if (v == "2") return 2;
+  if (v.find('.') == AnsiString::npos) return 0;  // "0": the query failed
+  if (v == "5.0") return 31;
+  if (v == "5.1") return 32;
+  if (v == "5.2") return 33;
+  return 30;
+}
+
 void ProcessMessages() {
   if (AppState().ProcessMessages) AppState().ProcessMessages();
 }

@@ -42,6 +42,13 @@ char DecimalSeparator();
 // messages, stores its exit code. ERROR_CANCELLED raises EAbort ("Operation aborted");
 // any other failure returns at once, leaving exitCode alone.
 void RelaunchElevated(const AnsiString& file, const AnsiString& parameters, uint32_t& exitCode);
+// Operating-system code from the version query: 0 when it fails or names no known platform,
+// 1 Win32s, 2 the 9x family; NT: 31 for 5.0, 32 for 5.1, 33 for 5.2, 30 for any other version.
+uint16_t OsVersionCode();
+// Restarts the machine: on NT (OsVersionCode >= 30) the process token first gets
+// SeShutdownPrivilege, then ExitWindowsEx(EWX_REBOOT). Failures are not reported. The sandbox
+// only appends "reboot: EWX_REBOOT" (with "SeShutdownPrivilege, " before it on NT) to commands.log.
+void RebootMachine();
 // The running program's full path.
 AnsiString ApplicationExeName();
 // Lets the application handle pending window messages (set by the user interface; no-op otherwise).

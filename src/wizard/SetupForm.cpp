@@ -172,11 +172,18 @@ void TFrm_Setup::bCancelClick() {
   FModalResult = mrCancel;
   if (bCancel.Tag != 0) {
     FModalResult = mrOk;
-    // The finish actions, the log and the reboot question belong to the finish page.
-    try {
-      if (bCancel.Tag == 1 && FCompile) FCompile->SaveInstallLog();
-    } catch (const Exception& e) {
-      return Fail(e.Message());  // without its log the installation was undone
+    if (bCancel.Tag == 1) {
+      // The links are logged too, so the log is written after them; a link that failed has
+      // had its box and leaves the rest of the finish to run.
+      RunFinishActions();
+      try {
+        if (FCompile) FCompile->SaveInstallLog();
+      } catch (const Exception& e) {
+        return Fail(e.Message());  // without its log the installation was undone
+      }
+      if (FRebootOffered &&
+          AskYesNo("“" + FProjectName + "”安装向导需要重启操作系统，" + "方可完成安装。要自动重启吗？"))
+        RebootSystem();
     }
   }
   Close();
@@ -200,10 +207,13 @@ void TFrm_Setup::OnInstallProgress(int32_t max, int32_t position, const AnsiStri
   Label30.Caption = text;
   Changed(Label30);
   int64_t percent;
-  if (max < position || max <= 0) {
-    percent = 100;  // an empty run is a finished one
+  if (max < position) {
+    percent = 100;
+  } else if (max <= 0) {
+    percent = flag ? 100 : 0;  // no steps to count: done only when the run says so
   } else {
     percent = RoundHalfAway(static_cast<double>(position) / max * 100.0);
+    if (percent < 0) percent = 0;
   }
   Label31.Caption = IntToStr(percent) + "%";
   Changed(Label31);

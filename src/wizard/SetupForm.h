@@ -153,6 +153,29 @@ public:
   TControl Lb_Insted_Prog{"Lb_Insted_Prog"};
   std::vector<TCheckRow> lFinished;
 
+  // Finish page: actions
+  // Runs the ticked rows of lFinished in order (SubItems[0] the code: 0 main program,
+  // 1 desktop, 2 start menu, 3 quick-launch links, 4 the read-me in SubItems[1]). A link that
+  // cannot be made is skipped; links the writer failed on are named in one error box at the end.
+  void RunFinishActions();
+  // base\subfolder\name.lnk: a missing folder is made through the engine (so it is logged), an
+  // existing link is kept, and the link is logged either way. A name, target or subfolder that
+  // forms no valid path, or a folder that cannot be made, skips the link. Raises what the
+  // link writer raises.
+  void CreateShortcutIn(const AnsiString& base, const AnsiString& subfolder, const AnsiString& name,
+                        const AnsiString& target, const AnsiString& arguments, const AnsiString& description);
+  // The shell link file folder\fileName (shown normally, working folder = the target's folder).
+  void CreateLinkFile(const AnsiString& folder, const AnsiString& fileName, const AnsiString& target,
+                      const AnsiString& arguments, const AnsiString& description);
+  // Opens path with the shell ("Open", working folder = the path's folder, shown normally).
+  static void OpenWithShell(const AnsiString& path);
+  void RebootSystem();
+
+private:
+  void CreatePlaceShortcuts(int code);
+  TStringList FLinkErrors;  // links the writer failed on during one RunFinishActions
+  AnsiString FLinkErrorText;
+
 private:
   void Changed(const TControl& c);
   void InstallWithoutPages();

@@ -9,9 +9,11 @@
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "project/Project.h"
+#include "system/Dialogs.h"
 #include "system/Platform.h"
 #include "system/Sandbox.h"
 #include "system/SysKernel.h"
+#include "wizard/SetupForm.h"
 
 namespace {
 
@@ -27,6 +29,32 @@ int CountLines(const std::string& hostFile) {
   int n = 0;
   for (std::string line; std::getline(in, line);) ++n;
   return n;
+}
+
+// The finish rows by their action codes (the wizard's lFinished SubItems[0]).
+const char* const kFinishNames[] = {"run", "desktop", "startmenu", "quicklaunch", "readme"};
+
+// "--finish a,b": the codes chosen; none given means every row the project offers (all true).
+std::vector<bool> ParseFinishList(const TParsedArgs& p) {
+  std::vector<bool> chosen(5, true);
+  if (!p.Has("--finish")) return chosen;
+  chosen.assign(5, false);
+  const std::string list = p.Get("--finish");
+  if (list == "none") return chosen;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    const std::string name = list.substr(start, comma - start);
+    int code = -1;
+    for (int i = 0; i < 5; ++i)
+      if (name == kFinishNames[i]) code = i;
+    if (code < 0)
+      throw ECliError("unknown finish row \"" + name + "\" (run, readme, desktop, startmenu, quicklaunch or none)");
+    chosen[static_cast<size_t>(code)] = true;
+    start = comma + 1;
+  }
+  return chosen;
 }
 
 class TProgressPrinter {
@@ -61,9 +89,13 @@ private:
 };
 
 int RunInstall(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--root", "--dir", "--components"}, {"--log"});
+  TParsedArgs p = ParseArgs(args, {"--root", "--dir", "--components", "--finish", "--reboot"}, {"--log"});
   if (p.Positional.size() != 1 || !p.Has("--root"))
-    throw ECliError("usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B] [--log]");
+    throw ECliError("usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B] "
+                    "[--finish LIST] [--reboot yes|no] [--log]");
+  const std::vector<bool> finishChosen = ParseFinishList(p);
+  const std::string reboot = p.Get("--reboot", "no");
+  if (reboot != "yes" && reboot != "no") throw ECliError("--reboot takes yes or no");
   // On Windows this would install onto the real machine; the command is for trying a setup out.
   if (!IsSandbox()) throw ECliError("install runs only on the sandbox machine (Linux)");
   SetSandboxRoot(p.Get("--root"));
@@ -110,10 +142,50 @@ int RunInstall(const TArgs& args) {
                      });
   progress.Finish();
   compile->SaveInstallLog();
+  const int recordsInstalled = engine->Log().Count();
+
+  // The finish page as the wizard has it, and its Finish button: the chosen rows, the log
+  // saved again with the links, the reboot question answered by --reboot.
+  bool rebootAsked = false;
+  {
+    TFrm_Setup form(project, compile);
+    form.FillPagesFromProject();  // the finish rows the project offers, the reboot question
+    form.Edt_SelectFolder.Caption = programFolder;
+    for (TCheckRow& row : form.lFinished) {
+      const int code = row.SubItems.Count() > 0 ? StrToIntDef(row.SubItems[0], -1) : -1;
+      row.Checked = code >= 0 && code < 5 && finishChosen[static_cast<size_t>(code)];
+    }
+    for (int code = 0; code < 5; ++code) {
+      if (!p.Has("--finish") || !finishChosen[static_cast<size_t>(code)]) continue;
+      bool offered = false;
+      for (const TCheckRow& row : form.lFinished)
+        if (row.SubItems.Count() > 0 && StrToIntDef(row.SubItems[0], -1) == code) offered = true;
+      if (!offered) std::printf("finish: the project offers no \"%s\" row\n", kFinishNames[code]);
+    }
+    auto responder = std::make_shared<TDialogResponder>();
+    responder->MessageBox = [&](TBoxStyle style, const AnsiString&, const AnsiString& text) {
+      if (style == TBoxStyle::Question) {
+        rebootAsked = true;
+        std::printf("question: %s -> %s\n", Out(text).c_str(), reboot.c_str());
+        return reboot == "yes";
+      }
+      std::fprintf(stderr, "gbsetup: %s\n", Out(text).c_str());
+      return true;
+    };
+    SetDialogResponder(responder);
+    form.SetPageIndex(TFrm_Setup::kFinishPage);
+    form.bCancelClick();
+    SetDialogResponder(nullptr);
+    if (form.Failed()) {
+      compile->ClearPackList(list);
+      return 1;
+    }
+  }
   const AnsiString logFile = engine->InstallLogFileName();
 
   int files = 0, folders = 0, values = 0, createdBeforeInstall = 0;
-  for (int i = 0; i < engine->Log().Count(); ++i) {
+  // The finish's links and their folders are listed apart, below.
+  for (int i = 0; i < recordsInstalled; ++i) {
     TInsLogRec* r = engine->Log().Records(i);
     if (r->Text == SCreatedFolderMark) {
       if (i < recordsBefore) ++createdBeforeInstall;
@@ -130,6 +202,13 @@ int RunInstall(const TArgs& args) {
       std::printf("  %s%s%s [%u%u%u %u]\n", Out(r->Path).c_str(), r->Text.empty() ? "" : "  ",
                   Out(r->Text).c_str(), r->AutoRun, r->SelfRegister, r->RegServer, r->LogFlag);
   }
+  for (int i = recordsInstalled; i < engine->Log().Count(); ++i) {
+    TInsLogRec* r = engine->Log().Records(i);
+    const bool folder = r->Text == SCreatedFolderMark;
+    std::printf("%s %s\n  in the sandbox: %s\n", folder ? "link folder:" : "link:", Out(r->Path).c_str(),
+                HostPath(r->Path).c_str());
+  }
+  if (!rebootAsked) std::printf("reboot: not offered\n");
   std::printf("files written: %d\nfolders created: %d (and %d in the temporary folder)\n"
               "registry values: %d\ncommands recorded: %d\ninstall log: %s\n",
               files, folders, createdBeforeInstall, values, CountLines(commandsLog) - commandsBefore,
@@ -141,12 +220,16 @@ int RunInstall(const TArgs& args) {
 }  // namespace
 
 GB_COMMAND("install", "install a built setup into the sandbox, without the wizard",
-           "usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B] [--log]\n"
+           "usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B]\n"
+           "                       [--finish LIST] [--reboot yes|no] [--log]\n"
            "\n"
            "Unpacks SETUP (a built setup program) and runs its installation on the sandbox machine\n"
-           "rooted at DIR, as the wizard does with its default choices, then writes UnLog.txt beside\n"
-           "the main program. Drive C: is DIR/drive_c, the registry DIR/registry.reg, started\n"
-           "programs are listed in DIR/commands.log. A damaged setup is refused before anything\n"
+           "rooted at DIR, as the wizard does with its default choices, then presses the finish page's\n"
+           "Finish button: runs the ticked finish rows (links are real .lnk files, each one printed\n"
+           "as its Windows path and its path in the sandbox), writes UnLog.txt beside the main\n"
+           "program and answers the reboot question when the project asks it. Drive C: is\n"
+           "DIR/drive_c, the registry DIR/registry.reg, started programs are listed in\n"
+           "DIR/commands.log. A damaged setup is refused before anything\n"
            "is written; an installation that fails half-way is undone, and the message says what\n"
            "failed and which files that were there before stay as they now are (exit code 1).\n"
            "\n"
@@ -154,5 +237,10 @@ GB_COMMAND("install", "install a built setup into the sandbox, without the wizar
            "  --dir INSTALLDIR    installation folder as typed in the wizard (C:\\...); default: the\n"
            "                      Program Files folder, or the project's own choice\n"
            "  --components A,B    components to install (default: all of the project's)\n"
+           "  --finish LIST       finish rows to tick, comma-separated: run, readme, desktop,\n"
+           "                      startmenu, quicklaunch; none for none (default: every row the\n"
+           "                      project offers). Started programs go to commands.log\n"
+           "  --reboot yes|no     the answer to the reboot question (default no); yes records\n"
+           "                      the restart in commands.log, it never restarts this machine\n"
            "  --log               print the install log's records",
            RunInstall);

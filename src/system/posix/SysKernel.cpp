@@ -226,6 +226,11 @@ void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString&
   sandbox::LogCommand(kind.c_str(), WithParameters(file, parameters));
 }
 
+void RebootMachine() {
+  // Never the host: the line says what Windows would have been asked to do.
+  sandbox::LogCommand("reboot", OsVersionCode() >= 30 ? "SeShutdownPrivilege, EWX_REBOOT" : "EWX_REBOOT");
+}
+
 // ---- Message boxes ----
 
 bool AskYesNo(const AnsiString& question) { return ShowBox(TBoxStyle::Question, question); }

@@ -176,6 +176,22 @@ void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString&
   ShellExecuteA(nullptr, OrNull(verb), file.c_str(), OrNull(parameters), OrNull(directory), showCommand);
 }
 
+void RebootMachine() {
+  if (OsVersionCode() >= 30) {
+    // NT lets a process shut the machine down only with this privilege enabled.
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+      TOKEN_PRIVILEGES privileges{};
+      privileges.PrivilegeCount = 1;
+      privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+      if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+      CloseHandle(token);
+    }
+  }
+  ExitWindowsEx(EWX_REBOOT, 0);
+}
+
 // ---- Message boxes ----
 
 bool AskYesNo(const AnsiString& question) { return ShowBox(TBoxStyle::Question, question); }

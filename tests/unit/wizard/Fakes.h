@@ -8,16 +8,28 @@
 
 #include "core/SysIntfs.h"
 #include "core/TextUtils.h"
+#include "system/FileCtrl.h"
 #include "wizard/SetupForm.h"
 
-class TFakeProject : public TInterfacedObject, public IProject, public IProjectComponents {
+class TFakeProject : public TInterfacedObject, public IProject, public IProjectComponents, public IProjectShortcuts {
 public:
   GB_INTERFACED
 
   TWorkInfoList Works;
   TPageInfoList Pages;
   TStringList Components;
+  TShortcutList Shortcuts;
   AnsiString RunFile, RunWebPage;
+
+  void AddShortcut(const AnsiString& folder, const AnsiString& name, const AnsiString& target,
+                   const AnsiString& arguments = "", const AnsiString& description = "") {
+    TShotCutInfoRec* r = Shortcuts.Add();
+    r->Folder = folder;
+    r->Name = name;
+    r->Target = target;
+    r->Arguments = arguments;
+    r->Description = description;
+  }
 
   void AddWork(const AnsiString& name, const AnsiString& value) {
     TWorkInfoRec* w = Works.Add();
@@ -45,7 +57,11 @@ public:
       if (SameText(w->Name, name)) return w;
     return nullptr;
   }
-  TPageInfoRec* GetMainProgramItem() override { return nullptr; }
+  TPageInfoRec* GetMainProgramItem() override {
+    for (TPageInfoRec* p : Pages)
+      if (SameText(p->Page, "安装完毕") && SameText(p->Name, "主程序")) return p;
+    return nullptr;
+  }
   AnsiString GetProjectName() override { return FindWork("项目名称") ? FindWork("项目名称")->Value : ""; }
   AnsiString GetRunFile() override { return RunFile; }
   AnsiString GetRunWebPage() override { return RunWebPage; }
@@ -59,6 +75,11 @@ public:
   bool DeleteComponent(const AnsiString&) override { Unused(); }
   TStringList* GetComponentCatalog() override { Unused(); }
   TStringList* GetComponents() override { return &Components; }
+
+  bool DeleteShortcut(TShotCutInfoRec*) override { Unused(); }
+  int32_t ShortcutCount(const AnsiString&) override { Unused(); }
+  TShotCutInfoRec* FindShortcut(const AnsiString&, int32_t) override { Unused(); }
+  TShortcutList* GetShortcutList() override { return &Shortcuts; }
 };
 
 inline HResult TFakeProject::QueryInterface(const TGUID& iid, void** obj) {
@@ -66,6 +87,8 @@ inline HResult TFakeProject::QueryInterface(const TGUID& iid, void** obj) {
     *obj = static_cast<IProject*>(this);
   } else if (iid == IProjectComponents::IID) {
     *obj = static_cast<IProjectComponents*>(this);
+  } else if (iid == IProjectShortcuts::IID) {
+    *obj = static_cast<IProjectShortcuts*>(this);
   } else {
     *obj = nullptr;
     return E_NOINTERFACE_;
@@ -73,6 +96,11 @@ inline HResult TFakeProject::QueryInterface(const TGUID& iid, void** obj) {
   AddRefImpl();
   return S_OK_;
 }
+
+struct TLogCall {
+  AnsiString Path, Text;
+  bool operator==(const TLogCall& o) const { return Path == o.Path && Text == o.Text; }
+};
 
 struct TInstallCall {
   AnsiString GroupFolder, InstallDir, Components, ExeName;
@@ -89,6 +117,11 @@ public:
   std::vector<TInstallCall> Installs;
   int SetProjectCalls = 0, ClearCalls = 0, SaveLogCalls = 0;
   int* ClearCounter = nullptr;  // outlives the engine
+  // The log as the engine would keep it: AddLogRecord and one record per folder CreateFolder
+  // was asked for (made on disk unless FailFolders).
+  std::vector<TLogCall> LogRecords;
+  bool FailFolders = false;
+  std::function<void()> OnSaveLog;
 
   void ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TReleaseProgressEvent onProgress) override {
     ReleasedFile = fileName;
@@ -104,14 +137,22 @@ public:
   void SetProgressEvent(TCompileProgressEvent) override {}
   void SetProject(const TIntfPtr<IProject>&) override { ++SetProjectCalls; }
   void Compile() override {}
-  void AddLogRecord(const AnsiString&, uint8_t, uint8_t, uint8_t, uint8_t, const AnsiString&) override {}
-  void CreateFolder(const AnsiString&) override {}
+  void AddLogRecord(const AnsiString& path, uint8_t, uint8_t, uint8_t, uint8_t, const AnsiString& text) override {
+    LogRecords.push_back({path, text});
+  }
+  void CreateFolder(const AnsiString& path) override {
+    if (!FailFolders) ForceFolders(path);
+    LogRecords.push_back({path, "创建的文件夹"});
+  }
   void ClearPackList(TInsPackList& list) override {
     ++ClearCalls;
     if (ClearCounter) ++*ClearCounter;
     list.Clear();
   }
-  void SaveInstallLog() override { ++SaveLogCalls; }
+  void SaveInstallLog() override {
+    ++SaveLogCalls;
+    if (OnSaveLog) OnSaveLog();
+  }
 };
 
 inline HResult TFakeCompile::QueryInterface(const TGUID& iid, void** obj) {
