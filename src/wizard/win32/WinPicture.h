@@ -1,0 +1,36 @@
+#pragma once
+// A wizard picture loaded for drawing with GDI: bmp, ico, emf, wmf (placeable or plain)
+// and jpg/jpeg (decoded with libjpeg). The file is read whole through the file layer.
+#include <windows.h>
+
+#include <memory>
+
+#include "core/Types.h"
+#include "wizard/Picture.h"
+
+class TWinPicture {
+public:
+  // Raises EInvalidGraphic "Unknown picture file extension (.%s)" for another extension,
+  // EInvalidGraphic naming the file for content that cannot be decoded, and the file layer's
+  // EFOpenError for a file that cannot be opened.
+  static std::unique_ptr<TWinPicture> Load(const AnsiString& fileName);
+  ~TWinPicture();
+  TWinPicture(const TWinPicture&) = delete;
+  TWinPicture& operator=(const TWinPicture&) = delete;
+
+  TPictureFormat Format() const { return FFormat; }
+  // The natural size in pixels (metafiles at the screen's resolution).
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+  // Not stretched: the natural size at the box's top-left, clipped to the box.
+  // Stretched: the picture fills the box.
+  void Draw(HDC dc, const RECT& box, bool stretch) const;
+
+private:
+  TWinPicture() = default;
+  TPictureFormat FFormat = TPictureFormat::Bmp;
+  int FWidth = 0, FHeight = 0;
+  HBITMAP FBitmap = nullptr;  // bmp and jpeg: a 32-bit top-down DIB section
+  HICON FIcon = nullptr;
+  HENHMETAFILE FMetafile = nullptr;  // emf, and wmf converted to an enhanced metafile
+};
