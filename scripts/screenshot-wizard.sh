@@ -25,19 +25,27 @@ cleanup() {
 trap cleanup EXIT
 gbk() { iconv -f UTF-8 -t GBK; }
 
-# The data folder with the cross-built stubs; the demo's two components are imported into it.
+# The data folder with the cross-built stubs and a catalogue of two components, each a file
+# for the system folder (file names on disk in UTF-8, INI contents in GBK).
 data="$work/data"
 cp -r "$repo/data" "$data"
 mkdir -p "$data/Exe"
 cp "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$data/Exe/"
-head -c 400000 /dev/urandom >"$work/runtime.dll"
-head -c 150000 /dev/urandom >"$work/help.chm"
+for c in runtime:运行库 help:帮助文档; do
+  dir="${c%%:*}" name="${c#*:}"
+  mkdir -p "$data/Imports/$dir/$dir"
+  printf '[RegistryList]\r\nRegtype=User\r\n[SysDirList]\r\n%s.bin=[System Directory]\\System32\\%s.bin\r\n' "$dir" "$dir" \
+    | gbk >"$data/Imports/$dir/$name.ini"
+  head -c 20000 /dev/urandom >"$data/Imports/$dir/$dir/$dir.bin"
+done
+printf '[Com]\r\n运行库=runtime\r\n帮助文档=help\r\n[Description]\r\n运行库=程序运行所需的库\r\n帮助文档=使用帮助\r\n[ComSize]\r\n运行库=1572864\r\n帮助文档=524288\r\n' \
+  | gbk >"$data/Imports/ComList.ini"
 
 # Pictures: a JPEG background for the welcome and finish pages, header strips as JPEG and BMP.
 img="$work/img"
 mkdir -p "$img"
-convert -size 508x289 gradient:'#1d4f91-#e8eef8' -fill '#ffffff' -draw 'circle 80,144 80,40' \
-  -fill '#1d4f91' -draw 'rectangle 40,120 120,170' "$img/side.jpg"
+convert -size 508x289 xc:'#f4f7fc' -fill '#1d4f91' -draw 'rectangle 0,0 150,289' \
+  -fill '#ffffff' -draw 'circle 75,144 75,94' -fill '#e8a33d' -draw 'rectangle 55,124 95,164' "$img/side.jpg"
 convert -size 508x57 gradient:'#ffffff-#c7d6ee' -fill '#1d4f91' -draw 'rectangle 440,8 496,49' "$img/head.jpg"
 convert -size 508x57 gradient:'#ffffff-#d8ecd2' -fill '#2f7d32' -draw 'circle 468,28 468,8' "BMP3:$img/head.bmp"
 
@@ -57,8 +65,6 @@ cp "$work/readme.txt" "$app/readme.txt"
   "$gbsetup" set p.gbp 项目名称 示例软件
   "$gbsetup" set p.gbp 安装界面显示 是
   "$gbsetup" add-folder p.gbp app --to "Program Files"
-  "$gbsetup" --data "$data" component import p.gbp 运行库 程序运行所需的库 runtime.dll
-  "$gbsetup" --data "$data" component import p.gbp 帮助文档 使用帮助 help.chm
   "$gbsetup" --data "$data" component use p.gbp 运行库 帮助文档
   "$gbsetup" page p.gbp 欢迎 标题图片 img/side.jpg
   "$gbsetup" page p.gbp 欢迎 版权信息 "版权所有 (C) 2026 示例作者"
@@ -117,18 +123,15 @@ next
 sleep 0.5
 import -window "$wizard" -strip "$out/8-progress.png"
 echo "wrote $out/8-progress.png"
-# The finish page comes with the completion report.
-for _ in $(seq 1 600); do
-  import -window "$wizard" -strip "$work/now.png"
-  # bCancel reads 完成 once there: compare a strip of the button row with the first frame.
-  sleep 0.2
-  if ! kill -0 "$runner" 2>/dev/null; then break; fi
-  [ -f "$work/done" ] && break
-  if [ "$(compare -metric AE -crop 508x40+0+320 "$out/8-progress.png" "$work/now.png" null: 2>&1 || true)" != 0 ]; then
-    sleep 1
-    break
-  fi
+# The finish page comes with the completion report, which retitles the cancel button 完成:
+# wait until the button row differs from the one on the progress page.
+convert "$out/8-progress.png" -crop 508x40+0+310 +repage "$work/row0.png"
+for _ in $(seq 1 300); do
+  sleep 0.3
+  import -window "$wizard" -crop 508x40+0+310 +repage "$work/row.png" 2>/dev/null || continue
+  [ "$(compare -metric AE "$work/row0.png" "$work/row.png" null: 2>&1 || true)" != 0 ] && break
 done
+[ -n "${GBSETUP_SHOT_DEBUG:-}" ] && import -window root "$out/desktop.png"
 shot 9-finish
 xdotool key --window "$wizard" Escape
 sleep 1

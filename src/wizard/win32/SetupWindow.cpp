@@ -282,6 +282,27 @@ private:
     SetFocus(first && IsWindowVisible(first) ? first : FHwnd);
   }
 
+  // A label's box for a caption: the table's, or sized to the text where the table gives 0.
+  // A wrapped label whose text needs more lines' height than its box (a font other than the
+  // one the layout was made for) grows downwards within the page, so no line is cut off.
+  RECT TextBox(const TRowWindow& row, const AnsiString& caption) const {
+    const TLayoutItem& item = *row.Item;
+    RECT box = row.Box;
+    int w = item.W, h = item.H;
+    if (row.AutoWidth || row.AutoHeight) {
+      const SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : item.W);
+      if (row.AutoWidth) w = sz.cx;
+      if (row.AutoHeight) h = sz.cy;
+    } else if (HasFlag(item, lfWordWrap)) {
+      const SIZE sz = winui::TextSize(row.Font, caption, item.W);
+      const int room = (item.Page >= 0 ? kNotebookHeight : kWizardClientHeight) - static_cast<int>(box.top);
+      if (sz.cy > h) h = std::max(h, std::min<int>(sz.cy, room));
+    }
+    box.right = box.left + w;
+    box.bottom = box.top + h;
+    return box;
+  }
+
   // Sets a label's or button's text; a label sized to its text takes the new size, and a
   // transparent one has the page repaint what lies under its old text.
   void SetCaption(TRowWindow& row, const AnsiString& caption) {
@@ -290,14 +311,12 @@ private:
     const bool transparent = HasFlag(item, lfTransparent) || item.Kind == K::Link;
     RECT old = row.Box;
     SetWindowTextA(row.Hwnd, caption.c_str());
-    if (row.AutoWidth || row.AutoHeight) {
-      SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : item.W);
-      const int w = row.AutoWidth ? sz.cx : item.W;
-      const int h = row.AutoHeight ? sz.cy : item.H;
-      if (w != row.Box.right - row.Box.left || h != row.Box.bottom - row.Box.top) {
-        row.Box.right = row.Box.left + w;
-        row.Box.bottom = row.Box.top + h;
-        SetWindowPos(row.Hwnd, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (item.Kind == K::Label || item.Kind == K::Link) {
+      const RECT box = TextBox(row, caption);
+      if (!EqualRect(&box, &row.Box)) {
+        row.Box = box;
+        SetWindowPos(row.Hwnd, nullptr, 0, 0, box.right - box.left, box.bottom - box.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
       }
     }
     if (transparent) {
@@ -496,27 +515,18 @@ private:
       default:
         return;
     }
-    int w = item.W, h = item.H;
-    if (item.Kind == K::Label && HasFlag(item, lfWordWrap)) {
-      // A font other than the one the layout was made for may need more lines' height;
-      // the box grows to its text, within the page, so no line is cut off.
-      const SIZE sz = winui::TextSize(row.Font, caption, item.W);
-      RECT page{0, 0, kWizardClientWidth, kNotebookHeight};
-      if (sz.cy > h) h = std::min<int>(sz.cy, page.bottom - row.Box.top);
-      row.Box.bottom = row.Box.top + h;
-    }
-    if (row.AutoWidth || row.AutoHeight) {
-      SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : item.W);
-      if (row.AutoWidth) w = sz.cx;
-      if (row.AutoHeight) h = sz.cy;
-      row.Box.right = row.Box.left + w;
-      row.Box.bottom = row.Box.top + h;
-    }
+    if (item.Kind == K::Label || item.Kind == K::Link) row.Box = TextBox(row, caption);
+    const int w = row.Box.right - row.Box.left, h = row.Box.bottom - row.Box.top;
     row.Hwnd = CreateWindowExA(ex, cls, text.c_str(), WS_CHILD | style | (visible ? WS_VISIBLE : 0), row.Box.left, row.Box.top,
                                w, h, row.Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + index)),
                                GetModuleHandleA(nullptr), nullptr);
     if (!row.Hwnd) return;
     FByHwnd[row.Hwnd] = index;
+    // Some classes size themselves at creation (an etched line takes its edges): the table's box wins.
+    RECT made;
+    GetWindowRect(row.Hwnd, &made);
+    if (made.right - made.left != w || made.bottom - made.top != h)
+      SetWindowPos(row.Hwnd, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageA(row.Hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(row.Font), FALSE);
     row.Sent = text;
     if (c && !c->Enabled) EnableWindow(row.Hwnd, FALSE);
