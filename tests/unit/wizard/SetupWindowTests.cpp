@@ -155,6 +155,7 @@ protected:
     Project->Components = {"甲", "乙"};
     for (const char* page : TFrm_Setup::ItemPages) Project->AddPage(page, "页面显示", "是");
     Project->AddPage("欢迎", "版权信息", "版权所有");
+    Project->AddPage("选择安装文件夹", "允许用户更改文件夹名称", "否");
     Project->AddPage("安装完毕", "显示运行主程序选项", "是");
     Project->AddPage("安装完毕", "显示创建桌面快捷方式选项", "是");
     const AnsiString catalogue = TempFolder() + "ComList-view.ini";
@@ -240,6 +241,8 @@ TEST_F(WindowTest, EveryLayoutRowIsAWindowWithItsClassPlaceCaptionAndVisibility)
     const TControl* c = Form->FindControl(item.Name);
     const bool visible = c ? c->Visible : (item.Flags & lfHidden) == 0;
     if (item.Kind != TLayoutKind::Page) EXPECT_EQ((GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) != 0, visible);
+    EXPECT_EQ(IsWindowEnabled(h) != 0, c ? c->Enabled : true);
+    if (item.Kind == TLayoutKind::Edit) EXPECT_EQ((GetWindowLongA(h, GWL_STYLE) & ES_READONLY) != 0, c->ReadOnly);
     const bool texty = item.Kind == TLayoutKind::Label || item.Kind == TLayoutKind::Link ||
                        item.Kind == TLayoutKind::Button || item.Kind == TLayoutKind::GroupBox || item.Kind == TLayoutKind::Edit;
     if (texty) EXPECT_EQ(TextOf(h), c ? c->Caption : AnsiString(item.Caption));
@@ -269,6 +272,10 @@ TEST_F(WindowTest, EveryLayoutRowIsAWindowWithItsClassPlaceCaptionAndVisibility)
   EXPECT_STREQ(text, "创建快捷方式到桌面");
   EXPECT_EQ(ListView_GetColumnWidth(finish, 0), 200);
   EXPECT_TRUE(ListView_GetExtendedListViewStyle(finish) & LVS_EX_CHECKBOXES);
+
+  EXPECT_TRUE(GetWindowLongA(Row("eInsDir"), GWL_STYLE) & ES_READONLY);
+  EXPECT_FALSE(IsWindowEnabled(Row("bBrowse")));
+  EXPECT_FALSE(GetWindowLongA(Row("Edt_SelectFolder"), GWL_STYLE) & ES_READONLY);
 
   // A page change shows that page only.
   Form->SetPageIndex(5);
@@ -349,5 +356,33 @@ TEST_F(WindowTest, EscAndCloseAskAndNoKeepsTheWindowWhileAltLettersPressButtons)
   press(WM_KEYDOWN, VK_ESCAPE);
   EXPECT_EQ(Boxes.size(), 2u);
   ShowWindow(Main, SW_HIDE);
+}
+#endif
+
+#ifdef _WIN32
+TEST_F(WindowTest, PictureThatCannotBeLoadedIsNamedInABoxAndLeftEmpty) {
+  const AnsiString bad = TempFolder() + "损坏-view.jpg";
+  {
+    TFileStream f(bad, fmCreate);
+    f.Write("not a jpeg", 10);
+  }
+  const AnsiString good = TempFolder() + "head-view.bmp";
+  {
+    // A 2 x 1 bitmap, 24 bits: enough for the window to load and keep it.
+    const unsigned char bmp[] = {'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 24, 0,
+                                 0, 0, 0, 0, 8, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                 0, 0, 255, 0, 255, 0, 0, 0};
+    TFileStream f(good, fmCreate);
+    f.Write(bmp, sizeof(bmp));
+  }
+  Project->AddPage("确认安装", "标题图片", bad);
+  Project->AddPage("安装进程", "标题图片", good);
+  Boxes.clear();
+  Form->FillPagesFromProject();
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
+  EXPECT_NE(Boxes[0].Text.find(bad), AnsiString::npos) << Boxes[0].Text;
+  EXPECT_EQ(Form->Image7.Caption, "");
+  EXPECT_EQ(Form->Image8.Caption, good);
 }
 #endif
