@@ -270,6 +270,7 @@ private:
     if (!FHwnd) return;
     HWND f = GetFocus();
     if (f && IsChild(FHwnd, f) && IsWindowVisible(f) && IsWindowEnabled(f)) return;
+    FSavedFocus = nullptr;
     if (!IsWindowVisible(FHwnd)) return;
     for (const char* name : {"bNext", "bCancel"}) {
       HWND b = RowWindow(name);
@@ -715,6 +716,18 @@ private:
       case WM_FIX_FOCUS:
         self->FixFocus();
         return 0;
+      case WM_ACTIVATE:
+        // As a dialog does: the focus comes back to the control that had it, after a box.
+        if (LOWORD(wp) == WA_INACTIVE) {
+          HWND f = GetFocus();
+          self->FSavedFocus = f && IsChild(hwnd, f) ? f : nullptr;
+        } else if (self->FSavedFocus && IsWindow(self->FSavedFocus) && IsWindowVisible(self->FSavedFocus) &&
+                   IsWindowEnabled(self->FSavedFocus)) {
+          SetFocus(self->FSavedFocus);
+        } else {
+          self->FixFocus();
+        }
+        return 0;
       case DM_GETDEFID: {
         const size_t next = self->RowIndex("bNext");
         return MAKELRESULT(kFirstSetupControlId + next, DC_HASDEFID);
@@ -736,6 +749,7 @@ private:
   std::map<const TControl*, size_t> FByControl;
   std::map<HWND, size_t> FByHwnd;
   winui::TBarFeed FBarFeed;
+  HWND FSavedFocus = nullptr;
   bool FEcho = false;  // the view itself is changing a control: its notifications are not the user's
   bool FStepTextPending = false;
   bool FMemoPending = false, FMemoTimer = false;
