@@ -7,6 +7,7 @@
 #include "core/IniData.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
+#include "system/FileCtrl.h"
 #include "system/FileStream.h"
 #include "system/SysKernel.h"
 #include "wizard/Picture.h"
@@ -439,6 +440,12 @@ void TFrm_Setup::eInsDirChange() {
     lDrvSize.Caption = SizeText(DriveFreeBytes(eInsDir.Caption[0]));
   }
   Changed(lDrvSize);
+}
+
+void TFrm_Setup::bBrowseClick() {
+  if (!bBrowse.Enabled) return;
+  AnsiString folder = eInsDir.Caption;
+  if (BrowseFolder("选择安装文件夹", std::u16string(), folder)) EditChanged(eInsDir, folder);
 }
 
 void TFrm_Setup::ShowNeededSize(int64_t size) {

@@ -80,6 +80,8 @@ public:
   // After the user toggled a component's check box.
   void List_ComponentClickCheck();
   void eInsDirChange();
+  // The folder picker for the installation folder, starting at the current one.
+  void bBrowseClick();
   // The user typed into an edit; the view hands the new text over.
   void EditChanged(TControl& edit, const AnsiString& text);
   void ShowNeededSize(int64_t size);

@@ -3,45 +3,124 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "system/SysKernel.h"
 #include "wizard/win32/ReleasePlanWindow.h"
 #include "wizard/win32/WinUi.h"
+#if __has_include("wizard/win32/WinPicture.h")
+#include "wizard/win32/WinPicture.h"
+#define GB_HAVE_WIN_PICTURE 1
+#endif
 
 namespace {
 const char* const kClassName = "TFrm_Setup";
 const char* const kPageClassName = "TFrm_Setup.Page";
-enum { IdPrevious = 101, IdNext, IdCancel };
 constexpr UINT_PTR kMemoTimer = 1;
 constexpr ULONGLONG kMemoInterval = 50;  // ms between two pictures of the detail lines
+constexpr UINT WM_FIX_FOCUS = WM_APP + 1;
+constexpr int kFixedRowHeight = 18;
+
+using K = TLayoutKind;
+
+// One layout row and what the window made of it.
+struct TRowWindow {
+  const TLayoutItem* Item = nullptr;
+  TControl* Control = nullptr;  // null for fixed labels, frames and pages
+  HWND Hwnd = nullptr;          // null for the window row and for pictures (their page paints them)
+  HWND Parent = nullptr;
+  RECT Box{};                   // in the parent's client area
+  HFONT Font = nullptr;
+  bool AutoWidth = false, AutoHeight = false;
+  AnsiString Sent;  // the caption last given to the window
+#ifdef GB_HAVE_WIN_PICTURE
+  std::unique_ptr<TWinPicture> Picture;
+#endif
+};
+
+bool HasFlag(const TLayoutItem& item, uint32_t flag) { return (item.Flags & flag) != 0; }
+
+// A multi-line edit wants \r\n between lines; the texts come from files with either.
+AnsiString WithCrLf(const AnsiString& text) {
+  AnsiString out;
+  out.reserve(text.size() + text.size() / 32);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+// The letter after the & of a caption (lower case); 0 when there is none.
+char AcceleratorOf(const AnsiString& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (static_cast<unsigned char>(caption[i]) >= 0x80) {
+      ++i;  // a double-byte character: its trail byte is no ampersand
+      continue;
+    }
+    if (caption[i] == '&') {
+      if (caption[i + 1] == '&') {
+        ++i;
+        continue;
+      }
+      const char c = caption[i + 1];
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+  }
+  return 0;
+}
+
+class TSetupWindow;
+TSetupWindow* gActive = nullptr;  // the window whose buttons take Alt+letter
 
 class TSetupWindow : public ISetupView {
 public:
-  explicit TSetupWindow(TFrm_Setup& form) : FForm(form) {}
+  explicit TSetupWindow(TFrm_Setup& form) : FForm(form), FRows(kLayoutCount) {}
+  ~TSetupWindow() override {
+    if (gActive == this) {
+      gActive = nullptr;
+      winui::SetMessageFilter(nullptr);
+    }
+    if (FMemoTimer && FHwnd) KillTimer(FHwnd, kMemoTimer);
+    FForm.SetView(nullptr);
+    if (FHwnd) ::DestroyWindow(FHwnd);
+  }
+  TSetupWindow(const TSetupWindow&) = delete;
+  TSetupWindow& operator=(const TSetupWindow&) = delete;
 
-  int Run() {
+  HWND Handle() const { return FHwnd; }
+
+  // Builds the window and every control, attaches itself to the form; shows nothing.
+  void Create() {
     Register();
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     RECT r = winui::CentredWindowRect(TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight, style, 0);
-    FHwnd = CreateWindowExA(0, kClassName, FForm.Form.Caption.c_str(), style, r.left, r.top, r.right - r.left,
-                            r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    FHwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kClassName, FForm.Form.Caption.c_str(), style, r.left, r.top,
+                            r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (FHwnd) CreateControls();
     FForm.SetView(this);
+    gActive = this;
+    winui::SetMessageFilter(&TSetupWindow::Filter);
+  }
+
+  int Run() {
+    Create();
     SetProcessMessagesHandler(winui::PumpPaced);
     // The window appears only when a page is to be seen: a silent setup shows the unpack dialog alone.
     FForm.FormShow();
+    if (FHwnd && !FForm.Closed() && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) ShowMain();
     MSG msg;
     while (!FForm.Closed() && !winui::QuitReceived() && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (winui::FilterMessage(msg)) continue;
       if (FHwnd && IsDialogMessageA(FHwnd, &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    FForm.SetView(nullptr);
     SetProcessMessagesHandler(nullptr);
-    if (FHwnd) ::DestroyWindow(FHwnd);
-    FHwnd = nullptr;
     return FForm.Failed() ? 1 : 0;
   }
 
@@ -51,38 +130,58 @@ public:
       if (FHwnd) SetWindowTextA(FHwnd, c.Caption.c_str());
       return;
     }
-    auto it = FControls.find(&c);
-    if (it == FControls.end()) return;
-    HWND h = it->second;
+    auto it = FByControl.find(&c);
+    if (it == FByControl.end()) return;
+    TRowWindow& row = FRows[it->second];
+    const TLayoutItem& item = *row.Item;
+    if (item.Kind == K::Picture) return ShowPicture(row);
+    HWND h = row.Hwnd;
+    if (!h) return;
     if (&c == &FForm.ProgressBar1) {
       // One report per installed file: only those that change the picture reach the bar.
       FBarFeed.Show(h, c.Position, c.Max);
-    } else if (&c == &FForm.Label31) {
-      // The percentage changes a hundred times in a run of any length.
-      if (c.Caption != FPercentText) {
-        FPercentText = c.Caption;
-        SetWindowTextA(h, c.Caption.c_str());
-      }
-    } else if (&c == &FForm.Label30 && FHwnd && !IsWindowVisible(FHwnd)) {
+    } else if (&c == &FForm.Label30 && !IsWindowVisible(FHwnd)) {
       // A silent setup reports every file to a window that never appears, and each text
       // costs a round trip to the Wine server: it is sent when the window is shown.
       FStepTextPending = true;
-    } else if (&c != &FForm.mInstall) {  // the memo's lines arrive through LineAdded
-      SetWindowTextA(h, c.Caption.c_str());
+    } else if (item.Kind == K::Edit) {
+      if (WindowText(h) != c.Caption) {
+        FEcho = true;  // the logic set it: no EN_CHANGE back into the logic
+        SetWindowTextA(h, c.Caption.c_str());
+        FEcho = false;
+      }
+      const bool readOnly = (GetWindowLongA(h, GWL_STYLE) & ES_READONLY) != 0;
+      if (readOnly != c.ReadOnly) SendMessageA(h, EM_SETREADONLY, c.ReadOnly, 0);
+    } else if (item.Kind == K::Memo) {
+      if (row.Sent != c.Caption) {
+        row.Sent = c.Caption;
+        SetWindowTextA(h, WithCrLf(c.Caption).c_str());
+      }
+    } else if (item.Kind != K::DetailList) {  // the detail lines arrive through LineAdded
+      // Only real changes: the percentage alone changes a hundred times in a run, and
+      // each text costs a round of messages under Wine.
+      if (row.Sent != c.Caption) SetCaption(row, c.Caption);
     }
-    // Only real changes: each call costs a round of messages under Wine.
     const bool shown = (GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) != 0;  // its own flag, whatever the page's
-    if (shown != c.Visible) ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
-    if (!IsWindowEnabled(h) != !c.Enabled) EnableWindow(h, c.Enabled);
+    bool moved = false;
+    if (shown != c.Visible) {
+      ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
+      moved = true;
+    }
+    if (!IsWindowEnabled(h) != !c.Enabled) {
+      EnableWindow(h, c.Enabled);
+      moved = true;
+    }
+    if (moved && item.Kind == K::Button) PostMessageA(FHwnd, WM_FIX_FOCUS, 0, 0);
   }
 
   void LineAdded(const TControl& memo, const AnsiString& line) override {
-    auto it = FControls.find(&memo);
-    if (it == FControls.end()) return;
+    auto it = FByControl.find(&memo);
+    if (it == FByControl.end() || !FRows[it->second].Hwnd) return;
     // Each line goes in with drawing off; the list is shown, scrolled to its newest line,
     // at most every kMemoInterval and once more that long after the last line. Scrolling
     // and repainting it for each line would cost more than installing a small file.
-    HWND h = it->second;
+    HWND h = FRows[it->second].Hwnd;
     if (!FMemoPending) SendMessageA(h, WM_SETREDRAW, FALSE, 0);
     FMemoPending = true;
     SendMessageA(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
@@ -93,33 +192,24 @@ public:
     }
   }
 
-  void ShowMemoLines() {
-    if (FMemoTimer) KillTimer(FHwnd, kMemoTimer);
-    FMemoTimer = false;
-    if (!FMemoPending) return;
-    FMemoPending = false;
-    HWND h = FControls[&FForm.mInstall];
-    const LRESULT count = SendMessageA(h, LB_GETCOUNT, 0, 0);
-    if (count > 0) SendMessageA(h, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
-    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
-    RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
-    FMemoShownAt = GetTickCount64();
-  }
-
   void PageChanged(int index) override {
-    for (size_t i = 0; i < FPages.size(); ++i) ShowWindow(FPages[i], static_cast<int>(i) == index ? SW_SHOWNA : SW_HIDE);
+    // The new page first, then the old one away: no frame shows the bare window.
+    if (index >= 0 && index < static_cast<int>(FPages.size())) ShowWindow(FPages[static_cast<size_t>(index)], SW_SHOWNA);
+    for (size_t i = 0; i < FPages.size(); ++i)
+      if (static_cast<int>(i) != index) ShowWindow(FPages[i], SW_HIDE);
     // A silent setup moves to the finish page too, but its window never appears.
-    if (FHwnd && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) {
-      ShowWindow(FHwnd, SW_SHOWNORMAL);
-      if (FStepTextPending) {
-        FStepTextPending = false;
-        ControlChanged(FForm.Label30);
-      }
-      UpdateWindow(FHwnd);
-    }
+    if (FHwnd && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) ShowMain();
+    // The buttons change after this call: the focus is put right once they have.
+    if (FHwnd) PostMessageA(FHwnd, WM_FIX_FOCUS, 0, 0);
   }
 
-  void RowsChanged(const char*) override {}
+  void RowsChanged(const char* listName) override {
+    const size_t index = RowIndex(listName);
+    if (index >= FRows.size() || !FRows[index].Hwnd) return;
+    if (std::strcmp(listName, "List_SelectShot") == 0) return FillFolderList(FRows[index].Hwnd);
+    FillCheckRows(FRows[index]);
+  }
+
   void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override { ShowReleasePlanModal(dialog); }
 
   void DestroyWindow() override {
@@ -128,7 +218,7 @@ public:
     PostQuitMessage(0);
   }
 
-  bool HasInteractivePages() const override { return false; }
+  bool HasInteractivePages() const override { return FHwnd != nullptr; }
 
 private:
   static void Register() {
@@ -140,48 +230,476 @@ private:
     done = true;
   }
 
-  HWND Add(const TControl& c, HWND parent, const char* cls, DWORD style, int x, int y, int w, int h, int id = 0,
-           DWORD exStyle = 0) {
-    HWND hwnd = winui::MakeControl(parent, cls, c.Caption, style | (c.Visible ? WS_VISIBLE : 0), x, y, w, h, id, exStyle);
-    FControls[&c] = hwnd;
-    return hwnd;
+  static AnsiString WindowText(HWND h) {
+    const int n = GetWindowTextLengthA(h);
+    AnsiString s(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
+    const int got = GetWindowTextA(h, s.data(), n + 1);
+    s.resize(static_cast<size_t>(got > 0 ? got : 0));
+    return s;
   }
 
-  // The notebook is a stack of panels; each page keeps the layout of its controls so that
-  // the pages can be filled in without moving anything.
+  size_t RowIndex(const char* name) const {
+    for (size_t i = 0; i < kLayoutCount; ++i)
+      if (std::strcmp(kLayout[i].Name, name) == 0) return i;
+    return kLayoutCount;
+  }
+  HWND RowWindow(const char* name) const {
+    const size_t i = RowIndex(name);
+    return i < FRows.size() ? FRows[i].Hwnd : nullptr;
+  }
+  const TRowWindow* RowOf(HWND h) const {
+    auto it = FByHwnd.find(h);
+    return it == FByHwnd.end() ? nullptr : &FRows[it->second];
+  }
+
+  void ShowMain() {
+    ShowWindow(FHwnd, SW_SHOWNORMAL);
+    if (FStepTextPending) {
+      FStepTextPending = false;
+      ControlChanged(FForm.Label30);
+    }
+    UpdateWindow(FHwnd);
+    FixFocus();
+  }
+
+  // A button that can be pressed: shown by its own flag and enabled.
+  static bool Usable(HWND h) { return h && (GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) && IsWindowEnabled(h); }
+
+  // The focus never stays on a control that went away with its page or its button state.
+  void FixFocus() {
+    if (!FHwnd) return;
+    HWND f = GetFocus();
+    if (f && IsChild(FHwnd, f) && IsWindowVisible(f) && IsWindowEnabled(f)) return;
+    FSavedFocus = nullptr;
+    if (!IsWindowVisible(FHwnd)) return;
+    for (const char* name : {"bNext", "bCancel"}) {
+      HWND b = RowWindow(name);
+      if (Usable(b) && IsWindowVisible(b)) {
+        SetFocus(b);
+        return;
+      }
+    }
+    HWND first = GetNextDlgTabItem(FHwnd, nullptr, FALSE);
+    SetFocus(first && IsWindowVisible(first) ? first : FHwnd);
+  }
+
+  // A label's box for a caption: the table's, or sized to the text where the table gives 0.
+  // A wrapped label whose text needs more lines' height than its box (a font other than the
+  // one the layout was made for) grows downwards within the page, so no line is cut off.
+  RECT TextBox(const TRowWindow& row, const AnsiString& caption) const {
+    const TLayoutItem& item = *row.Item;
+    RECT box = row.Box;
+    int w = item.W, h = item.H;
+    if (row.AutoWidth || row.AutoHeight) {
+      const SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : item.W);
+      if (row.AutoWidth) w = sz.cx;
+      if (row.AutoHeight) h = sz.cy;
+    } else if (HasFlag(item, lfWordWrap)) {
+      const SIZE sz = winui::TextSize(row.Font, caption, item.W);
+      const int room = (item.Page >= 0 ? kNotebookHeight : kWizardClientHeight) - static_cast<int>(box.top);
+      if (sz.cy > h) h = std::max(h, std::min<int>(sz.cy, room));
+    }
+    box.right = box.left + w;
+    box.bottom = box.top + h;
+    return box;
+  }
+
+  // Sets a label's or button's text; a label sized to its text takes the new size, and a
+  // transparent one has the page repaint what lies under its old text.
+  void SetCaption(TRowWindow& row, const AnsiString& caption) {
+    row.Sent = caption;
+    const TLayoutItem& item = *row.Item;
+    const bool transparent = HasFlag(item, lfTransparent) || item.Kind == K::Link;
+    RECT old = row.Box;
+    SetWindowTextA(row.Hwnd, caption.c_str());
+    if (item.Kind == K::Label || item.Kind == K::Link) {
+      const RECT box = TextBox(row, caption);
+      if (!EqualRect(&box, &row.Box)) {
+        row.Box = box;
+        SetWindowPos(row.Hwnd, nullptr, 0, 0, box.right - box.left, box.bottom - box.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+    }
+    if (transparent) {
+      RECT area;
+      UnionRect(&area, &old, &row.Box);
+      RedrawWindow(row.Parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
+  }
+
+  void ShowPicture(TRowWindow& row) {
+    const TControl& c = *row.Control;
+#ifdef GB_HAVE_WIN_PICTURE
+    // A file that cannot be shown raises out of here: the logic names it in a box.
+    row.Picture.reset();
+    if (!c.Caption.empty()) row.Picture = TWinPicture::Load(c.Caption);
+#else
+    (void)c;
+#endif
+    if (row.Parent) RedrawWindow(row.Parent, &row.Box, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  }
+
+  // Background and pictures of a page; the labels above them draw without a background.
+  void PaintPage(HWND page, HDC dc) {
+    RECT rc;
+    GetClientRect(page, &rc);
+    int index = -1;
+    for (size_t i = 0; i < FPages.size(); ++i)
+      if (FPages[i] == page) index = static_cast<int>(i);
+    const TRowWindow* pageRow = RowOf(page);
+    const bool white = pageRow && HasFlag(*pageRow->Item, lfWhite);
+    FillRect(dc, &rc, white ? static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)) : GetSysColorBrush(COLOR_BTNFACE));
+#ifdef GB_HAVE_WIN_PICTURE
+    for (const TRowWindow& row : FRows)
+      if (row.Item->Kind == K::Picture && row.Item->Page == index && row.Picture)
+        row.Picture->Draw(dc, row.Box, HasFlag(*row.Item, lfStretch));
+#else
+    (void)index;
+#endif
+  }
+
+  void FillFolderList(HWND h) {
+    SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(h, LB_RESETCONTENT, 0, 0);
+    for (const AnsiString& name : FForm.List_SelectShot) SendMessageA(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(h, nullptr, TRUE);
+  }
+
+  // Brings a check list in line with its rows. Called from inside the list's own
+  // notification too (the logic re-checks row 0), so rows are changed in place when the
+  // count is unchanged.
+  void FillCheckRows(TRowWindow& row) {
+    std::vector<TCheckRow>* rows = FForm.FindRows(row.Item->Name);
+    if (!rows) return;
+    HWND h = row.Hwnd;
+    FEcho = true;
+    const int count = static_cast<int>(SendMessageA(h, LVM_GETITEMCOUNT, 0, 0));
+    if (count != static_cast<int>(rows->size())) {
+      SendMessageA(h, LVM_DELETEALLITEMS, 0, 0);
+      for (size_t i = 0; i < rows->size(); ++i) {
+        LVITEMA it{};
+        it.mask = LVIF_TEXT;
+        it.iItem = static_cast<int>(i);
+        it.pszText = const_cast<char*>((*rows)[i].Text.c_str());
+        SendMessageA(h, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
+      }
+    }
+    for (size_t i = 0; i < rows->size(); ++i) {
+      const int item = static_cast<int>(i);
+      char text[512] = "";
+      LVITEMA get{};
+      get.iSubItem = 0;
+      get.pszText = text;
+      get.cchTextMax = sizeof(text);
+      SendMessageA(h, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&get));
+      if ((*rows)[i].Text != text) {
+        LVITEMA set{};
+        set.iSubItem = 0;
+        set.pszText = const_cast<char*>((*rows)[i].Text.c_str());
+        SendMessageA(h, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&set));
+      }
+      const bool checked = ListView_GetCheckState(h, item) != 0;
+      if (checked != (*rows)[i].Checked) ListView_SetCheckState(h, item, (*rows)[i].Checked);
+    }
+    FEcho = false;
+  }
+
+  // The notebook is a stack of panels, one per page, each holding its rows at the table's
+  // geometry; a row inside a group box is placed by the box's position on the page.
   void CreateControls() {
-    for (int i = 0; i < TFrm_Setup::kPageCount; ++i)
-      FPages.push_back(CreateWindowExA(WS_EX_CONTROLPARENT, kPageClassName, TFrm_Setup::PageCaptions[static_cast<size_t>(i)],
-                                       WS_CHILD | WS_CLIPSIBLINGS | (i == 0 ? WS_VISIBLE : 0), 0, 0, TFrm_Setup::kClientWidth,
-                                       289, FHwnd, nullptr, GetModuleHandleA(nullptr), nullptr));
-    HWND p0 = FPages[0];
-    SendMessageA(Add(FForm.LB_Head, p0, "STATIC", 0, 167, 17, 330, 54), WM_SETFONT,
-                 reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);
-    Add(FForm.LB_WelInfo, p0, "STATIC", 0, 167, 77, 330, 28);
-    HWND p7 = FPages[7];
-    SendMessageA(winui::MakeControl(p7, "STATIC", LayoutCaption("Label28"), WS_VISIBLE, 16, 15, 400, 14), WM_SETFONT,
-                 reinterpret_cast<WPARAM>(winui::BoldFont(-12)), FALSE);
-    winui::MakeControl(p7, "STATIC", "安装过程中，请不要强制退出安装向导。否则会导致文件安装不完整", WS_VISIBLE, 45, 34, 440, 14);
-    Add(FForm.Label30, p7, "STATIC", SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 24, 89, 398, 14);
-    Add(FForm.Label31, p7, "STATIC", 0, 452, 90, 40, 14);
-    Add(FForm.ProgressBar1, p7, PROGRESS_CLASSA, 0, 24, 111, 446, 19);
-    // The details are a list: it takes a line at its end at the same cost however many it
-    // holds, where a multi-line edit (under Wine) goes over all its text for each new line.
-    Add(FForm.mInstall, p7, "LISTBOX", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, 23, 136, 447, 142, 0,
-        WS_EX_CLIENTEDGE);
-    HWND p8 = FPages[8];
-    SendMessageA(Add(FForm.Lb_Insted_Prog, p8, "STATIC", 0, 171, 28, 302, 45), WM_SETFONT,
-                 reinterpret_cast<WPARAM>(winui::BoldFont(-16)), FALSE);
-    // Bevel1 and the three buttons below the notebook.
-    winui::MakeControl(FHwnd, "STATIC", "", WS_VISIBLE | SS_ETCHEDHORZ, 0, 289, TFrm_Setup::kClientWidth, 2);
-    Add(FForm.bPrevious, FHwnd, "BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 231, 302, 79, 20, IdPrevious);
-    Add(FForm.bNext, FHwnd, "BUTTON", WS_TABSTOP | BS_DEFPUSHBUTTON, 315, 302, 79, 20, IdNext);
-    Add(FForm.bCancel, FHwnd, "BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 414, 302, 79, 20, IdCancel);
+    HINSTANCE inst = GetModuleHandleA(nullptr);
+    for (size_t i = 0; i < kLayoutCount; ++i) {
+      const TLayoutItem& item = kLayout[i];
+      TRowWindow& row = FRows[i];
+      row.Item = &item;
+      row.Control = FForm.FindControl(item.Name);
+      if (row.Control) FByControl[row.Control] = i;
+      if (item.Kind == K::Window) continue;
+      row.Parent = item.Page >= 0 && static_cast<size_t>(item.Page) < FPages.size() ? FPages[static_cast<size_t>(item.Page)] : FHwnd;
+      int x = item.X, y = item.Y;
+      if (item.Parent) {
+        const TLayoutItem* box = FindLayoutItem(item.Parent);
+        if (box) x += box->X, y += box->Y;
+      }
+      row.Box = RECT{x, y, x + item.W, y + item.H};
+      if (item.Kind == K::Page) {
+        row.Hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClassName, item.Caption,
+                                   WS_CHILD | WS_CLIPSIBLINGS | (item.Page == 0 ? WS_VISIBLE : 0), x, y, item.W, item.H, FHwnd,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + i)), inst, this);
+        FPages.push_back(row.Hwnd);
+        FByHwnd[row.Hwnd] = i;
+        continue;
+      }
+      if (item.Kind == K::Picture) continue;  // drawn by its page, under the labels
+      CreateRow(i, row);
+    }
+    // Frames and the group box lie under what they hold (the Tab order ignores them).
+    for (TRowWindow& row : FRows)
+      if (row.Hwnd && (row.Item->Kind == K::Frame || row.Item->Kind == K::GroupBox))
+        SetWindowPos(row.Hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    FillFolderList(RowWindow("List_SelectShot"));
+  }
+
+  void CreateRow(size_t index, TRowWindow& row) {
+    const TLayoutItem& item = *row.Item;
+    const TControl* c = row.Control;
+    const AnsiString caption = c ? c->Caption : AnsiString(item.Caption);
+    const bool visible = c ? c->Visible : !HasFlag(item, lfHidden);
+    const char* cls = "STATIC";
+    DWORD style = WS_CLIPSIBLINGS, ex = 0;
+    AnsiString text = caption;
+    row.Font = HasFlag(item, lfBold) ? winui::BoldFont(item.FontHeight) : winui::UiFont();
+    switch (item.Kind) {
+      case K::Label:
+      case K::Link:
+        style |= HasFlag(item, lfWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
+        // A fixed box on one line (the current file) shows the end of a long path.
+        if (!HasFlag(item, lfWordWrap) && item.W > 0) style |= SS_PATHELLIPSIS;
+        if (item.Kind == K::Link) {
+          style |= SS_NOTIFY;
+          row.Font = winui::LinkFont();
+        }
+        row.AutoWidth = item.W == 0;
+        row.AutoHeight = item.H == 0;
+        break;
+      case K::Edit:
+        cls = "EDIT";
+        style |= WS_TABSTOP | ES_AUTOHSCROLL | (c && c->ReadOnly ? ES_READONLY : 0);
+        if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
+        break;
+      case K::Memo:
+        cls = "EDIT";
+        style |= WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | (HasFlag(item, lfVScroll) ? WS_VSCROLL : 0);
+        if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
+        text.clear();  // set after the limit is lifted
+        break;
+      case K::DetailList:
+        // The details are a list: it takes a line at its end at the same cost however many it
+        // holds, where a multi-line edit (under Wine) goes over all its text for each new line.
+        cls = "LISTBOX";
+        style |= WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL;
+        if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
+        text.clear();
+        break;
+      case K::List:
+        cls = "LISTBOX";
+        style |= WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | (HasFlag(item, lfVScroll) ? WS_VSCROLL : 0);
+        if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
+        text.clear();
+        break;
+      case K::CheckList:
+      case K::ReportList:
+        cls = WC_LISTVIEWA;
+        style |= WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+        if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
+        text.clear();
+        break;
+      case K::ProgressBar:
+        cls = PROGRESS_CLASSA;
+        text.clear();
+        break;
+      case K::Frame:
+        style |= SS_SUNKEN;
+        break;
+      case K::GroupBox:
+        cls = "BUTTON";
+        style |= BS_GROUPBOX;
+        break;
+      case K::Bevel:
+        style |= SS_ETCHEDHORZ;
+        break;
+      case K::Button:
+        cls = "BUTTON";
+        style |= WS_TABSTOP | (HasFlag(item, lfDefault) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+        break;
+      default:
+        return;
+    }
+    if (item.Kind == K::Label || item.Kind == K::Link) row.Box = TextBox(row, caption);
+    const int w = row.Box.right - row.Box.left, h = row.Box.bottom - row.Box.top;
+    row.Hwnd = CreateWindowExA(ex, cls, text.c_str(), WS_CHILD | style | (visible ? WS_VISIBLE : 0), row.Box.left, row.Box.top,
+                               w, h, row.Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + index)),
+                               GetModuleHandleA(nullptr), nullptr);
+    if (!row.Hwnd) return;
+    FByHwnd[row.Hwnd] = index;
+    // Some classes size themselves at creation (an etched line takes its edges): the table's box wins.
+    RECT made;
+    GetWindowRect(row.Hwnd, &made);
+    if (made.right - made.left != w || made.bottom - made.top != h)
+      SetWindowPos(row.Hwnd, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(row.Hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(row.Font), FALSE);
+    row.Sent = text;
+    if (c && !c->Enabled) EnableWindow(row.Hwnd, FALSE);
+    switch (item.Kind) {
+      case K::Memo:
+        SendMessageA(row.Hwnd, EM_SETLIMITTEXT, 0, 0);
+        row.Sent = caption;
+        if (!caption.empty()) SetWindowTextA(row.Hwnd, WithCrLf(caption).c_str());
+        break;
+      case K::List:
+        if (HasFlag(item, lfFixedRows)) SendMessageA(row.Hwnd, LB_SETITEMHEIGHT, 0, kFixedRowHeight);
+        break;
+      case K::CheckList:
+      case K::ReportList: {
+        SendMessageA(row.Hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+        if (HasFlag(item, lfFixedRows)) {
+          // The row height of a list view follows its small images: a blank one of the height.
+          HIMAGELIST rows = ImageList_Create(1, kFixedRowHeight, ILC_COLOR, 1, 0);
+          SendMessageA(row.Hwnd, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
+        }
+        RECT client;
+        GetClientRect(row.Hwnd, &client);
+        LVCOLUMNA col{};
+        col.mask = LVCF_WIDTH;
+        col.cx = item.Kind == K::ReportList ? 200 : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
+        SendMessageA(row.Hwnd, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
+        FillCheckRows(row);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+
+  void ShowMemoLines() {
+    if (FMemoTimer) KillTimer(FHwnd, kMemoTimer);
+    FMemoTimer = false;
+    if (!FMemoPending) return;
+    FMemoPending = false;
+    HWND h = RowWindow("mInstall");
+    const LRESULT count = SendMessageA(h, LB_GETCOUNT, 0, 0);
+    if (count > 0) SendMessageA(h, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    FMemoShownAt = GetTickCount64();
+  }
+
+  // Alt+letter presses the shown button with that accelerator before the dialog manager
+  // sees it: several labels show the letters of the buttons and would take the focus.
+  static bool Filter(const MSG& msg) {
+    TSetupWindow* self = gActive;
+    if (!self || !self->FHwnd || msg.message != WM_SYSCHAR) return false;
+    if (msg.hwnd != self->FHwnd && !IsChild(self->FHwnd, msg.hwnd)) return false;
+    char key = static_cast<char>(msg.wParam);
+    if (key >= 'A' && key <= 'Z') key = static_cast<char>(key - 'A' + 'a');
+    for (size_t i = 0; i < self->FRows.size(); ++i) {
+      const TRowWindow& row = self->FRows[i];
+      if (row.Item->Kind != K::Button || !Usable(row.Hwnd) || !IsWindowVisible(row.Hwnd)) continue;
+      if (AcceleratorOf(row.Sent) != key) continue;
+      self->Command(static_cast<int>(kFirstSetupControlId + i), BN_CLICKED, row.Hwnd);
+      return true;
+    }
+    return false;
+  }
+
+  void Command(int id, int code, HWND ctl) {
+    const TRowWindow* bCancel = RowOf(RowWindow("bCancel"));
+    if (id == IDCANCEL) {  // Esc
+      if (bCancel && Usable(bCancel->Hwnd)) FForm.bCancelClick();
+      return;
+    }
+    if (id == IDOK) {  // Enter with no default button
+      HWND next = RowWindow("bNext");
+      if (Usable(next)) FForm.bNextClick();
+      return;
+    }
+    const size_t index = static_cast<size_t>(id - kFirstSetupControlId);
+    if (id < kFirstSetupControlId || index >= FRows.size()) return;
+    TRowWindow& row = FRows[index];
+    const char* name = row.Item->Name;
+    switch (row.Item->Kind) {
+      case K::Button:
+        if (code != BN_CLICKED || !Usable(row.Hwnd)) return;
+        if (std::strcmp(name, "bPrevious") == 0) FForm.bPreviousClick();
+        else if (std::strcmp(name, "bNext") == 0) FForm.bNextClick();
+        else if (std::strcmp(name, "bCancel") == 0) FForm.bCancelClick();
+        else if (std::strcmp(name, "bBrowse") == 0) FForm.bBrowseClick();
+        return;
+      case K::Edit:
+        if (code == EN_CHANGE && !FEcho && row.Control) FForm.EditChanged(*row.Control, WindowText(ctl ? ctl : row.Hwnd));
+        return;
+      case K::List:
+        if (code == LBN_SELCHANGE) FForm.List_SelectShotClick(static_cast<int>(SendMessageA(row.Hwnd, LB_GETCURSEL, 0, 0)));
+        return;
+      case K::Link:
+        if (code == STN_CLICKED) FForm.lLinkClick();
+        return;
+      default:
+        return;
+    }
+  }
+
+  void Notify(const NMHDR& hdr) {
+    if (hdr.code != LVN_ITEMCHANGED || FEcho) return;
+    const TRowWindow* row = RowOf(hdr.hwndFrom);
+    if (!row) return;
+    const auto& nm = reinterpret_cast<const NMLISTVIEW&>(hdr);
+    if (!(nm.uChanged & LVIF_STATE) || !((nm.uNewState ^ nm.uOldState) & LVIS_STATEIMAGEMASK) || nm.iItem < 0) return;
+    std::vector<TCheckRow>* rows = FForm.FindRows(row->Item->Name);
+    if (!rows || static_cast<size_t>(nm.iItem) >= rows->size()) return;
+    const bool checked = ((nm.uNewState & LVIS_STATEIMAGEMASK) >> 12) == 2;
+    TCheckRow& r = (*rows)[static_cast<size_t>(nm.iItem)];
+    if (r.Checked == checked) return;
+    r.Checked = checked;
+    if (rows == &FForm.List_Component) FForm.List_ComponentClickCheck();
+  }
+
+  LRESULT CtlColor(HWND page, HDC dc, HWND ctl) {
+    const TRowWindow* row = RowOf(ctl);
+    const TRowWindow* pageRow = RowOf(page);
+    const bool white = pageRow && pageRow->Item->Kind == K::Page && HasFlag(*pageRow->Item, lfWhite);
+    if (row) {
+      const TLayoutItem& item = *row->Item;
+      if (item.Kind == K::Edit || item.Kind == K::Memo) {
+        // Read-only boxes keep the look of text to read, not of a disabled box.
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+      }
+      if (HasFlag(item, lfTransparent) || item.Kind == K::Link) {
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, item.Kind == K::Link ? RGB(0, 0, 255) : GetSysColor(COLOR_BTNTEXT));
+        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+      }
+    }
+    if (white) {
+      SetBkColor(dc, RGB(255, 255, 255));
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    }
+    return DefWindowProcA(page, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(ctl));
   }
 
   static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_COMMAND || msg == WM_NOTIFY || msg == WM_CTLCOLORSTATIC)
-      return SendMessageA(GetParent(hwnd), msg, wp, lp);
+    auto* self = static_cast<TSetupWindow*>(winui::WindowObject(hwnd, msg, lp));
+    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    switch (msg) {
+      case WM_COMMAND:
+        self->Command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+        return 0;
+      case WM_NOTIFY:
+        self->Notify(*reinterpret_cast<const NMHDR*>(lp));
+        return 0;
+      case WM_CTLCOLORSTATIC:
+        return self->CtlColor(hwnd, reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
+      case WM_ERASEBKGND:
+        self->PaintPage(hwnd, reinterpret_cast<HDC>(wp));
+        return 1;
+      case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(hwnd, &ps);
+        EndPaint(hwnd, &ps);
+        return 0;
+      }
+      case WM_SETCURSOR: {
+        const TRowWindow* row = self->RowOf(reinterpret_cast<HWND>(wp));
+        if (row && row->Item->Kind == K::Link) {
+          SetCursor(LoadCursor(nullptr, IDC_HAND));
+          return TRUE;
+        }
+        break;
+      }
+    }
     return DefWindowProcA(hwnd, msg, wp, lp);
   }
 
@@ -189,23 +707,36 @@ private:
     auto* self = static_cast<TSetupWindow*>(winui::WindowObject(hwnd, msg, lp));
     if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
     switch (msg) {
-      case WM_CLOSE:
+      case WM_CLOSE:  // the title bar's close button and Alt+F4
         self->FForm.Close();
         return 0;
       case WM_TIMER:
         if (wp == kMemoTimer) self->ShowMemoLines();
         return 0;
-      case WM_COMMAND:
-        if (HIWORD(wp) == BN_CLICKED) {
-          switch (LOWORD(wp)) {
-            case IdPrevious: self->FForm.bPreviousClick(); return 0;
-            case IdNext: self->FForm.bNextClick(); return 0;
-            case IdCancel:
-            case IDCANCEL:
-              if (IsWindowEnabled(self->FControls[&self->FForm.bCancel])) self->FForm.bCancelClick();
-              return 0;
-          }
+      case WM_FIX_FOCUS:
+        self->FixFocus();
+        return 0;
+      case WM_ACTIVATE:
+        // As a dialog does: the focus comes back to the control that had it, after a box.
+        if (LOWORD(wp) == WA_INACTIVE) {
+          HWND f = GetFocus();
+          self->FSavedFocus = f && IsChild(hwnd, f) ? f : nullptr;
+        } else if (self->FSavedFocus && IsWindow(self->FSavedFocus) && IsWindowVisible(self->FSavedFocus) &&
+                   IsWindowEnabled(self->FSavedFocus)) {
+          SetFocus(self->FSavedFocus);
+        } else {
+          self->FixFocus();
         }
+        return 0;
+      case DM_GETDEFID: {
+        const size_t next = self->RowIndex("bNext");
+        return MAKELRESULT(kFirstSetupControlId + next, DC_HASDEFID);
+      }
+      case WM_COMMAND:
+        self->Command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+        return 0;
+      case WM_NOTIFY:
+        self->Notify(*reinterpret_cast<const NMHDR*>(lp));
         return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
@@ -213,13 +744,16 @@ private:
 
   TFrm_Setup& FForm;
   HWND FHwnd = nullptr;
+  std::vector<TRowWindow> FRows;  // one per kLayout row, same order
   std::vector<HWND> FPages;
-  std::map<const TControl*, HWND> FControls;
+  std::map<const TControl*, size_t> FByControl;
+  std::map<HWND, size_t> FByHwnd;
   winui::TBarFeed FBarFeed;
+  HWND FSavedFocus = nullptr;
+  bool FEcho = false;  // the view itself is changing a control: its notifications are not the user's
   bool FStepTextPending = false;
   bool FMemoPending = false, FMemoTimer = false;
   ULONGLONG FMemoShownAt = 0;
-  AnsiString FPercentText = "\x01";  // no caption: the first one is always sent
 };
 }  // namespace
 
@@ -227,3 +761,11 @@ int RunSetupWindow(TFrm_Setup& form) {
   TSetupWindow window(form);
   return window.Run();
 }
+
+std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form) {
+  auto window = std::make_unique<TSetupWindow>(form);
+  window->Create();
+  return window;
+}
+
+void* SetupWindowHandle(ISetupView& view) { return static_cast<TSetupWindow&>(view).Handle(); }

@@ -7,10 +7,11 @@
 namespace winui {
 namespace {
 bool gQuit = false;
+bool (*gFilter)(const MSG&) = nullptr;
 int gQuitCode = 0;
 
-HFONT MakeFont(int height, int weight) {
-  return CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
+HFONT MakeFont(int height, int weight, BOOL underline = FALSE) {
+  return CreateFontA(height, 0, 0, 0, weight, FALSE, underline, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "宋体");
 }
 }  // namespace
@@ -24,6 +25,22 @@ HFONT BoldFont(int height) {
   static HFONT f12 = MakeFont(-12, FW_BOLD);
   static HFONT f16 = MakeFont(-16, FW_BOLD);
   return height == -16 ? f16 : f12;
+}
+
+HFONT LinkFont() {
+  static HFONT font = MakeFont(-12, FW_NORMAL, TRUE);
+  return font;
+}
+
+SIZE TextSize(HFONT font, const AnsiString& text, int wrapWidth) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT r{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
+  const UINT flags = DT_CALCRECT | DT_LEFT | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
+  if (!text.empty()) DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
 void InitControls() {
@@ -54,6 +71,7 @@ void PumpPending() {
       SetApplicationTerminated(true);
       break;
     }
+    if (FilterMessage(msg)) continue;
     HWND top = GetAncestor(msg.hwnd, GA_ROOT);
     if (top && IsDialogMessageA(top, &msg)) continue;
     TranslateMessage(&msg);
@@ -70,6 +88,8 @@ void PumpPaced() {
 }
 
 bool QuitReceived() { return gQuit; }
+void SetMessageFilter(bool (*filter)(const MSG& msg)) { gFilter = filter; }
+bool FilterMessage(const MSG& msg) { return gFilter && gFilter(msg); }
 int QuitCode() { return gQuitCode; }
 
 void RegisterWindowClass(const char* name, WNDPROC proc, bool withIcon) {

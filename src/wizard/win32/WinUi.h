@@ -8,6 +8,11 @@ namespace winui {
 // The user interface font: "宋体", height -12.
 HFONT UiFont();
 HFONT BoldFont(int height);
+// The UI font underlined (links).
+HFONT LinkFont();
+// Size of text drawn with font: one line when wrapWidth is 0, else wrapped to that width.
+// & marks an accelerator and takes no room, as in a label.
+SIZE TextSize(HFONT font, const AnsiString& text, int wrapWidth);
 // Registers the common controls used (progress bars, list views) once.
 void InitControls();
 // Outer size for a client area of the given size and style; the window's top-left so it is
@@ -22,6 +27,10 @@ void PumpPending();
 // a second still repaint the window and take the user's input without a delay one can see.
 void PumpPaced();
 bool QuitReceived();
+// Looks at each message before the dialog manager does; true means it was handled. The
+// wizard takes Alt+letter for its buttons first, since its labels show the same letters.
+void SetMessageFilter(bool (*filter)(const MSG& msg));
+bool FilterMessage(const MSG& msg);
 int QuitCode();
 // Registers a window class with the arrow cursor and the dialog colour; top-level classes
 // also carry the program's icon (MAINICON, which the builder replaces).
