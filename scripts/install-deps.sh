@@ -76,13 +76,15 @@ fi
 # folder with a deb-src entry, so the machine's own apt configuration stays as it is.
 # It is built for Setup.exe, where every kilobyte is in every setup: without the parts a
 # picture decoded at its own size in full colour never uses (colour quantisation to a
-# palette, scaled decoding, the merged "sloppy" upsampler; a request for a smaller size gives
-# the full size, the pixels at full size are the same), without forced inlining, and with the
+# palette, scaled decoding, the merged "sloppy" upsampler, the smoothing of a progressive
+# picture's early scans, which a whole file read before its first line is never shown through;
+# a request for a smaller size gives the full size, the pixels at full size are the same),
+# without forced inlining, and with the
 # system's C runtime for its message texts. The stamp names this configuration, so a machine
 # with a library built otherwise builds it again.
 mingw_deps="${GBSETUP_MINGW_DEPS:-/opt/gbsetup/i686-w64-mingw32}"
 jpeg_stamp="$mingw_deps/.libjpeg-turbo"
-jpeg_config="decoder-for-stub-1"
+jpeg_config="decoder-for-stub-2"
 if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ] || ! grep -q "$jpeg_config" "$jpeg_stamp"; then
   src="$(mktemp -d /tmp/gbsetup-jpeg.XXXXXX)"
   state="$src/apt"
@@ -97,9 +99,9 @@ if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ] || ! grep -q "
   jsrc="$(find "$src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)"
   [ -n "$jsrc" ] || { echo "install-deps: the libjpeg-turbo source package could not be fetched" >&2; exit 1; }
   here="$(cd "$(dirname "$0")/.." && pwd)"
-  sed -i -E 's/^#define (IDCT_SCALING_SUPPORTED|UPSAMPLE_MERGING_SUPPORTED|QUANT_1PASS_SUPPORTED|QUANT_2PASS_SUPPORTED)\b/#undef \1/' \
+  sed -i -E 's/^#define (IDCT_SCALING_SUPPORTED|UPSAMPLE_MERGING_SUPPORTED|QUANT_1PASS_SUPPORTED|QUANT_2PASS_SUPPORTED|BLOCK_SMOOTHING_SUPPORTED)\b/#undef \1/' \
     "$jsrc/jmorecfg.h"
-  [ "$(grep -cE '^#undef (IDCT_SCALING|UPSAMPLE_MERGING|QUANT_1PASS|QUANT_2PASS)_SUPPORTED' "$jsrc/jmorecfg.h")" = 4 ] \
+  [ "$(grep -cE '^#undef (IDCT_SCALING|UPSAMPLE_MERGING|QUANT_1PASS|QUANT_2PASS|BLOCK_SMOOTHING)_SUPPORTED' "$jsrc/jmorecfg.h")" = 5 ] \
     || { echo "install-deps: libjpeg's jmorecfg.h is not as expected" >&2; exit 1; }
   cmake -S "$jsrc" -B "$src/build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$mingw_deps" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF \

@@ -35,34 +35,49 @@ std::string Flat(std::string s) {
   return out;
 }
 
+// Asked in UTF-16, which is how the window keeps its text: no code page in between.
 std::string TextOf(HWND h) {
-  DWORD_PTR len = 0;
-  if (!SendMessageTimeoutA(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &len)) return "";
-  std::string s(len + 1, '\0');
-  DWORD_PTR got = 0;
-  SendMessageTimeoutA(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(s.data()), SMTO_ABORTIFHUNG, 2000, &got);
-  s.resize(got);
-  return Utf8(s);
+  static wchar_t buf[1 << 15];
+  buf[0] = 0;
+  const int n = GetWindowTextW(h, buf, sizeof buf / sizeof buf[0]);
+  if (n <= 0) return "";
+  const int m = WideCharToMultiByte(CP_UTF8, 0, buf, n, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(m), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, buf, n, out.data(), m, nullptr, nullptr);
+  return out;
+}
+
+// A window that does not answer within two seconds counts as empty.
+LRESULT Ask(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(h, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result)) return -1;
+  return static_cast<LRESULT>(result);
 }
 
 std::string Extra(HWND h, const std::string& cls) {
   std::string out;
   if (cls == "ListBox") {
-    const LRESULT n = SendMessageA(h, LB_GETCOUNT, 0, 0);
+    const LRESULT n = Ask(h, LB_GETCOUNT, 0, 0);
     out += " items=";
     for (LRESULT i = 0; i < n && i < 200; ++i) {
-      const LRESULT len = SendMessageA(h, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-      std::string s(static_cast<size_t>(len > 0 ? len : 0) + 1, '\0');
-      SendMessageA(h, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(s.data()));
-      s.resize(static_cast<size_t>(len > 0 ? len : 0));
-      out += (i ? "|" : "") + Flat(Utf8(s));
+      // The row comes back as UTF-16 however it is asked for; a roomy buffer either way.
+      static wchar_t row[1 << 14];
+      row[0] = 0;
+      DWORD_PTR len = 0;
+      if (!SendMessageTimeoutW(h, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(row), SMTO_ABORTIFHUNG, 2000,
+                               &len) ||
+          static_cast<LRESULT>(len) < 0 || len >= sizeof row / sizeof row[0])
+        len = 0;
+      std::string u(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, row, static_cast<int>(len), nullptr, 0, nullptr, nullptr)), '\0');
+      WideCharToMultiByte(CP_UTF8, 0, row, static_cast<int>(len), u.data(), static_cast<int>(u.size()), nullptr, nullptr);
+      out += (i ? "|" : "") + Flat(u);
     }
     out += " count=" + std::to_string(n);
   } else if (cls == "SysListView32") {
-    const LRESULT n = SendMessageA(h, LVM_GETITEMCOUNT, 0, 0);
+    const LRESULT n = Ask(h, LVM_GETITEMCOUNT, 0, 0);
     out += " checks=";
     for (LRESULT i = 0; i < n && i < 200; ++i) {
-      const LRESULT state = SendMessageA(h, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK);
+      const LRESULT state = Ask(h, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK);
       out += (i ? "," : "") + std::to_string(((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? 1 : 0);
     }
     out += " count=" + std::to_string(n);
@@ -78,9 +93,12 @@ void Print(HWND h, int depth) {
   GetClassNameA(h, cls, sizeof cls);
   RECT r{};
   GetWindowRect(h, &r);
-  std::printf("%d|%s|%s|vis=%d|en=%d|rect=%ld,%ld,%ld,%ld|id=%d%s\n", depth, cls, Flat(TextOf(h)).c_str(),
+  const std::string text = Flat(TextOf(h));
+  const std::string extra = Extra(h, cls);
+  std::printf("%d|%s|%s|vis=%d|en=%d|rect=%ld,%ld,%ld,%ld|id=%d%s\n", depth, cls, text.c_str(),
               IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0, r.left, r.top, r.right - r.left, r.bottom - r.top,
-              GetDlgCtrlID(h), Extra(h, cls).c_str());
+              GetDlgCtrlID(h), extra.c_str());
+  std::fflush(stdout);
 }
 
 struct TWalk {
