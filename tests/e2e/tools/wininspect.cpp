@@ -39,8 +39,13 @@ std::string Flat(std::string s) {
 std::string TextOf(HWND h) {
   static wchar_t buf[1 << 15];
   buf[0] = 0;
-  const int n = GetWindowTextW(h, buf, sizeof buf / sizeof buf[0]);
-  if (n <= 0) return "";
+  // Sent, not read from the window's caption: an edit keeps its text to itself.
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXT, sizeof buf / sizeof buf[0], reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000,
+                           &got) ||
+      got == 0 || got >= sizeof buf / sizeof buf[0])
+    return "";
+  const int n = static_cast<int>(got);
   const int m = WideCharToMultiByte(CP_UTF8, 0, buf, n, nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(m), '\0');
   WideCharToMultiByte(CP_UTF8, 0, buf, n, out.data(), m, nullptr, nullptr);
