@@ -25,17 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "  ok   $*"; }
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-check() {
-  local what="$1"; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-check_not() {  # the command must fail
-  local what="$1"; shift
-  if "$@"; then fail "$what"; else pass "$what"; fi
-}
+source tests/e2e/lib/checks.sh
 
 echo "== building the test setup"
 name="校验测试"

@@ -32,13 +32,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "  ok   $*"; }
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-check() {
-  local what="$1"; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source tests/e2e/lib/checks.sh
 started=$(date +%s)
 # measured NAME OUT COMMAND...: runs it with its output in OUT, keeps its exit code in rc and
 # its peak memory (KiB) in NAME.kib.

@@ -26,17 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "  ok   $*"; }
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-check() {
-  local what="$1"; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-check_not() {
-  local what="$1"; shift
-  if "$@"; then fail "$what"; else pass "$what"; fi
-}
+source tests/e2e/lib/checks.sh
 # small_disk DIR: a 2 MiB tmpfs at DIR; false (with a message) where mounting is not allowed.
 small_disk() {
   mkdir -p "$1"

@@ -31,17 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "  ok   $*"; }
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-check() {  # check "what" command...
-  local what="$1"; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-check_not() {  # the command must fail
-  local what="$1"; shift
-  if "$@"; then fail "$what"; else pass "$what"; fi
-}
+source tests/e2e/lib/checks.sh
 
 echo "== a code-signing certificate"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=gbsetup e2e signer" \

@@ -7,8 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 data="${GBSETUP_E2E_STUBS:-build-win32/data}"
 status=0
-for spec in "Setup.exe 409600" "UnIns.exe 256000"; do
-  set -- $spec
+for limit in "Setup.exe 409600" "UnIns.exe 256000"; do
+  set -- $limit
   f="$data/Exe/$1"
   [ -f "$f" ] || { echo "stub-size: $f is missing (run scripts/build.sh)" >&2; exit 1; }
   size=$(stat -c %s "$f")

@@ -25,17 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "  ok   $*"; }
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-check() {  # check "what" command...
-  local what="$1"; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-check_not() {  # the command must fail
-  local what="$1"; shift
-  if "$@"; then fail "$what"; else pass "$what"; fi
-}
+source tests/e2e/lib/checks.sh
 
 # One X server for every run: the unpack dialog and the boxes are real windows.
 source "$repo/scripts/xvfb.sh"

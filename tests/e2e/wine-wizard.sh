@@ -28,13 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "  ok   $*"; }
-fail() { echo "  FAIL $*"; failures=$((failures + 1)); }
-check() {
-  local what="$1"; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source tests/e2e/lib/checks.sh
 
 source "$repo/scripts/xvfb.sh"
 start_xvfb 150 159 1024x768x24 || { echo "wine-wizard: no X server could be started" >&2; exit 1; }
