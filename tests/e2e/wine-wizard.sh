@@ -10,9 +10,9 @@ cd "$(dirname "$0")/../.."
 repo="$(pwd)"
 gbsetup="$repo/build/gbsetup"
 stubs="$repo/build-win32/data"
-inspect_exe="$repo/build-win32/tests/e2e/tools/wininspect.exe"
+dump_exe="$repo/build-win32/tests/e2e/tools/windump.exe"
 hello_exe="$repo/build-win32/examples/hello/Hello.exe"
-for f in "$gbsetup" "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$inspect_exe" "$hello_exe"; do
+for f in "$gbsetup" "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$dump_exe" "$hello_exe"; do
   [ -e "$f" ] || { echo "wine-wizard: $f is missing (run scripts/build.sh)" >&2; exit 1; }
 done
 command -v xdotool >/dev/null || { echo "wine-wizard: xdotool is missing (scripts/install-deps.sh)" >&2; exit 1; }
@@ -35,7 +35,7 @@ start_xvfb 150 159 1024x768x24 || { echo "wine-wizard: no X server could be star
 wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
 
 # What is on the screen: one line per window (depth|class|text|vis=|en=|rect=x,y,w,h|id=...).
-screen() { wine_run "$inspect_exe" "$@" 2>/dev/null | tr -d '\r'; }
+screen() { wine_run "$dump_exe" "$@" 2>/dev/null | tr -d '\r'; }
 # The first visible line of that class whose text matches the pattern (grep -E on the text).
 find_ctl() {  # find_ctl CLASS TEXT-REGEX [SCREEN-FILE]
   local file="${3:-$work/screen.txt}"

@@ -2,8 +2,8 @@
 // each, in UTF-8, so that a test script driving a program with xdotool can read what a person
 // would see: class, text, visibility, enabled state, screen rectangle and, for lists, rows and
 // check boxes.
-//   wininspect            every visible top-level window
-//   wininspect CLASS      only top-level windows of that class
+//   windump            every visible top-level window
+//   windump CLASS      only top-level windows of that class
 #include <windows.h>
 #include <commctrl.h>
 
