@@ -8,11 +8,12 @@ cd "$(dirname "$0")/.."
 repo="$(pwd)"
 mb="${1:-300}"
 runs="${2:-3}"
-gbsetup="$repo/build/gbsetup"
-data="$repo/build-win32/data"
 work="$(mktemp -d /tmp/gbsetup-crccost.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix" WINEPREFIX="$work/prefix"
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work" "$work/prefix.home"' EXIT
+# The stubs of GBSETUP_WIN_ARCH (default x86_64, which runs on every machine of ours).
+source tests/e2e/lib/windows.sh
+data="$win_data"
+trap 'wine_cleanup; rm -rf "$work"' EXIT
+echo "checksum-cost: $win_arch Setup.exe"
 
 # A corpus of text-like and random files, 100 KB to 2 MB each, deterministic.
 python3 - "$work/app" "$mb" <<'EOF'
@@ -54,8 +55,8 @@ open(sys.argv[2], "wb").write(b)
 EOF
 echo "setup: $(stat -c %s "$work/checked.exe") bytes; $("$gbsetup" verify "$work/unchecked.exe")"
 
-"$repo/scripts/wine-run.sh" wineboot -i >/dev/null 2>&1
-inst="$work/prefix/drive_c/Program Files/CrcCost"
+wine_start
+inst="$drive/Program Files/CrcCost"
 declare -A times
 for i in $(seq 1 "$runs"); do
   for v in checked unchecked; do

@@ -17,17 +17,21 @@ SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
+# 32-bit Wine needs the i386 architecture. Its packages are installed where the architecture can
+# be added, but nothing depends on them: a machine that cannot run 32-bit programs tests the
+# x86_64 builds under 64-bit Wine only.
+want_i386=1
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-  need_update=1
+  if $SUDO dpkg --add-architecture i386 2>/dev/null; then need_update=1; else want_i386=0; fi
 fi
 
 pkgs=(
   build-essential cmake pkg-config
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   zlib1g-dev libjpeg-dev nlohmann-json3-dev libgtest-dev googletest
-  wine wine32:i386 wine64
+  wine wine64
   xvfb xauth xdotool
   locales fonts-wqy-microhei
   icoutils liblnk-utils imagemagick
@@ -39,21 +43,52 @@ pkgs=(
 if [ "$want_fuzz" = 1 ]; then
   pkgs+=(clang libclang-rt-14-dev libfuzzer-14-dev)
 fi
+optional=()
+if [ "$want_i386" = 1 ]; then optional+=(wine32:i386); fi
 
-missing=()
-for p in "${pkgs[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
+missing_of() {  # prints the packages of "$@" that are not installed
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then echo "$p"; fi
+  done
+}
+mapfile -t missing < <(missing_of "${pkgs[@]}")
+mapfile -t missing_optional < <(missing_of "${optional[@]}")
+
+# A mirror in mid-sync can serve one suite's index at a size its Release file does not give:
+# apt then fails that index and keeps the others. That is not a reason to stop; the install
+# below says whether what is left is enough.
+apt_update() {
+  if ! $SUDO apt-get update -q; then
+    echo "install-deps: apt-get update failed for some indexes (a mirror in mid-sync?); going on with the indexes apt has" >&2
   fi
-done
+}
+# With a suite's index missing, packages of one architecture can be newer than those of the
+# other (wine32:i386 then needs i386 libraries at versions apt no longer sees). Pinning the
+# release resolves from its own consistent set; apt says so before it tries.
+apt_install() {
+  local release
+  release="$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")"
+  if $SUDO apt-get install -y -q --no-install-recommends "$@"; then return 0; fi
+  [ -n "$release" ] || return 1
+  echo "install-deps: apt could not install $* as the indexes stand; trying again with the release pinned (-t $release)" >&2
+  $SUDO apt-get install -y -q --no-install-recommends -t "$release" "$@"
+}
 
+if [ "${#missing[@]}" -gt 0 ] || [ "${#missing_optional[@]}" -gt 0 ]; then
+  if [ "${need_update:-0}" = 1 ] || [ -z "$(find /var/lib/apt/lists -maxdepth 1 -name '*Packages*' -mmin -1440 -print -quit 2>/dev/null)" ] \
+     || { [ "$want_i386" = 1 ] && [ -z "$(find /var/lib/apt/lists -maxdepth 1 -name '*i386*' -print -quit 2>/dev/null)" ]; }; then
+    apt_update
+  fi
+fi
 if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "${need_update:-0}" = 1 ] || [ -z "$(find /var/lib/apt/lists -maxdepth 1 -name '*i386*' -print -quit 2>/dev/null)" ] \
-     || [ -z "$(find /var/lib/apt/lists -maxdepth 1 -name '*Packages*' -mmin -1440 -print -quit 2>/dev/null)" ]; then
-    $SUDO apt-get update -q
-  fi
   echo "install-deps: installing ${missing[*]}"
-  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_install "${missing[@]}" || { echo "install-deps: the packages could not be installed" >&2; exit 1; }
+fi
+if [ "${#missing_optional[@]}" -gt 0 ]; then
+  echo "install-deps: installing ${missing_optional[*]} (32-bit Wine)"
+  apt_install "${missing_optional[@]}" ||
+    echo "install-deps: ${missing_optional[*]} could not be installed; the Windows tests run on x86_64 only" >&2
 fi
 
 # Wine shows GBK text only when the zh_CN.UTF-8 locale exists.
@@ -63,17 +98,20 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   $SUDO locale-gen
 fi
 
-# The cross compiler must use the posix thread model (std::thread in the builder).
+# The cross compilers must use the posix thread model (std::thread in the builder).
 if command -v update-alternatives >/dev/null; then
-  for t in gcc g++; do
-    if [ -e "/usr/bin/i686-w64-mingw32-$t-posix" ]; then
-      $SUDO update-alternatives --set "i686-w64-mingw32-$t" "/usr/bin/i686-w64-mingw32-$t-posix" >/dev/null 2>&1 || true
-    fi
+  for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+    for t in gcc g++; do
+      if [ -e "/usr/bin/$triplet-$t-posix" ]; then
+        $SUDO update-alternatives --set "$triplet-$t" "/usr/bin/$triplet-$t-posix" >/dev/null 2>&1 || true
+      fi
+    done
   done
 fi
-# No MinGW package of libjpeg exists: build a static one from Debian's source package, once,
-# into a folder the cross-build's toolchain file searches. apt works on a private state
-# folder with a deb-src entry, so the machine's own apt configuration stays as it is.
+# No MinGW package of libjpeg exists: build a static one for each Windows architecture from
+# Debian's source package, once, into a folder the cross-build's toolchain file searches
+# ($GBSETUP_MINGW_DEPS/<triplet>). apt works on a private state folder with a deb-src entry, so
+# the machine's own apt configuration stays as it is.
 # It is built for Setup.exe, where every kilobyte is in every setup: without the parts a
 # picture decoded at its own size in full colour never uses (colour quantisation to a
 # palette, scaled decoding, the merged "sloppy" upsampler, the smoothing of a progressive
@@ -82,38 +120,49 @@ fi
 # without forced inlining, and with the
 # system's C runtime for its message texts. The stamp names this configuration, so a machine
 # with a library built otherwise builds it again.
-mingw_deps="${GBSETUP_MINGW_DEPS:-/opt/gbsetup/i686-w64-mingw32}"
-jpeg_stamp="$mingw_deps/.libjpeg-turbo"
+here="$(cd "$(dirname "$0")/.." && pwd)"
+deps_base="${GBSETUP_MINGW_DEPS:-/opt/gbsetup}"
 jpeg_config="decoder-for-stub-2"
-if [ ! -f "$jpeg_stamp" ] || [ ! -f "$mingw_deps/lib/libjpeg.a" ] || ! grep -q "$jpeg_config" "$jpeg_stamp"; then
-  src="$(mktemp -d /tmp/gbsetup-jpeg.XXXXXX)"
-  state="$src/apt"
+jsrc=""
+jpeg_src=""
+trap 'if [ -n "$jpeg_src" ]; then rm -rf "$jpeg_src"; fi' EXIT
+fetch_jpeg_source() {  # sets jsrc to an unpacked, configured libjpeg-turbo source tree
+  [ -z "$jsrc" ] || return 0
+  jpeg_src="$(mktemp -d /tmp/gbsetup-jpeg.XXXXXX)"
+  local state="$jpeg_src/apt"
   mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
   echo "deb-src http://deb.debian.org/debian bookworm main" > "$state/sources.list"
-  apt_opts=(-o "Dir::State=$state" -o "Dir::State::Lists=$state/lists" -o "Dir::State::status=/var/lib/dpkg/status"
+  local apt_opts=(-o "Dir::State=$state" -o "Dir::State::Lists=$state/lists" -o "Dir::State::status=/var/lib/dpkg/status"
             -o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
             -o "Dir::Cache=$state/cache" -o "APT::Sandbox::User=root")
-  echo "install-deps: building a static libjpeg for the Windows cross-build"
-  apt-get "${apt_opts[@]}" update -q >/dev/null
-  ( cd "$src" && apt-get "${apt_opts[@]}" source -q libjpeg-turbo >/dev/null 2>&1 )
-  jsrc="$(find "$src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)"
+  apt-get "${apt_opts[@]}" update -q >/dev/null ||
+    echo "install-deps: apt-get update of the source index reported errors; trying the source package anyway" >&2
+  ( cd "$jpeg_src" && apt-get "${apt_opts[@]}" source -q libjpeg-turbo >/dev/null 2>&1 )
+  jsrc="$(find "$jpeg_src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)"
   [ -n "$jsrc" ] || { echo "install-deps: the libjpeg-turbo source package could not be fetched" >&2; exit 1; }
-  here="$(cd "$(dirname "$0")/.." && pwd)"
   sed -i -E 's/^#define (IDCT_SCALING_SUPPORTED|UPSAMPLE_MERGING_SUPPORTED|QUANT_1PASS_SUPPORTED|QUANT_2PASS_SUPPORTED|BLOCK_SMOOTHING_SUPPORTED)\b/#undef \1/' \
     "$jsrc/jmorecfg.h"
   [ "$(grep -cE '^#undef (IDCT_SCALING|UPSAMPLE_MERGING|QUANT_1PASS|QUANT_2PASS|BLOCK_SMOOTHING)_SUPPORTED' "$jsrc/jmorecfg.h")" = 5 ] \
     || { echo "install-deps: libjpeg's jmorecfg.h is not as expected" >&2; exit 1; }
-  cmake -S "$jsrc" -B "$src/build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+}
+for arch in i686 x86_64; do
+  triplet="$arch-w64-mingw32"
+  mingw_deps="$deps_base/$triplet"
+  jpeg_stamp="$mingw_deps/.libjpeg-turbo"
+  if [ -f "$jpeg_stamp" ] && [ -f "$mingw_deps/lib/libjpeg.a" ] && grep -q "$jpeg_config" "$jpeg_stamp"; then continue; fi
+  fetch_jpeg_source
+  echo "install-deps: building a static libjpeg for the Windows cross-build ($arch)"
+  jbuild="$jpeg_src/build-$arch"
+  cmake -S "$jsrc" -B "$jbuild" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$mingw_deps" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF \
     -DFORCE_INLINE=OFF -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0" \
-    >"$src/configure.log" 2>&1 || { cat "$src/configure.log" >&2; exit 1; }
-  cmake --build "$src/build" -j "$(nproc)" --target jpeg-static >"$src/build.log" 2>&1 || { tail -30 "$src/build.log" >&2; exit 1; }
+    >"$jbuild.configure.log" 2>&1 || { cat "$jbuild.configure.log" >&2; exit 1; }
+  cmake --build "$jbuild" -j "$(nproc)" --target jpeg-static >"$jbuild.log" 2>&1 || { tail -30 "$jbuild.log" >&2; exit 1; }
   $SUDO mkdir -p "$mingw_deps/include" "$mingw_deps/lib"
   # Replaced in one step: a build that links meanwhile sees the old library or the new one.
-  $SUDO cp "$src/build/libjpeg.a" "$mingw_deps/lib/libjpeg.a.new"
+  $SUDO cp "$jbuild/libjpeg.a" "$mingw_deps/lib/libjpeg.a.new"
   $SUDO mv -f "$mingw_deps/lib/libjpeg.a.new" "$mingw_deps/lib/libjpeg.a"
-  $SUDO cp "$src/build/jconfig.h" "$jsrc/jpeglib.h" "$jsrc/jmorecfg.h" "$jsrc/jerror.h" "$mingw_deps/include/"
+  $SUDO cp "$jbuild/jconfig.h" "$jsrc/jpeglib.h" "$jsrc/jmorecfg.h" "$jsrc/jerror.h" "$mingw_deps/include/"
   echo "$(basename "$jsrc") $jpeg_config" | $SUDO tee "$jpeg_stamp" >/dev/null
-  rm -rf "$src"
-fi
+done
 echo "install-deps: done"

@@ -3,21 +3,18 @@
 # the Linux builder and the cross-built stub, starts it inside a Wine virtual desktop (which
 # draws the window captions) and keeps the frame that shows the dialog.
 #   scripts/screenshot-unpack-dialog.sh [OUTPUT.png]     (default docs/unpack-dialog.png)
-# Uses build/gbsetup and build-win32/data, or GBSETUP_E2E_BUILDER and GBSETUP_E2E_STUBS.
+# Uses build/gbsetup (or GBSETUP_E2E_BUILDER) and the stub of GBSETUP_WIN_ARCH (i686 or x86_64,
+# the default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
 out="${1:-docs/unpack-dialog.png}"
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
-
 work="$(mktemp -d /tmp/gbsetup-shot.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix" WINEPREFIX="$work/prefix"
-xvfb_pid=""
+source tests/e2e/lib/windows.sh
+data="$win_data"
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work" "$work.home"
+  wine_cleanup
+  rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -40,8 +37,7 @@ cp "$work/out/"*.exe "$work/Setup.exe"
 source "$repo/scripts/xvfb.sh"
 start_xvfb 150 199 800x600x24 || { echo "no X server" >&2; exit 1; }
 
-scripts/wine-run.sh wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_start
 ( cd "$work" && timeout 120 "$repo/scripts/wine-run.sh" explorer /desktop=gbsetup,480x200 Setup.exe x >/dev/null 2>&1 ) &
 runner=$!
 # Frames until the program ends; the dialog is the only window it shows, so the frame with the

@@ -4,23 +4,21 @@
 # finish rows, the detail lines), runs it inside a Wine virtual desktop, walks the pages with
 # xdotool and writes docs/wizard/1-welcome.png ... 9-finish.png, cropped to the window.
 #   scripts/screenshot-wizard.sh [OUTDIR]        (default docs/wizard)
-# Uses build/gbsetup and build-win32/data, or GBSETUP_E2E_BUILDER and GBSETUP_E2E_STUBS.
+# Uses build/gbsetup (or GBSETUP_E2E_BUILDER) and the stubs of GBSETUP_WIN_ARCH (i686 or x86_64,
+# the default: 64-bit Wine runs on every machine; the pages are the same).
 # GBSETUP_SHOT_DISPLAYS="FIRST LAST" picks the X display numbers to try (default 150 199).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
 out="${1:-docs/wizard}"
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-stubs="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
 read -r dfirst dlast <<<"${GBSETUP_SHOT_DISPLAYS:-150 199}"
 
 work="$(mktemp -d /tmp/gbsetup-wizshot.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix" WINEPREFIX="$work/prefix"
-xvfb_pid=""
+source tests/e2e/lib/windows.sh
+stubs="$win_data"
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work" "$work.home"
+  wine_cleanup
+  rm -rf "$work"
 }
 trap cleanup EXIT
 gbk() { iconv -f UTF-8 -t GBK; }
@@ -90,8 +88,7 @@ cp "$work/out/"*.exe "$work/Setup.exe"
 
 source "$repo/scripts/xvfb.sh"
 start_xvfb "$dfirst" "$dlast" 800x600x24 || { echo "no X server" >&2; exit 1; }
-scripts/wine-run.sh wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_start
 ( cd "$work" && timeout 300 "$repo/scripts/wine-run.sh" explorer /desktop=gbsetup,800x600 Setup.exe x >/dev/null 2>&1 ) &
 runner=$!
 

@@ -1,25 +1,127 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in a throw-away 32-bit prefix with the Chinese locale.
-# The prefix is made once per GBSETUP_WINE_PREFIX (default: one per user under /tmp) and reused.
+# Runs a Windows program under Wine with the Chinese locale, in the Wine of the program's kind:
+# a PE32 (i686) in 32-bit Wine and a win32 prefix, a PE32+ (x86_64) in 64-bit Wine and a win64
+# prefix. Programs that are not files here (wineboot, reg, C:\...\UnIns.exe) run in the Wine of
+# GBSETUP_WIN_ARCH (i686 or x86_64; default x86_64, which every machine of ours runs).
+#
+#   scripts/wine-run.sh PROGRAM [ARGS...]
+#   scripts/wine-run.sh --prefix [ARCH]     prints the prefix folder of ARCH, made if need be
+#   scripts/wine-run.sh --probe [ARCH...]   prints the architectures whose programs run here
+#                                           (default: i686 x86_64), one per line
+#
+# Prefixes live in GBSETUP_WINE_PREFIXES (default /tmp/gbsetup-wine-<uid>), as win32/ and
+# win64/ with their HOME folders win32.home/ and win64.home/. A new prefix is a copy of a
+# template made once per Wine version (a fresh win64 prefix costs 20-30 s, a copy 2 s).
 set -u
-prefix="${GBSETUP_WINE_PREFIX:-/tmp/gbsetup-wine-$(id -u)}"
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+here="$(cd "$(dirname "$0")" && pwd)"
+prefixes="${GBSETUP_WINE_PREFIXES:-/tmp/gbsetup-wine-$(id -u)}"
+templates="${GBSETUP_WINE_TEMPLATES:-/tmp/gbsetup-wine-templates-$(id -u)}"
+export WINEDEBUG="${WINEDEBUG:--all}" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+
+die() { echo "wine-run: $*" >&2; exit 127; }
+
+winearch_of() {  # i686 -> win32, x86_64 -> win64
+  case "$1" in
+    i686) echo win32 ;;
+    x86_64) echo win64 ;;
+    *) die "unknown architecture '$1' (i686 or x86_64)" ;;
+  esac
+}
+loader_of() {
+  case "$1" in
+    i686) echo /usr/lib/wine/wine ;;
+    x86_64) echo /usr/lib/wine/wine64 ;;
+  esac
+}
+# The kind of a PE file: i686 for PE32, x86_64 for PE32+; nothing for anything else.
+pe_arch() {
+  [ -f "$1" ] && [ "$(head -c 2 "$1" 2>/dev/null)" = MZ ] || return 0
+  local pe sig magic
+  pe="$(od -An -tu4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')"
+  [ -n "$pe" ] || return 0
+  sig="$(od -An -tx1 -j "$pe" -N 4 "$1" 2>/dev/null | tr -d ' ')"
+  magic="$(od -An -tx1 -j $((pe + 24)) -N 2 "$1" 2>/dev/null | tr -d ' ')"
+  [ "$sig" = 50450000 ] || return 0
+  case "$magic" in
+    0b01) echo i686 ;;
+    0b02) echo x86_64 ;;
+  esac
+}
+
+# A prefix for the architecture, ready to use; made from the template when it is missing.
+# Two starts at once (ctest's suites) make it once: the second waits on the lock.
+ensure_prefix() {  # ensure_prefix ARCH PREFIX
+  local arch="$1" prefix="$2" winearch loader version template
+  winearch="$(winearch_of "$arch")"
+  loader="$(loader_of "$arch")"
+  [ -f "$prefix/system.reg" ] && return 0
+  mkdir -p "$(dirname "$prefix")" "$templates"
+  exec 8>"$prefix.lock"
+  flock 8
+  if [ ! -f "$prefix/system.reg" ]; then
+    version="$("$loader" --version 2>/dev/null)" || die "$loader does not run here ($arch programs cannot run on this machine)"
+    template="$templates/$winearch"
+    exec 9>"$template.lock"
+    flock 9
+    if [ ! -f "$template/system.reg" ] || [ "$(cat "$template.version" 2>/dev/null)" != "$version" ]; then
+      rm -rf "$template" "$template.new" "$template.home"
+      # Made with a HOME that does not exist: Wine then keeps the user's folders (Desktop,
+      # Documents, ...) inside the prefix instead of linking them to HOME, so a copy of the
+      # template shares nothing with it.
+      WINEPREFIX="$template.new" WINEARCH="$winearch" HOME="$template.home" WINELOADER="$loader" \
+        timeout 600 "$loader" wineboot -i >/dev/null 2>&1
+      WINEPREFIX="$template.new" timeout 120 wineserver -w
+      [ -f "$template.new/system.reg" ] || die "wineboot made no $winearch prefix"
+      [ -z "$(find "$template.new/drive_c/users" -type l -print -quit)" ] || die "the $winearch template links outside itself"
+      rm -rf "$template.home"
+      mv "$template.new" "$template"
+      echo "$version" >"$template.version"
+    fi
+    flock -u 9
+    exec 9>&-
+    rm -rf "$prefix.new"
+    cp -a "$template" "$prefix.new" && mv "$prefix.new" "$prefix" || die "cannot copy the $winearch template to $prefix"
+  fi
+  flock -u 8
+  exec 8>&-
+}
+
+arch_prefix() { echo "$prefixes/$(winearch_of "$1")"; }
+
+case "${1:-}" in
+  --prefix)
+    arch="${2:-${GBSETUP_WIN_ARCH:-x86_64}}"
+    ensure_prefix "$arch" "$(arch_prefix "$arch")"
+    arch_prefix "$arch"
+    exit 0
+    ;;
+  --probe)
+    shift
+    [ $# -gt 0 ] || set -- i686 x86_64
+    for arch in "$@"; do
+      winearch_of "$arch" >/dev/null
+      loader="$(loader_of "$arch")"
+      "$loader" --version >/dev/null 2>&1 || continue
+      # A tiny program of that kind must start and print.
+      probe="$templates/probe-$arch.exe"
+      if [ ! -f "$probe" ]; then
+        mkdir -p "$templates"
+        printf '#include <stdio.h>\nint main(void) { puts("probe ok"); return 0; }\n' >"$templates/probe.c"
+        "$arch-w64-mingw32-gcc" -s -o "$probe.new" "$templates/probe.c" 2>/dev/null && mv "$probe.new" "$probe" || continue
+      fi
+      out="$(GBSETUP_WIN_ARCH="$arch" timeout 600 "$0" "$probe" 2>/dev/null | tr -d '\r')"
+      [ "$out" = "probe ok" ] && echo "$arch"
+    done
+    exit 0
+    ;;
+esac
+
+[ $# -gt 0 ] || die "usage: wine-run.sh PROGRAM [ARGS...] | --prefix [ARCH] | --probe [ARCH...]"
+arch="$(pe_arch "$1")"
+[ -n "$arch" ] || arch="${GBSETUP_WIN_ARCH:-x86_64}"
+prefix="$(arch_prefix "$arch")"
+ensure_prefix "$arch" "$prefix"
+export WINEPREFIX="$prefix" WINEARCH="$(winearch_of "$arch")" WINELOADER="$(loader_of "$arch")"
 export HOME="$prefix.home"
 mkdir -p "$HOME"
-if [ ! -f "$prefix/system.reg" ]; then
-  # Serialise the first start: two suites creating one prefix at once would clash.
-  exec 9>"$prefix.lock"
-  flock 9
-  if [ ! -f "$prefix/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
-  fi
-  flock -u 9
-fi
-if [ -z "${DISPLAY:-}" ]; then
-  # Message-box free programs still need no display; GUI tests set DISPLAY themselves.
-  :
-fi
-wine "$@"
-rc=$?
-exit $rc
+exec "$WINELOADER" "$@"

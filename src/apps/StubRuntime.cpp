@@ -18,13 +18,15 @@
 // - The C99 formatter behind vsnprintf (and so Format): the C library's own carries a whole
 //   floating-point conversion (about 25 KB). This one hands the work to the system's C
 //   runtime, whose printf lacks only the C99 length letters and return value: "ll" and "j"
-//   become "I64", "z" and "t" go (32-bit), "hh" becomes "h", and the length of the whole
-//   text is returned however little of it fits. (Its %e writes three exponent digits; no
+//   become "I64", "z" and "t" become "I" (the system's pointer-sized integer, 32 or 64 bits
+//   with the program), "hh" becomes "h", and the length of the whole text is returned however
+//   little of it fits. (Its %e writes three exponent digits; no
 //   text of these programs uses %e.)
 // This file is compiled to ordinary code (not to the intermediate code of whole-program
 // optimisation), so that its definitions are the ones the runtime's objects link against.
 #include <cerrno>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +52,7 @@ private:
   char FMessage[256];
 };
 
-// The library's messages use %zu, %lu, %u, %d and %s only.
+// The library's messages use %zu, %lu, %u, %d and %s only (%zd and %td are read as well).
 void FormatInto(char (&out)[256], const char* pattern, va_list args) {
   size_t n = 0;
   auto put = [&](const char* s) {
@@ -76,15 +78,16 @@ void FormatInto(char (&out)[256], const char* pattern, va_list args) {
       continue;
     }
     ++p;
+    // "l" is 32 bits on Windows whatever the program's width; "z" and "t" are pointer-sized.
     bool isLong = false, isSize = false;
-    while (*p == 'l' || *p == 'z') {
-      if (*p == 'z') isSize = true;
-      else isLong = true;
+    while (*p == 'l' || *p == 'z' || *p == 't') {
+      if (*p == 'l') isLong = true;
+      else isSize = true;
       ++p;
     }
     switch (*p) {
       case 'd': {
-        long long v = isLong ? va_arg(args, long) : isSize ? va_arg(args, long) : va_arg(args, int);
+        long long v = isSize ? va_arg(args, ptrdiff_t) : isLong ? va_arg(args, long) : va_arg(args, int);
         putNumber(v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v), v < 0);
         break;
       }
@@ -289,6 +292,7 @@ bool SystemPattern(const char* in, char* out, size_t size) {
       if (!put("I64", 3)) return false;
       ++in;
     } else if (*in == 'z' || *in == 't') {
+      if (!put("I", 1)) return false;
       ++in;
     } else if (in[0] == 'h' && in[1] == 'h') {
       if (!put("h", 1)) return false;

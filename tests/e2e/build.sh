@@ -2,13 +2,14 @@
 # 'gbsetup build' end to end: a project made with the editing commands from the example's
 # files, built over stand-in stubs with one and with two threads (byte-identical), listed,
 # installed into the sandbox; a missing source, a missing stub and a bad level fail with
-# exit code 1 and a message. With the real stubs of a cross-build (GBSETUP_WIN_BUILD,
-# default build-win32) the icon is replaced too and checked with wrestool.
+# exit code 1 and a message. With the real stubs of GBSETUP_WIN_ARCH's cross-build (i686 or
+# x86_64) the icon is replaced too and checked with wrestool.
+# e2e-arch: each
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
+source tests/e2e/lib/windows.sh
 build="${GBSETUP_BUILD:-build}"
-winbuild="${GBSETUP_WIN_BUILD:-build-win32}"
 g="$repo/$build/gbsetup"
 [ -x "$g" ] || { echo "build: $g not built" >&2; exit 1; }
 
@@ -74,15 +75,17 @@ gd build p.gbp --output out0 --level 0 >/dev/null
 [ "$(stat -c %s out0/Hello.exe)" -gt "$(stat -c %s out1/Hello.exe)" ] || fail "level 0 not stored"
 
 # With the real stubs: the project's icon in the built setup.
-if [ -f "$repo/$winbuild/data/Exe/Setup.exe" ] && [ -f "$repo/$winbuild/data/Exe/UnIns.exe" ] && command -v wrestool >/dev/null; then
-  cp "$repo/$winbuild/data/Exe/Setup.exe" "$repo/$winbuild/data/Exe/UnIns.exe" data/Exe/
+win_need "$win_data/Exe/Setup.exe" "$win_data/Exe/UnIns.exe"
+if command -v wrestool >/dev/null; then
+  cp "$win_data/Exe/Setup.exe" "$win_data/Exe/UnIns.exe" data/Exe/
   gd set p.gbp 安装程序图标 "$repo/examples/hello/hello.ico" >/dev/null
   gd set p.gbp 卸载程序图标 "$repo/examples/hello/hello.ico" >/dev/null
   gd build p.gbp --output out4 >/dev/null
   wrestool -l out4/Hello.exe | grep -q "type=14 --name='MAINICON' --language=1033" || fail "icon group: $(wrestool -l out4/Hello.exe)"
   [ "$(wrestool -l out4/Hello.exe | grep -c 'type=3 ')" = 3 ] || fail "icon images: $(wrestool -l out4/Hello.exe)"
   [ "$(gd list out4/Hello.exe | wc -l)" = 10 ] || fail "package after the icon"
-  echo "build: ok (with icons)"
+  [ "$(pe_kind out4/Hello.exe)" = "$win_pe_kind" ] || fail "not a $win_pe_kind image: $(pe_kind out4/Hello.exe)"
+  echo "build: ok (with icons, $win_arch stubs)"
 else
-  echo "build: ok (no real stubs: icons not checked)"
+  fail "wrestool is missing (scripts/install-deps.sh)"
 fi

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
 g="$repo/${GBSETUP_BUILD:-build}/gbsetup"
-winbuild="$repo/${GBSETUP_WIN_BUILD:-build-win32}"
+source tests/e2e/lib/windows.sh
+winbuild="$win_build"
 [ -x "$g" ] || { echo "cli-json: $g not built" >&2; exit 1; }
 work="$(mktemp -d /tmp/cli-json.XXXXXX)"
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # gbsetup list / extract against packages written two ways: by the library's writer
 # (package_maker) and by an independent writer in Python; checks byte-exact extraction,
-# the refusal of names that leave the output folder, damaged and package-less files.
+# the refusal of names that leave the output folder, damaged and package-less files; the
+# cross-built gbsetup.exe of GBSETUP_WIN_ARCH (i686 or x86_64) reads them the same way under Wine.
+# e2e-arch: each
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+repo="$(pwd)"
+source tests/e2e/lib/windows.sh
 build="${GBSETUP_BUILD:-build}"
 gbsetup="$build/gbsetup"
 maker="$build/tests/unit/package/package_maker"
@@ -12,7 +16,7 @@ for b in "$gbsetup" "$maker"; do
 done
 
 work="$(mktemp -d /tmp/cli-package.XXXXXX)"
-trap 'rm -rf "$work"' EXIT
+trap 'wine_cleanup; rm -rf "$work"' EXIT
 export GBSETUP_ROOT="$work/root"
 fail() { echo "cli-package: FAIL: $*" >&2; exit 1; }
 
@@ -101,18 +105,24 @@ for setup in ours py; do
 done
 
 # The cross-built gbsetup under Wine reads the same package the same way.
-wingbsetup="${GBSETUP_BUILD_WIN32:-build-win32}/gbsetup.exe"
-if [ -f "$wingbsetup" ] && command -v wine >/dev/null; then
-  scripts/wine-run.sh "$wingbsetup" list "$work/ours.exe" | tr -d '\r' >"$work/win.list"
+wingbsetup="$win_build/gbsetup.exe"
+win_need "$wingbsetup"
+if wine_runs; then
+  wine_start
+  wine_run "$wingbsetup" list "$work/ours.exe" | tr -d '\r' >"$work/win.list"
   cmp "$work/ours.list" "$work/win.list" || fail "Windows list differs"
-  (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" extract ours.exe -o out-win >/dev/null)
+  (cd "$work" && wine_run "$wingbsetup" extract ours.exe -o out-win >/dev/null)
   diff -r "$work/out-ours" "$work/out-win" || fail "Windows extraction differs"
   # Chinese arguments reach the Windows builder intact (its argv is in the ANSI code page).
-  (cd "$work" && "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" new win.gbp >/dev/null &&
-    "$OLDPWD/scripts/wine-run.sh" "$OLDPWD/$wingbsetup" set win.gbp 项目名称 "示例 软件" >/dev/null) ||
+  (cd "$work" && wine_run "$wingbsetup" new win.gbp >/dev/null &&
+    wine_run "$wingbsetup" set win.gbp 项目名称 "示例 软件" >/dev/null) ||
     fail "Windows builder: set with a Chinese value"
-  "$gbsetup" export "$work/win.gbp" | grep -q '"Value": "示例 软件"' || fail "Windows builder stored another name"
-  echo "cli-package: Windows build checked under Wine"
+  "$gbsetup" export "$work/win.gbp" >"$work/win.json" 2>&1 || fail "export of the Windows builder's project: $(cat "$work/win.json")"
+  grep -q '"Value": "示例 软件"' "$work/win.json" ||
+    fail "Windows builder stored another name: $(grep -A1 '项目名称' "$work/win.json" | tr -d '\n')"
+  echo "cli-package: the $win_arch Windows build checked under Wine"
+else
+  wine_not_run "the Windows build's list and extract"
 fi
 
 # Names that would leave the output folder are refused before anything is written.

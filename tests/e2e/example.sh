@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
 g="$repo/${GBSETUP_BUILD:-build}/gbsetup"
-winbuild="$repo/${GBSETUP_WIN_BUILD:-build-win32}"
+source tests/e2e/lib/windows.sh
+winbuild="$win_build"
 work="$(mktemp -d /tmp/e2e-example.XXXXXX)"
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "example: FAIL: $*" >&2; exit 1; }

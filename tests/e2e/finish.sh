@@ -3,17 +3,19 @@
 # over stand-in stubs and installed with 'gbsetup install --root --finish --reboot'. The links
 # the sandbox writes are read back with lnkinfo, as is a link written by the shell's own link
 # object under Wine (the wizard suite's FinishShellLink case); then the uninstall removes the
-# links and the folders made for them.
+# links and the folders made for them. GBSETUP_WIN_ARCH=i686|x86_64 picks the Windows suite.
+# e2e-arch: each
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
+source tests/e2e/lib/windows.sh
 build="${GBSETUP_BUILD:-build}"
 gbsetup="$repo/$build/gbsetup"
 [ -x "$gbsetup" ] || { echo "finish: $gbsetup not built" >&2; exit 1; }
 command -v lnkinfo >/dev/null || { echo "finish: lnkinfo missing (scripts/install-deps.sh)" >&2; exit 1; }
 
 work="$(mktemp -d /tmp/e2e-finish.XXXXXX)"
-trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+trap 'wine_cleanup; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { printf 'finish: FAIL: %b\n' "$*" >&2; exit 1; }
 win() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
 json() { win "$1" | sed 's/\\/\\\\/g'; }
@@ -144,12 +146,13 @@ grep -q '^question: .* -> no$' "$work/again.txt" || fail "the reboot default is 
 grep -q '^question: .* -> no$' "$work/none.txt" || fail "--finish none: the reboot question still comes"
 
 # The Windows writer: the shell's link object under Wine, read by the same lnkinfo.
-tests="${GBSETUP_WIN32_BUILD:-build-win32}/tests/unit/wizard/wizard_tests.exe"
-if [ -f "$tests" ] && command -v wine >/dev/null; then
-  export GBSETUP_WINE_PREFIX="${GBSETUP_WINE_PREFIX:-$work/prefix}"
+tests="$win_build/tests/unit/wizard/wizard_tests.exe"
+win_need "$tests"
+if wine_runs; then
+  wine_start
   out="$work/winlink"
   mkdir -p "$out"
-  GBSETUP_LINK_OUT="$(win "$out")" timeout 120 scripts/wine-run.sh "$tests" --gtest_filter='FinishShellLink.*' \
+  GBSETUP_LINK_OUT="$(win "$out")" wine_run "$tests" --gtest_filter='FinishShellLink.*' \
     >"$work/wine.txt" 2>&1 || fail "wine link test: $(cat "$work/wine.txt")"
   grep -q '\[  PASSED  \] 1 test' "$work/wine.txt" || fail "wine link test did not run: $(cat "$work/wine.txt")"
   lnk "$out/链接/示例.lnk" "$work/w.txt"
@@ -159,8 +162,8 @@ if [ -f "$tests" ] && command -v wine >/dev/null; then
   [ "$(field "$work/w.txt" 'Command line arguments')" = '-x "a b"' ] || fail "wine arguments: $(cat "$work/w.txt")"
   [ "$(field "$work/w.txt" 'Description')" = '说明文字' ] || fail "wine description: $(cat "$work/w.txt")"
   [ "$(show_command "$out/链接/示例.lnk")" = 1 ] || fail "wine show command $(show_command "$out/链接/示例.lnk")"
+  echo "finish: the $win_arch shell link object checked under Wine"
 else
-  echo "finish: no cross-built wizard suite or no Wine: the shell link object is not checked" >&2
-  exit 1
+  wine_not_run "the link written by the shell's link object"
 fi
 echo "finish: ok"

@@ -2,28 +2,34 @@
 # The icon replacement seen from outside. The native suite rewrites the fixture executables
 # with the portable rewriter, the Wine suite with the system's resource calls; here wrestool
 # lists and unpacks both results, which must hold the same resources byte for byte, objdump
-# must still read them, and every rewritten executable must still start under Wine.
+# must still read them, and every rewritten executable must still start under Wine. The fixtures
+# are images of GBSETUP_WIN_ARCH's kind (fixture*.exe PE32, fixture64*.exe PE32+), rewritten by
+# the system in that architecture's suite.
+# e2e-arch: wine
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+repo="$(pwd)"
+source tests/e2e/lib/windows.sh
 native="${GBSETUP_BUILD:-build}"
-win="${GBSETUP_BUILD_WIN32:-build-win32}"
+win="$win_build"
 suite=tests/unit/iconedit/iconedit_tests
-for f in "$native/$suite" "$win/$suite.exe"; do
-  [ -f "$f" ] || { echo "iconedit: $f not built" >&2; exit 1; }
-done
+win_need "$native/$suite" "$win/$suite.exe"
 work="$(mktemp -d /tmp/iconedit.XXXXXX)"
-trap 'rm -rf "$work"' EXIT
+trap 'wine_cleanup; rm -rf "$work"' EXIT
 fail() { echo "iconedit: FAIL: $*" >&2; exit 1; }
+wine_start
 
 test_name=TwoImagesReplacedByThreeInEveryLayout
 GBSETUP_ROOT="$work/root" "$native/$suite" --gtest_filter="IconEdit.$test_name" >"$work/native.log" 2>&1 ||
   { cat "$work/native.log"; fail "native suite"; }
-scripts/wine-run.sh "$win/$suite.exe" --gtest_filter="IconEdit.$test_name" >"$work/wine.log" 2>&1 ||
+wine_run "$win/$suite.exe" --gtest_filter="IconEdit.$test_name" >"$work/wine.log" 2>&1 ||
   { cat "$work/wine.log"; fail "Wine suite"; }
 
 listing() { wrestool -l "$1" | sed 's/ offset=0x[0-9a-f]*//'; }
 
-for name in fixture fixture-noreloc fixture-extra; do
+fix=fixture
+[ "$win_arch" = x86_64 ] && fix=fixture64
+for name in $fix $fix-noreloc $fix-extra; do
   byRewrite="$native/tests/unit/iconedit/work-$test_name/$name.exe"
   bySystem="$win/tests/unit/iconedit/work-$test_name/$name.exe"
   listing "$byRewrite" >"$work/rewrite.txt"
@@ -48,7 +54,7 @@ for name in fixture fixture-noreloc fixture-extra; do
   [ "$i" -ge 6 ] || fail "$name: only $i resources"
   # The image grew past a page: the relocation section behind the resources had to move, and
   # must hold the same relocations.
-  relocs() { i686-w64-mingw32-objdump -p "$1" | sed -n '/^PE File Base Relocations/,$p' | grep -E '^\s+reloc'; }
+  relocs() { "$win_tools-objdump" -p "$1" | sed -n '/^PE File Base Relocations/,$p' | grep -E '^\s+reloc'; }
   original="$native/tests/unit/iconedit/fixtures/$name.exe"
   relocs "$original" >"$work/relocs.orig" || true
   relocs "$byRewrite" >"$work/relocs.new" || true
@@ -79,20 +85,20 @@ for path in sys.argv[1:]:
     assert len(pe.DIRECTORY_ENTRY_RESOURCE.entries) == 4, (path, "resource types")
 PY
   for exe in "$byRewrite" "$bySystem"; do
-    i686-w64-mingw32-objdump -p "$exe" >/dev/null 2>&1 || fail "objdump cannot read $exe"
-    out="$(scripts/wine-run.sh "$exe" 2>/dev/null | tr -d '\r')" || fail "$exe does not start"
+    "$win_tools-objdump" -p "$exe" >/dev/null 2>&1 || fail "objdump cannot read $exe"
+    out="$(wine_run "$exe" 2>/dev/null | tr -d '\r')" || fail "$exe does not start"
     [ "$out" = "fixture ok" ] || fail "$exe printed '$out'"
   done
   echo "iconedit: $name: $(wc -l <"$work/rewrite.txt") resources identical from both paths; both start"
 done
 # Unstripped: the symbol table moves with what follows the sections and stays readable.
-unstripped="$native/tests/unit/iconedit/work-$test_name/fixture-unstripped.exe"
-symbols() { i686-w64-mingw32-objdump -t "$1" | tail -n +3; }
-symbols "$native/tests/unit/iconedit/fixtures/fixture-unstripped.exe" >"$work/sym.orig"
+unstripped="$native/tests/unit/iconedit/work-$test_name/$fix-unstripped.exe"
+symbols() { "$win_tools-objdump" -t "$1" | tail -n +3; }
+symbols "$native/tests/unit/iconedit/fixtures/$fix-unstripped.exe" >"$work/sym.orig"
 symbols "$unstripped" >"$work/sym.new" || fail "objdump cannot read the symbols of $unstripped"
 [ "$(wc -l <"$work/sym.orig")" -gt 100 ] || fail "no symbols in the unstripped fixture"
 cmp -s "$work/sym.orig" "$work/sym.new" || fail "symbols changed in $unstripped"
-out="$(scripts/wine-run.sh "$unstripped" 2>/dev/null | tr -d '\r')"
+out="$(wine_run "$unstripped" 2>/dev/null | tr -d '\r')"
 [ "$out" = "fixture ok" ] || fail "$unstripped printed '$out'"
 echo "iconedit: unstripped: symbol table intact; starts"
-echo "iconedit: ok"
+echo "iconedit: ok ($win_arch)"

@@ -3,29 +3,25 @@
 # computes; single-byte changes sampled across every region of the package never verify as
 # "ok"; files cut short are "truncated"/"damaged", a bare stub has "no package"; under Wine,
 # Setup.exe refuses damaged copies with one box before it writes a single file.
-#   tests/e2e/integrity.sh   (after scripts/build.sh)
+#   tests/e2e/integrity.sh   (after scripts/build.sh; GBSETUP_WIN_ARCH=i686|x86_64 picks the stubs;
+#   the runs under Wine only where that architecture runs)
+# e2e-arch: each
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
-for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"; do
-  [ -e "$f" ] || { echo "integrity: $f is missing (run scripts/build.sh)" >&2; exit 1; }
-done
+source tests/e2e/lib/checks.sh
+source tests/e2e/lib/windows.sh
+data="$win_data"
+win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-integrity.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix"
-export WINEPREFIX="$GBSETUP_WINE_PREFIX"
 export GBSETUP_ROOT="$work/sandbox"
-xvfb_pid=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work" "$work/prefix.home" 2>/dev/null
+  wine_cleanup
+  rm -rf "$work" 2>/dev/null
 }
 trap cleanup EXIT
-
-source tests/e2e/lib/checks.sh
+echo "integrity: $win_arch stubs"
 
 echo "== building the test setup"
 name="校验测试"
@@ -169,59 +165,60 @@ v="$("$gbsetup" verify "$work/stub.exe")"; rc=$?
 check "bare stub: verify says no package, exit 1 ($v, $rc)" test "$v" = "no package" -a "$rc" = 1
 
 echo "== Setup.exe under Wine refuses damaged copies before writing anything"
-source "$repo/scripts/xvfb.sh"
-start_xvfb 250 299 1024x768x24 || { echo "integrity: no X server could be started" >&2; exit 1; }
-source "$repo/tests/e2e/wine-box.bash"
-wine_run wineboot -i >/dev/null 2>&1
-timeout 60 wineserver -w
-drive="$WINEPREFIX/drive_c"
-snapshot() { find "$drive/users" "$drive/Program Files" -newer "$work/layout.txt" 2>/dev/null | sort; }
-touch "$work/layout.txt"
-before="$(snapshot)"
-mkdir -p "$work/w"
-# One damaged copy per region (the first change of each that verify called damage), and one cut short.
-# Chunk data here is that of the program files the release leaves in the package.
-awk -F'\t' '$5 != "no_checksum" && $1 !~ /adler|zlib|^chunk_data/ && !seen[$1]++ { print $1, $2, $3 }' "$work/changes.txt" >"$work/samples.txt"
-echo "cut $((size - 5000)) 0" >>"$work/samples.txt"
-n=0
-pids=()
-while read -r region offset delta; do
-  n=$((n + 1))
-  exe="d$n.exe"
-  echo "$region $offset" >"$work/$exe.what"
-  if [ "$region" = cut ]; then
-    head -c "$offset" "$setup" >"$work/w/$exe"
-  else
-    python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[3])] ^= int(sys.argv[4]); open(sys.argv[2], "wb").write(b)' \
-      "$setup" "$work/w/$exe" "$offset" "$delta"
-  fi
-  # Two at a time: each answers its own box.
-  run_boxed "$work/w" "$exe" x </dev/null &
-  pids+=($!)
-  if [ "${#pids[@]}" = 2 ]; then wait "${pids[@]}"; pids=(); fi
-done <"$work/samples.txt"
-[ "${#pids[@]}" = 0 ] || wait "${pids[@]}"
-refused=0
-for i in $(seq 1 "$n"); do
-  exe="d$i.exe"
-  text="$(head -1 "$work/$exe.boxes")"
-  if [ "$(cat "$work/$exe.rc")" = 1 ] && [ "$(wc -l <"$work/$exe.boxes")" = 1 ] &&
-    [[ "$text" == *"$exe"*"已损坏或不完整，请重新下载后再安装"* ]]; then
-    refused=$((refused + 1))
-  else
-    echo "       $(cat "$work/$exe.what"): exit $(cat "$work/$exe.rc"), boxes: $(cat "$work/$exe.boxes")"
-  fi
-done
-after="$(snapshot)"
-[ "$after" = "$before" ] || diff <(echo "$before") <(echo "$after") | head -5
-check "$refused of $n damaged copies refused with one box naming the file, exit 1" test "$refused" = "$n" -a "$n" -ge 8
-check "no file written by any of them" test "$after" = "$before"
-check_not "no uninstall entry" wine_run reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\校验测试' >/dev/null 2>&1
+if ! wine_runs; then
+  wine_not_run "the damaged copies under Wine"
+else
+  wine_start
+  wine_display 250 299
+  source "$repo/tests/e2e/lib/boxes.sh"
+  snapshot() { find "$drive/users" "$drive/Program Files" -newer "$work/layout.txt" 2>/dev/null | sort; }
+  touch "$work/layout.txt"
+  before="$(snapshot)"
+  mkdir -p "$work/w"
+  # One damaged copy per region (the first change of each that verify called damage), and one cut short.
+  # Chunk data here is that of the program files the release leaves in the package.
+  awk -F'\t' '$5 != "no_checksum" && $1 !~ /adler|zlib|^chunk_data/ && !seen[$1]++ { print $1, $2, $3 }' "$work/changes.txt" >"$work/samples.txt"
+  echo "cut $((size - 5000)) 0" >>"$work/samples.txt"
+  n=0
+  pids=()
+  while read -r region offset delta; do
+    n=$((n + 1))
+    exe="d$n.exe"
+    echo "$region $offset" >"$work/$exe.what"
+    if [ "$region" = cut ]; then
+      head -c "$offset" "$setup" >"$work/w/$exe"
+    else
+      python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[int(sys.argv[3])] ^= int(sys.argv[4]); open(sys.argv[2], "wb").write(b)' \
+        "$setup" "$work/w/$exe" "$offset" "$delta"
+    fi
+    # Two at a time: each answers its own box.
+    run_boxed "$work/w" "$exe" x </dev/null &
+    pids+=($!)
+    if [ "${#pids[@]}" = 2 ]; then wait "${pids[@]}"; pids=(); fi
+  done <"$work/samples.txt"
+  [ "${#pids[@]}" = 0 ] || wait "${pids[@]}"
+  refused=0
+  for i in $(seq 1 "$n"); do
+    exe="d$i.exe"
+    text="$(head -1 "$work/$exe.boxes")"
+    if [ "$(cat "$work/$exe.rc")" = 1 ] && [ "$(wc -l <"$work/$exe.boxes")" = 1 ] &&
+      [[ "$text" == *"$exe"*"已损坏或不完整，请重新下载后再安装"* ]]; then
+      refused=$((refused + 1))
+    else
+      echo "       $(cat "$work/$exe.what"): exit $(cat "$work/$exe.rc"), boxes: $(cat "$work/$exe.boxes")"
+    fi
+  done
+  after="$(snapshot)"
+  [ "$after" = "$before" ] || diff <(echo "$before") <(echo "$after") | head -5
+  check "$refused of $n damaged copies refused with one box naming the file, exit 1" test "$refused" = "$n" -a "$n" -ge 8
+  check "no file written by any of them" test "$after" = "$before"
+  check_not "no uninstall entry" wine_run reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\校验测试' >/dev/null 2>&1
 
-cp "$setup" "$work/w/good.exe"
-run_boxed "$work/w" good.exe x
-check "the undamaged setup installs without a box (exit $box_rc, $box_count boxes)" test "$box_rc" = 0 -a "$box_count" = 0
-check "data.bin installed byte for byte" cmp -s "$work/app/data.bin" "$drive/Program Files/$name/app/data.bin"
+  cp "$setup" "$work/w/good.exe"
+  run_boxed "$work/w" good.exe x
+  check "the undamaged setup installs without a box (exit $box_rc, $box_count boxes)" test "$box_rc" = 0 -a "$box_count" = 0
+  check "data.bin installed byte for byte" cmp -s "$work/app/data.bin" "$drive/Program Files/$name/app/data.bin"
+fi
 
 if [ "$failures" -gt 0 ]; then
   echo "integrity: $failures check(s) failed"

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # A setup whose package passes 4 GiB: built, listed, verified, extracted and installed in the
-# sandbox and, with the 32-bit Setup.exe, under Wine. Digests compare the files; the peak
-# memory of every step stays that of a small setup.
+# sandbox and, with the Setup.exe of GBSETUP_WIN_ARCH (i686 or x86_64), under Wine. Digests
+# compare the files; the peak memory of every step stays that of a small setup.
 #   tests/e2e/large.sh   (after scripts/build.sh; about 2 minutes and 10 GB of free disk in
 #   /tmp or GBSETUP_LARGE_DIR; GBSETUP_TEST_LARGE=0 skips it)
+# e2e-arch: wine
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
+source tests/e2e/lib/checks.sh
+source tests/e2e/lib/windows.sh
 if [ "${GBSETUP_TEST_LARGE:-1}" = 0 ]; then
   echo "large: skipped (GBSETUP_TEST_LARGE=0)"
   exit 0
@@ -17,22 +20,16 @@ if [ "$free_kib" -lt $((10 * 1024 * 1024)) ]; then
   echo "large: skipped: $place has $((free_kib / 1024 / 1024)) GB free, the test needs 10 GB (GBSETUP_LARGE_DIR picks another place)"
   exit 0
 fi
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
-for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"; do
-  [ -e "$f" ] || { echo "large: $f is missing (run scripts/build.sh)" >&2; exit 1; }
-done
+data="$win_data"
+win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
 
 work="$(mktemp -d "$place/gbsetup-large.XXXXXX")"
-export GBSETUP_WINE_PREFIX="$work/prefix"
-export WINEPREFIX="$GBSETUP_WINE_PREFIX"
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work" "$work/prefix.home" 2>/dev/null
+  wine_cleanup
+  rm -rf "$work" 2>/dev/null
 }
 trap cleanup EXIT
-
-source tests/e2e/lib/checks.sh
+echo "large: $win_arch stubs"
 started=$(date +%s)
 # measured NAME OUT COMMAND...: runs it with its output in OUT, keeps its exit code in rc and
 # its peak memory (KiB) in NAME.kib.
@@ -103,13 +100,15 @@ check "tail.dat installed: same digest" test "$(md5sum <"$inst/tail.dat" | cut -
 check "install log written" test -f "$inst/UnLog.txt"
 rm -rf "$work/sandbox"
 
-echo "== install under Wine with the 32-bit Setup.exe"
-"$repo/scripts/wine-run.sh" wineboot -i >/dev/null 2>&1
-# The server already runs, so the peak measured is the setup program's own.
+echo "== install under Wine with the $win_arch Setup.exe"
+wine_start
+# A server that stays, so the peak measured is the setup program's own.
+wineserver -p
 measured wine /dev/null timeout 1200 "$repo/scripts/wine-run.sh" "$setup" x
 check "Setup.exe exits 0 (got $rc)" test "$rc" = 0
-timeout 60 wineserver -w
-inst="$WINEPREFIX/drive_c/Program Files/$name/app"
+wineserver -k
+wine_wait
+inst="$drive/Program Files/$name/app"
 check "big.bin installed: same digest" test "$(md5sum <"$inst/big.bin" | cut -d' ' -f1)" = "$sum_big"
 check "tail.dat installed: same digest" test "$(md5sum <"$inst/tail.dat" | cut -d' ' -f1)" = "$sum_tail"
 check "install log written" test -f "$inst/UnLog.txt"

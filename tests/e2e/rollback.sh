@@ -3,30 +3,26 @@
 # small tmpfs, as the sandbox root and as a Wine drive) and a target file another process holds
 # open without sharing. Afterwards nothing of the application is left, no uninstall entry, no
 # Run value, and what was there before is untouched; the one error box names the file.
-#   tests/e2e/rollback.sh   (after scripts/build.sh; mounting needs root, else those parts are skipped)
+#   tests/e2e/rollback.sh   (after scripts/build.sh; mounting needs root, else those parts are skipped;
+#   GBSETUP_WIN_ARCH=i686|x86_64 picks the stubs; the runs under Wine only where that architecture runs)
+# e2e-arch: each
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
-for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"; do
-  [ -e "$f" ] || { echo "rollback: $f is missing (run scripts/build.sh)" >&2; exit 1; }
-done
+source tests/e2e/lib/checks.sh
+source tests/e2e/lib/windows.sh
+data="$win_data"
+win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-rollback.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix"
-export WINEPREFIX="$GBSETUP_WINE_PREFIX"
-xvfb_pid=""
 mounts=()
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wine_cleanup
   for m in "${mounts[@]}"; do umount "$m" 2>/dev/null; done
-  rm -rf "$work" "$work/prefix.home" 2>/dev/null
+  rm -rf "$work" 2>/dev/null
 }
 trap cleanup EXIT
-
-source tests/e2e/lib/checks.sh
+echo "rollback: $win_arch stubs"
 # small_disk DIR: a 2 MiB tmpfs at DIR; false (with a message) where mounting is not allowed.
 small_disk() {
   mkdir -p "$1"
@@ -92,80 +88,76 @@ if small_disk "$work/sandbox"; then
 fi
 
 echo "== Wine"
-source "$repo/scripts/xvfb.sh"
-start_xvfb 250 299 1024x768x24 || { echo "rollback: no X server could be started" >&2; exit 1; }
-source "$repo/tests/e2e/wine-box.bash"
-wine_run wineboot -i >/dev/null 2>&1
-timeout 60 wineserver -w
-drive="$WINEPREFIX/drive_c"
-reg_value() {  # reg_value KEY NAME -> the data, UTF-8
-  wine_run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 |
-    awk -v n="$2" '{ sub(/\r$/, "") } $1 == n && $2 ~ /^REG_/ { sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; f = 1 } END { exit !f }'
-}
-reg_key_exists() { wine_run reg query "$1" >/dev/null 2>&1; }
-run='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-ukey="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name"
+if ! wine_runs; then
+  wine_not_run "the rollbacks under Wine"
+else
+  wine_start
+  wine_display 250 299
+  source "$repo/tests/e2e/lib/boxes.sh"
+  run='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+  ukey="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name"
 
-echo "-- drive D: on a small disk"
-if small_disk "$work/d"; then
-  ln -s "$work/d" "$WINEPREFIX/dosdevices/d:"
-  mkdir -p "$work/d/App"
-  printf 'mine\r\n' >"$work/d/App/user.txt"
-  run_boxed "$work/w" setupd.exe x
-  text="$(cat "$work/setupd.exe.boxes")"
+  echo "-- drive D: on a small disk"
+  if small_disk "$work/d"; then
+    ln -s "$work/d" "$WINEPREFIX/dosdevices/d:"
+    mkdir -p "$work/d/App"
+    printf 'mine\r\n' >"$work/d/App/user.txt"
+    run_boxed "$work/w" setupd.exe x
+    text="$(cat "$work/setupd.exe.boxes")"
+    check "exit code 1 (got $box_rc)" test "$box_rc" = 1
+    check "one box ($box_count)" test "$box_count" = 1
+    check "the box names the file and the reason: ${text:0:160}" \
+      grep -q 'Cannot write to file "D:\\App\\app\\big.bin". 磁盘' "$work/setupd.exe.boxes"
+    check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/setupd.exe.boxes"
+    check "only the file that was there before is left on D:" test "$(cd "$work/d" && find . | sort | tr '\n' ' ')" = ". ./App ./App/user.txt "
+    check "that file is untouched" test "$(cat "$work/d/App/user.txt")" = $'mine\r'
+    check_not "no uninstall entry" reg_key_exists "$ukey"
+    check_not "no Run value" reg_value "$run" a_hello.exe
+  fi
+
+  echo "-- the uninstaller's place held open by another program"
+  # A value that was there before the run, which the run overwrites.
+  wine_run reg add 'HKLM\SOFTWARE\GbRollback' /v Path /d 'before' /f >/dev/null 2>&1
+  inst="$drive/Program Files/$name/app"
+  mkdir -p "$inst"
+  printf 'old uninstaller\r\n' >"$inst/UnIns.exe"
+  cat >"$work/hold.c" <<'EOF'
+  /* hold FILE READY STOP: keeps FILE open without sharing until STOP exists. */
+  #include <windows.h>
+  int main(int argc, char **argv) {
+    HANDLE h, r;
+    int i;
+    if (argc != 4) return 2;
+    h = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return 3;
+    r = CreateFileA(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    CloseHandle(r);
+    for (i = 0; i < 1800 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+    CloseHandle(h);
+    return 0;
+  }
+EOF
+  "$win_tools-gcc" -O2 -s -o "$work/w/hold.exe" "$work/hold.c" || fail "building the holder"
+  listing() { (cd "$drive/Program Files/$name" && find . -type f -exec md5sum {} + | sort; find . | sort); }
+  before="$(listing)"
+  wine_run "$work/w/hold.exe" "C:\\Program Files\\$name\\app\\UnIns.exe" 'C:\held.flag' 'C:\stop.flag' >/dev/null 2>&1 &
+  holder=$!
+  for _ in $(seq 1 150); do [ -e "$drive/held.flag" ] && break; sleep 0.2; done
+  check "the holder has the file open" test -e "$drive/held.flag"
+  run_boxed "$work/w" setupc.exe x
+  touch "$drive/stop.flag"
+  wait "$holder"
+  text="$(cat "$work/setupc.exe.boxes")"
   check "exit code 1 (got $box_rc)" test "$box_rc" = 1
   check "one box ($box_count)" test "$box_count" = 1
-  check "the box names the file and the reason: ${text:0:160}" \
-    grep -q 'Cannot write to file "D:\\App\\app\\big.bin". 磁盘' "$work/setupd.exe.boxes"
-  check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/setupd.exe.boxes"
-  check "only the file that was there before is left on D:" test "$(cd "$work/d" && find . | sort | tr '\n' ' ')" = ". ./App ./App/user.txt "
-  check "that file is untouched" test "$(cat "$work/d/App/user.txt")" = $'mine\r'
+  check "the box names the held file: ${text:0:160}" grep -qF "Cannot create file \"C:\\Program Files\\$name\\app\\UnIns.exe\"" "$work/setupc.exe.boxes"
+  check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/setupc.exe.boxes"
+  check "the program folder as it was before (files and contents)" test "$(listing)" = "$before"
+  check "the overwritten registry value has its old data back" test "$(reg_value 'HKLM\SOFTWARE\GbRollback' Path)" = before
+  check_not "the key the run made is gone" reg_key_exists 'HKLM\SOFTWARE\GbRollback\New'
   check_not "no uninstall entry" reg_key_exists "$ukey"
   check_not "no Run value" reg_value "$run" a_hello.exe
 fi
-
-echo "-- the uninstaller's place held open by another program"
-# A value that was there before the run, which the run overwrites.
-wine_run reg add 'HKLM\SOFTWARE\GbRollback' /v Path /d 'before' /f >/dev/null 2>&1
-inst="$drive/Program Files/$name/app"
-mkdir -p "$inst"
-printf 'old uninstaller\r\n' >"$inst/UnIns.exe"
-cat >"$work/hold.c" <<'EOF'
-/* hold FILE READY STOP: keeps FILE open without sharing until STOP exists. */
-#include <windows.h>
-int main(int argc, char **argv) {
-  HANDLE h, r;
-  int i;
-  if (argc != 4) return 2;
-  h = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-  if (h == INVALID_HANDLE_VALUE) return 3;
-  r = CreateFileA(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  CloseHandle(r);
-  for (i = 0; i < 1800 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
-  CloseHandle(h);
-  return 0;
-}
-EOF
-i686-w64-mingw32-gcc -O2 -s -o "$work/w/hold.exe" "$work/hold.c" || fail "building the holder"
-listing() { (cd "$drive/Program Files/$name" && find . -type f -exec md5sum {} + | sort; find . | sort); }
-before="$(listing)"
-wine_run "$work/w/hold.exe" "C:\\Program Files\\$name\\app\\UnIns.exe" 'C:\held.flag' 'C:\stop.flag' >/dev/null 2>&1 &
-holder=$!
-for _ in $(seq 1 150); do [ -e "$drive/held.flag" ] && break; sleep 0.2; done
-check "the holder has the file open" test -e "$drive/held.flag"
-run_boxed "$work/w" setupc.exe x
-touch "$drive/stop.flag"
-wait "$holder"
-text="$(cat "$work/setupc.exe.boxes")"
-check "exit code 1 (got $box_rc)" test "$box_rc" = 1
-check "one box ($box_count)" test "$box_count" = 1
-check "the box names the held file: ${text:0:160}" grep -qF "Cannot create file \"C:\\Program Files\\$name\\app\\UnIns.exe\"" "$work/setupc.exe.boxes"
-check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/setupc.exe.boxes"
-check "the program folder as it was before (files and contents)" test "$(listing)" = "$before"
-check "the overwritten registry value has its old data back" test "$(reg_value 'HKLM\SOFTWARE\GbRollback' Path)" = before
-check_not "the key the run made is gone" reg_key_exists 'HKLM\SOFTWARE\GbRollback\New'
-check_not "no uninstall entry" reg_key_exists "$ukey"
-check_not "no Run value" reg_value "$run" a_hello.exe
 
 if [ "$failures" -gt 0 ]; then
   echo "rollback: $failures check(s) failed"

@@ -6,32 +6,28 @@
 # the installed UnIns.exe carries a valid signature too; one changed package byte breaks the
 # signature (and gbsetup verify); a failing signing command leaves nothing in the output
 # folder; GBSETUP_SIGN signs without the option, --sign "" does not.
-#   tests/e2e/sign.sh   (after scripts/build.sh; uses build/gbsetup and build-win32/data)
+#   tests/e2e/sign.sh   (after scripts/build.sh; GBSETUP_WIN_ARCH=i686|x86_64 picks the stubs;
+#   the run under Wine only where that architecture runs)
+# e2e-arch: each
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
-for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"; do
-  [ -e "$f" ] || { echo "sign: $f is missing (run scripts/build.sh)" >&2; exit 1; }
-done
+source tests/e2e/lib/checks.sh
+source tests/e2e/lib/windows.sh
+data="$win_data"
+win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
 for t in openssl osslsigncode; do
   command -v "$t" >/dev/null || { echo "sign: $t is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 
 work="$(mktemp -d /tmp/gbsetup-sign.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix"
-export WINEPREFIX="$GBSETUP_WINE_PREFIX"
 unset GBSETUP_SIGN
-xvfb_pid=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work" "$work/prefix.home" 2>/dev/null
+  wine_cleanup
+  rm -rf "$work" 2>/dev/null
 }
 trap cleanup EXIT
-
-source tests/e2e/lib/checks.sh
+echo "sign: $win_arch stubs"
 
 echo "== a code-signing certificate"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=gbsetup e2e signer" \
@@ -64,6 +60,7 @@ setup="$work/out/$name.exe"
 check "the build says it signed the uninstaller and the setup" \
   test "$(grep -c '^signed ' "$work/build.log")" = 2
 check "osslsigncode verifies the setup" verify_sig "$setup"
+check "the setup is a $win_pe_kind image (pefile: $(pe_kind "$setup"))" test "$(pe_kind "$setup")" = "$win_pe_kind"
 check "no signing leftovers in the output folder" test "$(ls -A "$work/out")" = "$name.exe"
 
 echo "== the builder reads the signed setup"
@@ -113,19 +110,21 @@ check "wrestool lists one version resource" \
   test "$(wrestool -l "$setup" 2>/dev/null | grep -c -- '--type=16 --name=1 --language=2052')" = 1
 
 echo "== the signed setup under Wine"
-source "$repo/scripts/xvfb.sh"
-start_xvfb 300 349 1024x768x24 || { echo "sign: no X server could be started" >&2; exit 1; }
-wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
-wine_run wineboot -i >/dev/null 2>&1
-cp "$setup" "$work/Setup.exe"
-( cd "$work" && wine_run Setup.exe x ) >/dev/null 2>&1
-rc=$?
-timeout 60 wineserver -w
-check "the signed setup exits 0 (got $rc)" test "$rc" = 0
-inst="$WINEPREFIX/drive_c/Program Files/$name/app"
-check "hello.exe installed byte for byte" cmp -s "$work/app/hello.exe" "$inst/hello.exe"
-check "UnLog.txt written" test -f "$inst/UnLog.txt"
-check "the installed UnIns.exe carries a valid signature" verify_sig "$inst/UnIns.exe"
+if wine_runs; then
+  wine_start
+  wine_display 300 349
+  cp "$setup" "$work/Setup.exe"
+  ( cd "$work" && wine_run Setup.exe x ) >/dev/null 2>&1
+  rc=$?
+  wine_wait
+  check "the signed setup exits 0 (got $rc)" test "$rc" = 0
+  inst="$drive/Program Files/$name/app"
+  check "hello.exe installed byte for byte" cmp -s "$work/app/hello.exe" "$inst/hello.exe"
+  check "UnLog.txt written" test -f "$inst/UnLog.txt"
+  check "the installed UnIns.exe carries a valid signature" verify_sig "$inst/UnIns.exe"
+else
+  wine_not_run "the signed setup's installation"
+fi
 
 echo "== one changed package byte"
 cp "$setup" "$work/changed.exe"

@@ -1,42 +1,27 @@
 #!/usr/bin/env bash
 # End to end under Wine: build a silent setup with the Linux builder and the cross-built stubs,
-# install it in a fresh 32-bit Chinese prefix, check files, registry and the install log,
-# uninstall it with the installed UnIns.exe /S, and check the elevated relaunch and a
-# damaged setup file.
-#   tests/e2e/wine-setup.sh   (after scripts/build.sh; uses build/gbsetup and build-win32/data,
-#   or GBSETUP_E2E_BUILDER and GBSETUP_E2E_STUBS)
+# install it in a fresh Chinese prefix, check files, registry and the install log, uninstall it
+# with the installed UnIns.exe /S, and check the elevated relaunch and a damaged setup file.
+#   tests/e2e/wine-setup.sh   (after scripts/build.sh; GBSETUP_WIN_ARCH=i686|x86_64 picks the stubs)
+# e2e-arch: wine
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
-gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
-data="${GBSETUP_E2E_STUBS:-$repo/build-win32/data}"
-for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"; do
-  [ -e "$f" ] || { echo "wine-setup: $f is missing (run scripts/build.sh)" >&2; exit 1; }
-done
+source tests/e2e/lib/checks.sh
+source tests/e2e/lib/windows.sh
+data="$win_data"
+win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-e2e.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix"
-export WINEPREFIX="$GBSETUP_WINE_PREFIX"
-xvfb_pid=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  rm -rf "$work" "$work.home" 2>/dev/null
+  wine_cleanup
+  rm -rf "$work" 2>/dev/null
 }
 trap cleanup EXIT
-
-source tests/e2e/lib/checks.sh
-
+echo "wine-setup: $win_arch stubs under $win_arch Wine"
+wine_start
 # One X server for every run: the unpack dialog and the boxes are real windows.
-source "$repo/scripts/xvfb.sh"
-start_xvfb 90 140 1024x768x24 || { echo "wine-setup: no X server could be started" >&2; exit 1; }
-
-wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
-reg_value() {  # reg_value KEY NAME -> the data, UTF-8
-  wine_run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 |
-    awk -v n="$2" '{ sub(/\r$/, "") } $1 == n && $2 ~ /^REG_/ { sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; f = 1 } END { exit !f }'
-}
-reg_key_exists() { wine_run reg query "$1" >/dev/null 2>&1; }
+wine_display 90 140
 
 echo "== building the test setup"
 name="E2E测试"
@@ -74,11 +59,9 @@ cp "$work/out/$name.exe" "$work/Setup.exe"
 echo "  Setup.exe stub: $(stat -c %s "$data/Exe/Setup.exe") bytes; test setup: $(stat -c %s "$work/Setup.exe") bytes"
 
 echo "== silent installation under Wine"
-drive="$WINEPREFIX/drive_c"
-wine_run wineboot -i >/dev/null 2>&1
 ( cd "$work" && wine_run Setup.exe x ) >/dev/null 2>&1
 rc=$?
-timeout 60 wineserver -w
+wine_wait
 check "setup with a parameter exits 0 (got $rc)" test "$rc" = 0
 inst="$drive/Program Files/$name"
 check "hello.exe installed byte for byte" cmp -s "$work/app/hello.exe" "$inst/app/hello.exe"
@@ -108,7 +91,7 @@ echo "== uninstalling with UnIns.exe /S"
 printf 'mine\r\n' > "$inst/user.txt"
 WINEDEBUG=+process wine_run "C:\\Program Files\\$name\\app\\UnIns.exe" /S >/dev/null 2>"$work/unins.trace"
 rc=$?
-timeout 60 wineserver -w
+wine_wait
 check "UnIns.exe /S exits 0 (got $rc)" test "$rc" = 0
 check "the work was done by a copy in the temporary folder" grep -aqi 'NtCreateUserProcess .*Temp.*UnIns[0-9]*\.exe.* /S .*/Orig=C:' "$work/unins.trace"
 check "installed files removed" test ! -e "$inst/app/hello.exe" -a ! -e "$inst/app/doc/guide.txt"
@@ -125,13 +108,13 @@ mkdir -p "$drive/nolog"
 cp "$data/Exe/UnIns.exe" "$drive/nolog/UnIns.exe"
 printf 'keep\r\n' > "$drive/nolog/keep.txt"
 wine_run 'C:\nolog\UnIns.exe' /S >/dev/null 2>&1
-timeout 60 wineserver -w
+wine_wait
 check "missing UnLog.txt: removes nothing, not even itself" test -f "$drive/nolog/keep.txt" -a -f "$drive/nolog/UnIns.exe"
 # A log that names keep.txt but ends inside that record.
 python3 -c 'import struct,sys; p=b"C:\\nolog\\keep.txt"; sys.stdout.buffer.write(struct.pack("<i",4)+b"demo"+struct.pack("<i",len(p))+p+struct.pack("<i",0)+b"\0\0")' \
   > "$drive/nolog/UnLog.txt"
 wine_run 'C:\nolog\UnIns.exe' /S >/dev/null 2>&1
-timeout 60 wineserver -w
+wine_wait
 check "damaged UnLog.txt: removes nothing" test -f "$drive/nolog/keep.txt" -a -f "$drive/nolog/UnIns.exe" -a -f "$drive/nolog/UnLog.txt"
 
 echo "== elevated relaunch"
@@ -139,7 +122,7 @@ rm -rf "$inst"
 trace="$work/relaunch.trace"
 ( cd "$work" && WINEDEBUG=+process wine_run Setup.exe ) >/dev/null 2>"$trace"
 rc=$?
-timeout 60 wineserver -w
+wine_wait
 check "start without parameters exits 0 (got $rc)" test "$rc" = 0
 check "relaunched itself with the parameter Ins" grep -aq 'NtCreateUserProcess .*Setup.exe.* cmdline L"\\"[^"]*Setup.exe\\" Ins"' "$trace"
 check "the relaunched instance installed" test -f "$inst/app/hello.exe"

@@ -5,34 +5,27 @@
 # reboot; then the files, links, registry and UnLog.txt, and UnIns.exe /S removing it all.
 # A second project that hides pages: Next skips them.
 #   tests/e2e/wine-wizard.sh   (after scripts/build.sh)
+# e2e-arch: wine
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
-gbsetup="$repo/build/gbsetup"
-stubs="$repo/build-win32/data"
-dump_exe="$repo/build-win32/tests/e2e/tools/windump.exe"
-hello_exe="$repo/build-win32/examples/hello/Hello.exe"
-for f in "$gbsetup" "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$dump_exe" "$hello_exe"; do
-  [ -e "$f" ] || { echo "wine-wizard: $f is missing (run scripts/build.sh)" >&2; exit 1; }
-done
+source tests/e2e/lib/checks.sh
+source tests/e2e/lib/windows.sh
+stubs="$win_data"
+dump_exe="$win_build/tests/e2e/tools/windump.exe"
+hello_exe="$win_build/examples/hello/Hello.exe"
+win_need "$gbsetup" "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$dump_exe" "$hello_exe"
 command -v xdotool >/dev/null || { echo "wine-wizard: xdotool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 
 work="$(mktemp -d /tmp/gbsetup-wizard.XXXXXX)"
-export GBSETUP_WINE_PREFIX="$work/prefix"
-export WINEPREFIX="$GBSETUP_WINE_PREFIX"
-xvfb_pid=""
 cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  [ -n "${KEEP:-}" ] || rm -rf "$work" "$work/prefix.home" 2>/dev/null
+  wine_cleanup
+  [ -n "${KEEP:-}" ] || rm -rf "$work" 2>/dev/null
 }
 trap cleanup EXIT
-
-source tests/e2e/lib/checks.sh
-
-source "$repo/scripts/xvfb.sh"
-start_xvfb 150 159 1024x768x24 || { echo "wine-wizard: no X server could be started" >&2; exit 1; }
-wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
+echo "wine-wizard: $win_arch stubs under $win_arch Wine"
+wine_start
+wine_display 150 159
 
 # What is on the screen: one line per window (depth|class|text|vis=|en=|rect=x,y,w,h|id=...).
 screen() { wine_run "$dump_exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -130,11 +123,6 @@ convert -size 508x289 gradient:'#ffffff-#c0d8ff' -quality 90 "$work/img/back.jpg
   G build q.gbp --output out
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "wine-wizard: building the setups failed" >&2; exit 1; }
 
-drive="$WINEPREFIX/drive_c"
-# Wine puts the desktop in $HOME/Desktop when there is one (and in $HOME itself otherwise).
-mkdir -p "$WINEPREFIX.home/Desktop"
-wine_run wineboot -i >/dev/null 2>&1
-timeout 60 wineserver -w
 started=$(date +%s)
 
 echo "== walking the wizard"
@@ -227,7 +215,7 @@ check "UnIns.exe and UnLog.txt beside the main program" test -f "$inst/UnIns.exe
 sys="$drive/windows/system32"
 check "ticked component ComA installed" test -f "$sys/ComA.dll"
 check "unticked component ComB not installed" test ! -e "$sys/ComB.dll"
-links="$(find "$drive" "$WINEPREFIX.home" -name '*.lnk' 2>/dev/null)"
+links="$(find "$drive" "$wine_home" -name '*.lnk' 2>/dev/null)"
 desktop_lnk="$(grep -F "/Desktop/向导测试.lnk" <<<"$links" | head -1)"
 menu_lnk="$(grep -F "/Programs/向导测试组/向导测试.lnk" <<<"$links" | head -1)"
 unins_lnk="$(grep -F "/Programs/向导测试组/卸载.lnk" <<<"$links" | head -1)"
@@ -265,7 +253,7 @@ check "uninstall entry names UnIns.exe in the typed folder" \
 echo "== UnIns.exe /S"
 printf 'mine\r\n' >"$drive/WizardTest/user.txt"
 wine_run 'C:\WizardTest\App\app\UnIns.exe' /S >/dev/null 2>&1
-timeout 60 wineserver -w
+wine_wait
 check "installed files removed" test ! -e "$inst/data.bin" -a ! -e "$inst/UnLog.txt"
 check "links removed" test ! -e "$desktop_lnk" -a ! -e "$menu_lnk" -a ! -e "$unins_lnk"
 check "the program folder the finish created is removed" \

@@ -12,17 +12,6 @@
 #include <vector>
 
 namespace {
-std::string Utf8(const std::string& ansi) {
-  if (ansi.empty()) return ansi;
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), n);
-  int m = WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(m), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), n, out.data(), m, nullptr, nullptr);
-  return out;
-}
-
 // Line breaks and the separator stay on one line.
 std::string Flat(std::string s) {
   std::string out;

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/Exceptions.h"
 #include "core/Stream.h"
@@ -132,7 +133,9 @@ protected:
   AnsiString FWork;
 };
 
-const char* const Layouts[] = {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe", "fixture-unstripped.exe"};
+// Each layout as a PE32 and as a PE32+ image.
+const char* const Layouts[] = {"fixture.exe",   "fixture-noreloc.exe",   "fixture-extra.exe",   "fixture-unstripped.exe",
+                               "fixture64.exe", "fixture64-noreloc.exe", "fixture64-extra.exe", "fixture64-unstripped.exe"};
 
 #ifndef _WIN32
 // wrestool's view of an executable: one line per resource.
@@ -374,8 +377,9 @@ TEST_F(IconEdit, RewriteKeepsFileMode) {
 TEST_F(IconEdit, SystemCallsAndRewriterAgree) {
   const std::vector<std::pair<std::string, TArrayByte>> icons = {
       {"three", MakeIcon({40, 300, 5000})}, {"empty", MakeIcon({})}, {"bad", TArrayByte{1, 2, 3}}};
-  for (const char* fixture :
-       {"fixture.exe", "fixture-noreloc.exe", "fixture-extra.exe", "fixture-unstripped.exe", "rich.exe", "noicon.exe"}) {
+  std::vector<const char*> fixtures(std::begin(Layouts), std::end(Layouts));
+  fixtures.insert(fixtures.end(), {"rich.exe", "noicon.exe"});
+  for (const char* fixture : fixtures) {
     for (const auto& [iconName, ico] : icons) {
       SCOPED_TRACE(std::string(fixture) + " / " + iconName);
       const AnsiString icon = IconFile(ico);

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -53,6 +55,13 @@ void RangeErrors() {
     std::string s(none);
   });
   Check(m == "basic_string: construction from null is not valid", "logic error message", m);
+  // The sizes in those messages are pointer-sized: a 64-bit index is not cut to 32 bits.
+  m = CaughtMessage([] {
+    std::vector<int> v(2);
+    (void)v.at(size_t(-1));
+  });
+  Check(m == "vector::_M_range_check: __n (which is " + std::to_string(size_t(-1)) + ") >= this->size() (which is 2)",
+        "vector::at message with the largest index", m);
   // A throw that is not a range check keeps its own type.
   bool badAlloc = false;
   try {
@@ -77,6 +86,15 @@ void Formatting() {
         "Format conversions", a);
   const AnsiString b = Format("%.3f %g %8.1f", 3.14159, 0.5, -2.26);
   Check(b == "3.142 0.5     -2.3", "Format floating point", b);
+  // "z" and "t" are as wide as a pointer (64 bits in an x86_64 program), "l" stays 32 bits.
+  const size_t big = size_t(-1) - 6;
+  const ptrdiff_t low = PTRDIFF_MIN + 5;
+  const AnsiString s = Format("%zu|%zd|%td|%zx|%tu|%lu|%d", big, low, low, big, size_t(low), 4000000000ul, 3);
+  char hex[32] = {};
+  std::to_chars(hex, hex + sizeof hex - 1, big, 16);
+  Check(s == std::to_string(big) + "|" + std::to_string(low) + "|" + std::to_string(low) + "|" + hex + "|" +
+                 std::to_string(size_t(low)) + "|4000000000|3",
+        "Format of pointer-sized values", s);
   // Longer than any buffer inside: the whole text, and the C99 length.
   const std::string longText(3000, 'x');
   const AnsiString c = Format("[%s]%d", longText.c_str(), 9);

@@ -246,7 +246,7 @@ TEST_F(SystemTest, FileStampsKeepWindowsUtcAndLocalRules) {
   ASSERT_TRUE(FileTimesOf(file, c1, a1, w1));
 #ifdef _WIN32
   // Wine on a Linux file system keeps no creation time and reports the last-write time.
-  if (c1 != w1) EXPECT_EQ(c1, c0);
+  if (c1 != w1) { EXPECT_EQ(c1, c0); }
 #else
   EXPECT_EQ(c1, c0);
 #endif
@@ -599,7 +599,7 @@ TEST_F(SystemTest, SandboxMapsPathsBothWays) {
   // A file that cannot be opened for writing keeps its time.
   TDateTime before = FileStampOf("C:\\Temp\\CaseDir\\ro.txt");
   SetFileStamp("C:\\Temp\\CaseDir\\ro.txt", 2, At(2001, 1, 1, 0, 0, 0));
-  if (geteuid() != 0) EXPECT_EQ(FileStampOf("C:\\Temp\\CaseDir\\ro.txt"), before);
+  if (geteuid() != 0) { EXPECT_EQ(FileStampOf("C:\\Temp\\CaseDir\\ro.txt"), before); }
 
   // A folder link back to its parent is listed but not entered.
   symlink("..", (FHostRoot + "/drive_c/Temp/CaseDir/loop").c_str());

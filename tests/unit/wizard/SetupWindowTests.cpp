@@ -234,18 +234,18 @@ TEST_F(WindowTest, EveryLayoutRowIsAWindowWithItsClassPlaceCaptionAndVisibility)
     }
     EXPECT_EQ(r.left, x);
     EXPECT_EQ(r.top, y);
-    if (item.W) EXPECT_EQ(r.right - r.left, item.W);
-    if (item.H && (item.Flags & lfWordWrap)) EXPECT_GE(r.bottom - r.top, item.H);
-    if (item.H && !(item.Flags & lfWordWrap)) EXPECT_EQ(r.bottom - r.top, item.H);
-    if (!item.W && !item.H && !TextOf(h).empty()) EXPECT_GT((r.right - r.left) * (r.bottom - r.top), 0) << "sized to its text";
+    if (item.W) { EXPECT_EQ(r.right - r.left, item.W); }
+    if (item.H && (item.Flags & lfWordWrap)) { EXPECT_GE(r.bottom - r.top, item.H); }
+    if (item.H && !(item.Flags & lfWordWrap)) { EXPECT_EQ(r.bottom - r.top, item.H); }
+    if (!item.W && !item.H && !TextOf(h).empty()) { EXPECT_GT((r.right - r.left) * (r.bottom - r.top), 0) << "sized to its text"; }
     const TControl* c = Form->FindControl(item.Name);
     const bool visible = c ? c->Visible : (item.Flags & lfHidden) == 0;
-    if (item.Kind != TLayoutKind::Page) EXPECT_EQ((GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) != 0, visible);
+    if (item.Kind != TLayoutKind::Page) { EXPECT_EQ((GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) != 0, visible); }
     EXPECT_EQ(IsWindowEnabled(h) != 0, c ? c->Enabled : true);
-    if (item.Kind == TLayoutKind::Edit) EXPECT_EQ((GetWindowLongA(h, GWL_STYLE) & ES_READONLY) != 0, c->ReadOnly);
+    if (item.Kind == TLayoutKind::Edit) { EXPECT_EQ((GetWindowLongA(h, GWL_STYLE) & ES_READONLY) != 0, c->ReadOnly); }
     const bool texty = item.Kind == TLayoutKind::Label || item.Kind == TLayoutKind::Link ||
                        item.Kind == TLayoutKind::Button || item.Kind == TLayoutKind::GroupBox || item.Kind == TLayoutKind::Edit;
-    if (texty) EXPECT_EQ(TextOf(h), c ? c->Caption : AnsiString(item.Caption));
+    if (texty) { EXPECT_EQ(TextOf(h), c ? c->Caption : AnsiString(item.Caption)); }
     const bool tabStop = item.Kind == TLayoutKind::Edit || item.Kind == TLayoutKind::Memo || item.Kind == TLayoutKind::List ||
                          item.Kind == TLayoutKind::DetailList || item.Kind == TLayoutKind::CheckList || item.Kind == TLayoutKind::ReportList ||
                          item.Kind == TLayoutKind::Button;

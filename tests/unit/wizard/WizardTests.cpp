@@ -349,7 +349,7 @@ TEST_F(WizardTest, CloseAsksUnlessFinishedAndOpensAfterInstallFilesOnTheLastPage
   EXPECT_EQ(Boxes[0].Caption, "“示例软件”安装向导");
   EXPECT_EQ(Boxes[0].Text, "安装向导没有完成\"示例软件\"安装, \r\n确定要退出该安装向导吗?");
   EXPECT_FALSE(View.Destroyed) << "No keeps the wizard";
-  if (kSandbox) EXPECT_EQ(CommandLog().find("http"), std::string::npos) << "only the last page opens the web page";
+  if (kSandbox) { EXPECT_EQ(CommandLog().find("http"), std::string::npos) << "only the last page opens the web page"; }
 
   // The title-bar close on the finish page: asked, and the web page opens whatever the answer.
   form.SetPageIndex(TFrm_Setup::kFinishPage);
@@ -357,7 +357,7 @@ TEST_F(WizardTest, CloseAsksUnlessFinishedAndOpensAfterInstallFilesOnTheLastPage
   form.Close();
   EXPECT_EQ(Boxes.size(), 2u);
   EXPECT_FALSE(View.Destroyed);
-  if (kSandbox) EXPECT_NE(CommandLog().find("open: http://example.com/"), std::string::npos);
+  if (kSandbox) { EXPECT_NE(CommandLog().find("open: http://example.com/"), std::string::npos); }
   Answer = true;
   form.Close();
   EXPECT_TRUE(View.Destroyed);

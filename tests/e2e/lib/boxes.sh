@@ -1,7 +1,5 @@
 # Sourced by the end-to-end scripts that run setups under Wine and expect message boxes.
-# Needs: repo, work (a temporary folder), GBSETUP_WINE_PREFIX, DISPLAY.
-
-wine_run() { timeout "${WINE_TIMEOUT:-180}" "$repo/scripts/wine-run.sh" "$@"; }
+# Needs: lib/windows.sh sourced, wine_start and wine_display done.
 
 # run_boxed DIR EXE [ARGS...]: runs DIR/EXE under Wine, answers every message box it shows
 # with Return, and waits for it. Sets box_rc (exit code) and box_count; the boxes' texts,
@@ -11,7 +9,7 @@ run_boxed() {
   local dir="$1" exe="$2"; shift 2
   local class="^${exe//./\\.}\$" trace="$work/$exe.trace" rcfile="$work/$exe.rc"
   rm -f "$rcfile"
-  ( cd "$dir" && WINEDEBUG=trace+msgbox wine_run "$exe" "$@" >/dev/null 2>"$trace"; echo $? >"$rcfile" ) &
+  ( cd "$dir" && WINEDEBUG=trace+msgbox WINE_TIMEOUT="${WINE_TIMEOUT:-180}" wine_run "$exe" "$@" >/dev/null 2>"$trace"; echo $? >"$rcfile" ) &
   local runner=$! w
   while [ ! -f "$rcfile" ]; do
     # Without a window manager a box has no title; it is a visible window of the program.
