@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Setup.exe under Wine against a cross-built baseline, in one run and one 32-bit prefix.
-#   bash bench/wine-install.sh [--rounds N] [--small N] [--big MiB,MiB,...] [--data DIR]
-#                              [--baseline EXE] [--gbsetup EXE] [--work DIR] [--seed N] [--no-memo]
-# Builds, with the Linux builder and the stubs of DATA/Exe (default build-win32/data), silent
+# Setup.exe under Wine against a cross-built baseline of the same architecture, in one run
+# and one prefix.
+#   bash bench/wine-install.sh [--arch i686|x86_64] [--rounds N] [--small N] [--big MiB,MiB,...]
+#                              [--data DIR] [--baseline EXE] [--gbsetup EXE] [--work DIR] [--seed N]
+#                              [--no-memo]
+# The architecture is x86_64 (the stubs and the baseline of build-win64, 64-bit Wine, a win64
+# prefix) unless i686 is asked for (build-win32, 32-bit Wine, a win32 prefix); either must be
+# one that scripts/wine-run.sh --probe finds running here. --data and --baseline must hold
+# programs of that architecture.
+# Builds, with the Linux builder and the stubs of DATA/Exe (default build-win64/data), silent
 # setups (level 默认压缩) of a generated corpus (default 4,000 files of 1-64 KiB plus 150, 100
 # and 50 MiB files), of a quarter of it (a quarter of the small files, each large file at a
 # quarter of its size), of both again with the detail memo on, and of a single small file.
 # Then times under Wine, ROUNDS times, for the full corpus and for the quarter:
 #   Baseline.exe (bench/wine) writing the setup's program files; Setup.exe installing it,
-#   start to exit; the same with the memo; UnIns.exe /S on the installed tree (until the
-#   copy it hands the work to has ended);
+#   start to exit; the same with the memo; for the full corpus, Setup.exe again with the
+#   builder's source folder in place (a setup tried on the machine that built it); UnIns.exe
+#   /S on the installed tree (until the copy it hands the work to has ended);
 # and once Setup.exe of the one-file setup (its own start-up and size). Before each timed run
 # the previous run has ended, the server has exited, the disk has caught up and the setup is
 # in the page cache; then a fresh server is started by a program that does nothing. Every
@@ -18,13 +25,12 @@
 # the corpora stay there for the next run (the same bytes for the same arguments).
 set -uo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-rounds=2 small=4000 big=150,100,50 seed=10 memo=1
-data="$repo/build-win32/data"
-baseline="$repo/build-win32/bench/wine/Baseline.exe"
+rounds=2 small=4000 big=150,100,50 seed=10 memo=1 arch="" data="" baseline=""
 gbsetup="$repo/build/gbsetup"
 work=/tmp/gbsetup-bench-wine
 while [ $# -gt 0 ]; do
   case "$1" in
+    --arch) arch="$2" ;;
     --rounds) rounds="$2" ;;
     --small) small="$2" ;;
     --big) big="$2" ;;
@@ -38,21 +44,39 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
+helper="$repo/bench/wine_bench.py"
+# x86_64 unless asked otherwise: 64-bit Wine runs on every machine of ours, 32-bit Wine only
+# where 32-bit programs run. An architecture that does not run here is an error, not a skip.
+case "$arch" in
+  i686 | x86_64) runs="$(bash "$repo/scripts/wine-run.sh" --probe "$arch")" ;;
+  "") runs="$(bash "$repo/scripts/wine-run.sh" --probe x86_64)"; arch=x86_64 ;;
+  *) echo "wine-install: unknown architecture '$arch' (i686 or x86_64)" >&2; exit 2 ;;
+esac
+[ "$runs" = "$arch" ] || { echo "wine-install: $arch programs do not run here (scripts/wine-run.sh --probe)" >&2; exit 1; }
+# The loader itself rather than the shell wrapper around it: one exec less in every timing.
+case "$arch" in
+  i686) tree=build-win32 winearch=win32 wine=/usr/lib/wine/wine ;;
+  x86_64) tree=build-win64 winearch=win64 wine=/usr/lib/wine/wine64 ;;
+esac
+[ -n "$data" ] || data="$repo/$tree/data"
+[ -n "$baseline" ] || baseline="$repo/$tree/bench/wine/Baseline.exe"
 for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe" "$baseline"; do
   [ -e "$f" ] || { echo "wine-install: $f is missing (bash scripts/build.sh)" >&2; exit 1; }
 done
-helper="$repo/bench/wine_bench.py"
+# Setup.exe is timed beside a baseline of its own kind, never of the other.
+for f in "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe" "$baseline"; do
+  kind="$(python3 "$helper" pe-arch "$f")"
+  [ "$kind" = "$arch" ] || { echo "wine-install: $f is $kind, not $arch" >&2; exit 1; }
+done
 mkdir -p "$work"
 work="$(cd "$work" && pwd)"
 
-export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-export HOME="$work/home"
-# The loader itself rather than the shell wrapper around it: one exec less in every timing.
-wine=wine
-[ -x /usr/lib/wine/wine ] && wine=/usr/lib/wine/wine
-xvfb_pid=""
+export WINEPREFIX="$work/prefix-$winearch" WINEARCH="$winearch" WINELOADER="$wine" WINEDEBUG=-all
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 HOME="$work/home"
+xvfb_pid="" lent=""
 cleanup() {
   wineserver -k >/dev/null 2>&1
+  [ -n "$lent" ] && mv "$work/build-src" "$lent"
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$WINEPREFIX" "$HOME" "$work/setups" "$work/programs"
 }
@@ -62,7 +86,8 @@ start_xvfb 400 449 1024x768x24 || { echo "wine-install: no X server on :400-:449
 
 echo "== gbsetup Setup.exe under Wine, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "   stub $data/Exe/Setup.exe ($(stat -c %s "$data/Exe/Setup.exe") bytes, sha1 $(sha1sum "$data/Exe/Setup.exe" | cut -c1-12))"
-echo "   baseline $baseline; $(wine --version); rounds $rounds"
+echo "   architecture $arch: $("$wine" --version) ($wine, $winearch prefix)"
+echo "   baseline $baseline ($(stat -c %s "$baseline") bytes); rounds $rounds"
 
 # --- corpora and setups (not timed) ---
 quarter_big="$(python3 -c 'import sys; print(",".join("%g" % (float(b) / 4) for b in sys.argv[1].split(",") if b))' "$big")"
@@ -76,8 +101,8 @@ make_corpus() {  # make_corpus NAME SMALL BIG
   echo "   corpus $1: $2 files of 1-64 KiB, large files [${3:-none}] MiB, $(find "$dir/app" -type f | wc -l) files, $(du -sb "$dir/app" | cut -f1) bytes"
 }
 # The setup is built from a folder name that is gone when it installs: on the user's machine
-# the builder's source paths do not exist (under Wine, Z: would show them otherwise, and the
-# project load would then look up the icon of every source file).
+# the builder's source paths do not exist (under Wine, Z: would show them otherwise). The run
+# setup-full-src puts the folder back, as on the machine that built the setup.
 make_setup() {  # make_setup NAME CORPUS [DETAILS] -> $work/setups/NAME.exe (DETAILS: 是 shows the memo)
   local dir="$work/corpus-$2" out="$work/setups/$1" src="$work/build-src"
   rm -rf "$out" "$src"
@@ -178,6 +203,17 @@ for r in $(seq 1 "$rounds"); do
     warm
     run "setup-$c" -- "$wine" "$setup" Ins
     echo "  -> $(tree)"
+    if [ $c = full ]; then
+      # The project names each file's source path; here they exist, as where it was built.
+      settle "$setup"
+      lent="$work/corpus-$c"
+      mv "$lent" "$work/build-src"
+      warm
+      run "setup-$c-src" -- "$wine" "$setup" Ins
+      echo "  -> $(tree)"
+      mv "$work/build-src" "$lent"
+      lent=""
+    fi
     if [ $memo = 1 ]; then
       settle "$work/setups/$c-memo.exe"
       warm
@@ -197,7 +233,7 @@ run setup-one -- "$wine" "$work/setups/one.exe" Ins; echo "  -> $(tree)"
 settle
 
 # --- summary: the best of the rounds ---
-python3 - "$results" <<'EOF'
+python3 - "$results" "$arch programs, $wine, $winearch prefix" <<'EOF'
 import sys
 best, peak, cpu, srv = {}, {}, {}, {}
 for line in open(sys.argv[1]):
@@ -209,8 +245,8 @@ for line in open(sys.argv[1]):
     cpu[label] = min(cpu.get(label, 1e9), float(user) + float(system))
     srv[label] = min(srv.get(label, 1e9), float(server))
 def mib(k): return peak[k] / 1024.0
-print("== summary (best of the rounds)")
-for k in ("baseline-full", "setup-full", "setup-full-memo", "unins-full", "baseline-quarter", "setup-quarter",
+print("== summary (best of the rounds; %s)" % sys.argv[2])
+for k in ("baseline-full", "setup-full", "setup-full-memo", "setup-full-src", "unins-full", "baseline-quarter", "setup-quarter",
           "setup-quarter-memo", "unins-quarter", "setup-one", "wine-start", "wine-cold"):
     if k in best:
         print("  %-18s %8.2f s  peak %6.1f MiB" % (k, best[k], mib(k)))
@@ -218,6 +254,8 @@ def ratio(a, b): return best[a] / best[b] if a in best and b in best else float(
 print("  Setup.exe / baseline:          full %.2f (goal <= 1.25), quarter %.2f; with the memo: full %.2f, quarter %.2f"
       % (ratio("setup-full", "baseline-full"), ratio("setup-quarter", "baseline-quarter"),
          ratio("setup-full-memo", "baseline-full"), ratio("setup-quarter-memo", "baseline-quarter")))
+print("  source folder in place:        Setup.exe full %.2f of the baseline, %.2f of Setup.exe without it"
+      % (ratio("setup-full-src", "baseline-full"), ratio("setup-full-src", "setup-full")))
 print("  growth, 4x the files:          Setup.exe %.2f (goal <= 4.5), with the memo %.2f, baseline %.2f"
       % (ratio("setup-full", "setup-quarter"), ratio("setup-full-memo", "setup-quarter-memo"),
          ratio("baseline-full", "baseline-quarter")))
@@ -239,4 +277,4 @@ print("  peak memory of Setup.exe: full %.1f MiB, quarter %.1f MiB, one file %.1
       % (mib("setup-full"), mib("setup-quarter"), own, mib("setup-full") - own))
 print("  peak memory of the baseline: full %.1f MiB, quarter %.1f MiB" % (mib("baseline-full"), mib("baseline-quarter")))
 EOF
-echo "== done in $(( $(date +%s) - t0 )) s, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "== done ($arch) in $(( $(date +%s) - t0 )) s, load $(cut -d' ' -f1-3 /proc/loadavg)"

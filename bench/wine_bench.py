@@ -14,6 +14,9 @@
       process of this WINEPREFIX whose command line holds TEXT and that exists when the
       child ends (the uninstaller hands its work to a copy of itself and exits).
       The program's output is appended to $WINE_BENCH_LOG (default: discarded).
+  wine_bench.py pe-arch FILE...
+      Prints, one line per file, the architecture of a Windows program: i686 for a PE32,
+      x86_64 for a PE32+, "none" for anything else; exit code 1 if any is none.
 """
 import os
 import random
@@ -147,6 +150,21 @@ def zombie(pid):
         return False
 
 
+def pe_arch(path):
+    """i686 for a PE32 image, x86_64 for a PE32+ one, None otherwise."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return None
+    if head[:2] != b"MZ" or len(head) < 64:
+        return None
+    pe = int.from_bytes(head[60:64], "little")
+    if pe + 26 > len(head) or head[pe:pe + 4] != b"PE\0\0":
+        return None
+    return {0x10B: "i686", 0x20B: "x86_64"}.get(int.from_bytes(head[pe + 24:pe + 26], "little"))
+
+
 def main(argv):
     if len(argv) >= 4 and argv[1] == "corpus":
         bigs = [float(b) for b in argv[4].split(",") if b] if len(argv) > 4 else []
@@ -161,6 +179,11 @@ def main(argv):
             rest = rest[1:]
         timed(label, follow, rest)
         return 0
+    if len(argv) >= 3 and argv[1] == "pe-arch":
+        kinds = [pe_arch(path) for path in argv[2:]]
+        for kind in kinds:
+            print(kind or "none")
+        return 0 if all(kinds) else 1
     sys.stderr.write(__doc__)
     return 2
 

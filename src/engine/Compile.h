@@ -62,9 +62,10 @@ private:
   void InstallRun(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
                   const AnsiString& exeName, TInsPackList& list, const TReleaseProgressEvent& onProgress);
   // Creates target (noting in the journal whether it was there) and expands the entry into it;
-  // then, when given, sets its last-write time (SetFileStamp, selector 2).
+  // then, when given, sets its last-write time (SetFileStamp, selector 2). inNewFolder: target
+  // lies in a folder this run made, so no file was there before the run.
   void WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
-                    std::optional<TDateTime> lastWrite = std::nullopt);
+                    std::optional<TDateTime> lastWrite = std::nullopt, bool inNewFolder = false);
   // Undoes the run with the uninstaller's engine and raises EInstallFailed.
   [[noreturn]] void RollBackRun(const AnsiString& failure);
 };

@@ -1,6 +1,7 @@
 // The installation run: writes what the project describes from the package of the
 // running setup onto this machine.
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
@@ -93,8 +94,11 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
 }
 
 void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target,
-                            const AnsiString& setupName, std::optional<TDateTime> lastWrite) {
-  const bool existed = FileExists(target);
+                            const AnsiString& setupName, std::optional<TDateTime> lastWrite, bool inNewFolder) {
+  // Under Wine, looking for a file that is not there reads its whole folder, as the creation
+  // does again: in a folder the run made, only the run can have put a file, and the journal
+  // keeps the first state of what the run wrote twice.
+  const bool existed = !inNewFolder && FileExists(target);
   TFileStream out(target, fmCreate);  // names the file and the reason when it cannot be made
   FJournal->FileOpened(target, existed);
   try {
@@ -178,28 +182,38 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
   };
   const AnsiString version = WindowsVersionText();
 
-  // 2. Folders of the file tree.
+  // 2. Folders of the file tree. The run notes those it makes, by name as written: no file
+  // in one of them can have been there before the run.
+  std::unordered_set<AnsiString> madeFolders;
+  auto makeFolder = [&](const AnsiString& folder) {
+    CreateFolder(folder);
+    madeFolders.insert(folder);
+  };
   for (TDirectoryInfoRec* node : *project.GetDirectoryList()) {
     if (node->Kind != 0) continue;
     AnsiString folder = ResolveTargetFolder(node->Path + "\\" + node->Name, installDir);
-    if (!FolderExists(folder)) CreateFolder(folder);
+    if (!FolderExists(folder)) makeFolder(folder);
   }
 
   // 3. Program files. The files of one folder come one after another: its check is made
   // once for them, not once per file.
   AnsiString checkedFolder;
+  bool checkedFolderIsNew = false;
   for (TFileInfoRec* rec : *files->GetFileList()) {
     TInsPackRec* entry = entryFor(rec->SourcePath);
     if (!entry) continue;
     ++position;
     AnsiString folder = ResolveTargetFolder(rec->TargetDir, installDir);
-    if (folder != checkedFolder && !FolderExists(folder)) CreateFolder(folder);
-    checkedFolder = folder;
+    if (folder != checkedFolder) {
+      if (!FolderExists(folder)) makeFolder(folder);
+      checkedFolder = folder;
+      checkedFolderIsNew = madeFolders.count(folder) > 0;
+    }
     AnsiString target = WithPathDelimiter(folder) + rec->FileName;
     if (!OsFilterAllows(rec->OsFilter, version)) continue;
     if (rec->NoOverwrite && FileExists(target)) continue;
     installed.push_back({rec->SourcePath, target});
-    WriteRunFile(setup, *entry, target, exeName, rec->FileDate);
+    WriteRunFile(setup, *entry, target, exeName, rec->FileDate, checkedFolderIsNew);
     if (SameText(mainItem->Value, rec->SourcePath)) mainItem->Value = target;
     for (TShotCutInfoRec* s : *shortcuts->GetShortcutList())
       if (SameText(s->Target, rec->SourcePath)) s->Target = target;
@@ -229,9 +243,9 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
       ++position;
       AnsiString target = WithPathDelimiter(group->TargetDir) + e->Name.substr(3);
       AnsiString folder = ExtractFilePath(target);
-      if (!folder.empty() && !FolderExists(folder)) CreateFolder(folder);
+      if (!folder.empty() && !FolderExists(folder)) makeFolder(folder);
       installed.push_back({e->Name, target});
-      WriteRunFile(setup, *e, target, exeName, e->FileDate);
+      WriteRunFile(setup, *e, target, exeName, e->FileDate, madeFolders.count(folder) > 0);
       FLog->AddRecord(target, 0, 0, 0, 0, AnsiString());
       e->Name = target;
       report(target);

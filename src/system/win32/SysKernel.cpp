@@ -254,18 +254,6 @@ bool FileTimesOf(const AnsiString& path, TDateTime& creation, TDateTime& access,
   return true;
 }
 
-int32_t FileIconIndex(const AnsiString& path, bool small) {
-  // The shell has no icon for a path that is not there, and finding that out costs it a
-  // parse of every level (about 1 ms under Wine). The setup program loads projects whose
-  // source paths exist only on the building machine: one attribute query per file instead.
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
-  SHFILEINFOA info{};
-  if (!SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICON | (small ? SHGFI_SMALLICON : SHGFI_LARGEICON)))
-    return 0;
-  if (info.hIcon) DestroyIcon(info.hIcon);
-  return info.iIcon;
-}
-
 bool FileExists(const AnsiString& path) {
   DWORD a = GetFileAttributesA(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

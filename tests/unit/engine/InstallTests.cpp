@@ -428,6 +428,31 @@ TEST_F(InstallRunTest, RollbackRestoresWhatWasThere) {
   TRegKey::Open(TRootKey::LocalMachine, run, false)->DeleteValue("main.exe");
 }
 
+// A folder of the tree that was there before the run is not one the run made: what was in
+// it stays after a rollback, while a file in a folder the run made goes with the folder.
+TEST_F(InstallRunTest, RollbackKeepsFilesOfFoldersThatWereThere) {
+  TIntfPtr<IProject> saved(new TProject);
+  Scenario(*saved);
+  Pack(*saved);
+  Release();
+  ForceFolders(Inst + "\\bin");
+  WriteAll(Inst + "\\bin\\lib.dll", "the old library");
+  auto work = QueryIntf<IReleaseWork>(Engine);
+  try {
+    work->InstallFiles("组", Inst, "", Work + "setup.exe", List, [](int32_t, int32_t, const AnsiString&, bool done) {
+      if (done) throw EInOutError("stopped");
+    });
+    FAIL() << "no failure";
+  } catch (const EInstallFailed& e) {
+    EXPECT_NE(e.Message().find("保持现状：\r\n    " + Inst + "\\bin\\lib.dll"), AnsiString::npos) << e.Message();
+  }
+  EXPECT_EQ(ReadAll(Inst + "\\bin\\lib.dll"), std::string(9000, 'L'));
+  EXPECT_TRUE(FolderExists(Inst + "\\bin"));
+  EXPECT_FALSE(FolderExists(Inst + "\\bin\\数据"));
+  EXPECT_FALSE(FileExists(Inst + "\\main.exe"));
+  EXPECT_FALSE(FolderExists(WindowsFolder().substr(0, 1) + ":\\" + Unique + "\\Sub"));
+}
+
 TEST_F(InstallRunTest, FailedRegistryWriteDamagedDataAndUnwritableLogAreRolledBack) {
   TIntfPtr<IProject> saved(new TProject);
   Scenario(*saved);
