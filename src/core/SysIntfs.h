@@ -202,6 +202,14 @@ struct IReleaseWork : IInterface {
                             const AnsiString& exeName, TInsPackList& list, TReleaseProgressEvent onProgress) = 0;
 };
 
+// What the payload release wrote below the temporary folder: the files it unpacked (also one
+// it was writing when it failed) and the folders it made for them, outer ones first. The
+// window that owns the entry list removes them when it closes; the engine deletes nothing.
+struct IReleasedFiles : IInterface {
+  static constexpr TGUID IID = {0x6C3E2A41, 0x8D57, 0x4B1F, {0x9A, 0x2E, 0x53, 0x0C, 0x7B, 0xD4, 0x18, 0xE6}};
+  virtual void GetReleasedFiles(TStringList& files, TStringList& folders) = 0;
+};
+
 struct ICompile : IInterface {
   static constexpr TGUID IID = {0xD50697C1, 0x45D5, 0x49C5, {0xA1, 0xB4, 0x35, 0x57, 0x36, 0xE1, 0x39, 0x71}};
   virtual AnsiString GetSetupFileName() = 0;

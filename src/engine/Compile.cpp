@@ -4,6 +4,7 @@
 #include "engine/Package.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
+#include "system/Platform.h"
 #include "system/SysKernel.h"
 
 HResult TCompile::QueryInterface(const TGUID& iid, void** obj) {
@@ -11,6 +12,8 @@ HResult TCompile::QueryInterface(const TGUID& iid, void** obj) {
     *obj = static_cast<ICompile*>(this);
   } else if (iid == IReleaseWork::IID) {
     *obj = static_cast<IReleaseWork*>(this);
+  } else if (iid == IReleasedFiles::IID) {
+    *obj = static_cast<IReleasedFiles*>(this);
   } else {
     *obj = nullptr;
     return E_NOINTERFACE_;
@@ -53,9 +56,27 @@ std::vector<AnsiString> SplitAtBackslash(const AnsiString& path, bool slashToo =
 }
 
 bool IsDrivePrefix(const AnsiString& p) { return p.size() == 2 && p[1] == ':'; }
+
+// Where an unreadable earlier log is kept: UnLog.damaged.txt beside it, or UnLog.damaged.N.txt
+// when that name is taken.
+AnsiString DamagedLogName(const AnsiString& logFile) {
+  const AnsiString stem = logFile.substr(0, logFile.size() - ExtractFileExt(logFile).size());
+  AnsiString name = stem + ".damaged.txt";
+  for (int n = 2; FileExists(name) || FolderExists(name); ++n) name = stem + ".damaged." + IntToStr(n) + ".txt";
+  return name;
+}
 }  // namespace
 
 void TCompile::CreateFolder(const AnsiString& path) {
+  MakeFolderLevels(path, [this](const AnsiString& level) { FLog->AddRecord(level, 0, 0, 0, 0, SCreatedFolderMark); });
+}
+
+void TCompile::GetReleasedFiles(TStringList& files, TStringList& folders) {
+  files = FReleasedFiles;
+  folders = FReleasedFolders;
+}
+
+void TCompile::MakeFolderLevels(const AnsiString& path, const std::function<void(const AnsiString&)>& made) {
   std::vector<AnsiString> parts = SplitAtBackslash(path);
   AnsiString prefix;
   for (size_t k = 0; k < parts.size(); ++k) {
@@ -66,7 +87,7 @@ void TCompile::CreateFolder(const AnsiString& path) {
     if (k < 4 && prefix.size() >= 2 && prefix[0] == '\\' && prefix[1] == '\\') continue;
     if (FolderExists(prefix)) continue;
     ForceFolders(prefix);
-    FLog->AddRecord(prefix, 0, 0, 0, 0, SCreatedFolderMark);
+    made(prefix);
   }
 }
 
@@ -80,16 +101,59 @@ AnsiString TCompile::InstallLogFileName() {
 
 void TCompile::SaveInstallLog() {
   const AnsiString fileName = InstallLogFileName();
-  if (!FJournal) return FLog->WriteToFile(fileName);
+  if (!FJournal) return WriteInstallLog(fileName);
   // The first log of an installation: without it the uninstaller could not remove what the
-  // run wrote, so a log that cannot be written undoes the installation instead.
-  FJournal->FileOpened(fileName, FileExists(fileName));
+  // run wrote, so a log that cannot be written undoes the installation instead. A log that is
+  // there already is an earlier installation's into the same folder: its records are kept, so
+  // that the uninstall removes what either run installed.
+  FEarlierLog.reset();
+  FDamagedLogCopy.clear();
+  AnsiString damaged;
+  if (FileExists(fileName)) {
+    auto earlier = std::make_unique<TInstallLog>();
+    try {
+      earlier->LoadFromFile(fileName);
+      FEarlierLog = std::move(earlier);
+    } catch (const Exception& e) {
+      damaged = e.Message();
+    }
+  }
   try {
-    FLog->WriteToFile(fileName);
+    if (!damaged.empty()) {
+      // Kept beside the new log under a name of its own, never in its place.
+      const AnsiString copy = DamagedLogName(fileName);
+      FJournal->FileOpened(copy, false);
+      if (!CopyFileTo(fileName, copy, true)) RaiseFCreateError(copy, SystemErrorMessage(LastSystemError()));
+      FDamagedLogCopy = copy;
+    }
+    WriteInstallLog(fileName);
   } catch (const Exception& e) {
+    FEarlierLog.reset();
+    FDamagedLogCopy.clear();
     RollBackRun(e.Message());
   }
   FJournal.reset();
+  if (!damaged.empty())
+    WarningBox(Format("在安装文件夹中找到的上次安装的日志已损坏（%s），无法合并：它已另存为“%s”。"
+                      "卸载本程序时，上次安装的文件不会被删除。",
+                      damaged.c_str(), FDamagedLogCopy.c_str()));
+}
+
+void TCompile::WriteInstallLog(const AnsiString& fileName) {
+  // Written beside the log and then put in its place: a log that cannot be written whole
+  // (a full disk) leaves the one that was there as it was.
+  const AnsiString next = fileName + ".new";
+  if (FJournal) FJournal->FileOpened(next, false);
+  if (FEarlierLog) {
+    FLog->MergedAfter(*FEarlierLog).WriteToFile(next);
+  } else {
+    FLog->WriteToFile(next);
+  }
+  if (!RenameFileTo(next, fileName)) {
+    const int error = LastSystemError();
+    DeleteFileAt(next);
+    RaiseFCreateError(fileName, SystemErrorMessage(error));
+  }
 }
 
 // ---- Helpers of the release and the installation run ----

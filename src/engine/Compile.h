@@ -17,7 +17,7 @@ using TSignFileEvent = std::function<void(const AnsiString& fileName)>;
 // the run was undone, and which files that were there before stay as they now are.
 GB_EXCEPTION(EInstallFailed, Exception)
 
-class TCompile : public TOperation, public IReleaseWork, public ICompile {
+class TCompile : public TOperation, public IReleaseWork, public ICompile, public IReleasedFiles {
 public:
   GB_INTERFACED
   TCompile();
@@ -39,11 +39,19 @@ public:
   void ClearPackList(TInsPackList& list) override { list.Clear(); }
   void SaveInstallLog() override;
 
+  // IReleasedFiles
+  void GetReleasedFiles(TStringList& files, TStringList& folders) override;
+
   // Signs a file of the build in place (a failure raises). Called on the uninstaller copy
   // before it is packed and on the finished setup; may be unset (nothing is signed).
   void SetSignEvent(TSignFileEvent onSign) { FOnSign = std::move(onSign); }
 
   TInstallLog& Log() { return *FLog; }
+  // The log of an earlier installation into the same folder that this installation's log
+  // carries on (null when there was none, or none that could be read), and where an
+  // unreadable one was kept (empty when none was).
+  const TInstallLog* EarlierLog() const { return FEarlierLog.get(); }
+  const AnsiString& DamagedLogCopy() const { return FDamagedLogCopy; }
   // Where SaveInstallLog writes: the main program's folder + "UnLog.txt".
   AnsiString InstallLogFileName();
 
@@ -57,8 +65,15 @@ private:
   // Kept from the start of an installation run until its log is on disk: what the run did and
   // what was there before, so that a failure can be undone.
   std::unique_ptr<TRunJournal> FJournal;
+  std::unique_ptr<TInstallLog> FEarlierLog;
+  // What the release wrote below the temporary folder. Its folders are not logged: the window
+  // removes them with the files when it closes, so the uninstaller would only look for them.
+  TStringList FReleasedFiles, FReleasedFolders;
+  AnsiString FDamagedLogCopy;
 
   IProject& Project();
+  // Makes the missing levels of path; each one made is handed to made.
+  void MakeFolderLevels(const AnsiString& path, const std::function<void(const AnsiString&)>& made);
   void InstallRun(const AnsiString& groupFolder, const AnsiString& installDir, const AnsiString& components,
                   const AnsiString& exeName, TInsPackList& list, const TReleaseProgressEvent& onProgress);
   // Creates target (noting in the journal whether it was there) and expands the entry into it;
@@ -66,6 +81,8 @@ private:
   // lies in a folder this run made, so no file was there before the run.
   void WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
                     std::optional<TDateTime> lastWrite = std::nullopt, bool inNewFolder = false);
+  // Writes the log (after the earlier one's records, if any) beside fileName, then in its place.
+  void WriteInstallLog(const AnsiString& fileName);
   // Undoes the run with the uninstaller's engine and raises EInstallFailed.
   [[noreturn]] void RollBackRun(const AnsiString& failure);
 };

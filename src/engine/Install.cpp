@@ -281,6 +281,9 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
           AnsiString rest = value.substr(std::min(value.size(), kSystemDirectory.size()));
           if (!plain(rest.empty() || rest[0] != '\\' ? rest : rest.substr(1))) continue;
           AnsiString dest = WindowsFolder() + rest;
+          // Not logged (the uninstall leaves shared system files), but a failed run takes
+          // back the copies it made, and keeps what was there before.
+          FJournal->FileOpened(dest, FileExists(dest));
           CopyFileTo(filesDir + k, dest, false);
         }
       }
@@ -301,9 +304,13 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
       r->KeyPath = r->KeyPath.substr(slash + 1);
       TRootKey root;
       if (!RootKeyFromName(rootName, root)) continue;  // never into a hive the project did not name
-      FJournal->BeforeKey(root, r->KeyPath);
+      const std::vector<AnsiString> newKeys = FJournal->BeforeKey(root, r->KeyPath);
       auto key = TRegKey::Open(root, r->KeyPath, true);
       if (!key) continue;
+      // The keys it made are the run's to remove again once empty; a key that was there
+      // before stays, whatever the uninstall takes out of it.
+      for (const AnsiString& made : newKeys) FLog->AddRecord(rootName + "\\" + made, 0, 0, 0, 0, SCreatedKeyMark);
+      const uint8_t keyFlag = FJournal->CreatedKey(root, r->KeyPath) ? 0 : kLogKeyWasThere;
       FJournal->BeforeValue(root, r->KeyPath, r->ValueName);
       try {
         switch (r->ValueType) {
@@ -315,7 +322,7 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
       } catch (const Exception& e) {
         RaiseRegistryError(rootName, r->KeyPath, r->ValueName, e);
       }
-      FLog->AddRecord(rootName + "\\" + r->KeyPath, 0, 0, 0, 0, r->ValueName);
+      FLog->AddRecord(rootName + "\\" + r->KeyPath, 0, 0, 0, keyFlag, r->ValueName);
     }
   }
 

@@ -1,10 +1,14 @@
 #include "engine/InstallLog.h"
 
+#include <unordered_map>
+
 #include "core/Exceptions.h"
+#include "core/TextUtils.h"
 #include "core/Stream.h"
 #include "system/FileStream.h"
 
 const char* const SCreatedFolderMark = "创建的文件夹";
+const char* const SCreatedKeyMark = "创建的注册表项";
 
 void TInstallLog::AddRecord(const AnsiString& path, uint8_t autoRun, uint8_t selfRegister, uint8_t regServer,
                             uint8_t logFlag, const AnsiString& text) {
@@ -58,4 +62,31 @@ void TInstallLog::LoadFromFile(const AnsiString& fileName) {
   }
   Title = title;
   FList = std::move(list);
+}
+
+TInstallLog TInstallLog::MergedAfter(const TInstallLog& earlier) const {
+  // What a record is about: its path, and the value name or mark (file records have none).
+  auto identity = [](const TInsLogRec& r) { return UpperCaseAscii(r.Path) + '\0' + UpperCaseAscii(r.Text); };
+  TInstallLog merged;
+  merged.Title = Title;
+  std::unordered_map<AnsiString, TInsLogRec*> known;
+  auto add = [&](const TInsLogRec& r) {
+    TInsLogRec*& at = known[identity(r)];
+    if (!at) {
+      merged.AddRecord(r.Path, r.AutoRun, r.SelfRegister, r.RegServer, r.LogFlag, r.Text);
+      at = merged.FList[merged.Count() - 1];
+      return;
+    }
+    // Undone once, as everything either run registered: the newer file may not need it, but
+    // what the older one registered is still in force.
+    at->AutoRun |= r.AutoRun;
+    at->SelfRegister |= r.SelfRegister;
+    at->RegServer |= r.RegServer;
+    // A file's byte comes from the file's newest record; a registry record keeps what the
+    // first run saw (whether the key was there before it).
+    if (r.Text.empty()) at->LogFlag = r.LogFlag;
+  };
+  for (const TInsLogRec* r : earlier.FList) add(*r);
+  for (const TInsLogRec* r : FList) add(*r);
+  return merged;
 }

@@ -80,7 +80,10 @@ void TCompile::ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TRel
     if (UnpackedByRelease(e->Kind)) {
       const AnsiString target = base + e->Name.substr(3);
       const AnsiString folder = ExtractFilePath(target);
-      if (!folder.empty() && !FolderExists(folder)) CreateFolder(folder);
+      if (!folder.empty() && !FolderExists(folder))
+        MakeFolderLevels(folder, [this](const AnsiString& level) { FReleasedFolders.Add(level); });
+      // Noted before it is made: a file cut short by a failure is removed as well.
+      if (FReleasedFiles.IndexOf(target) < 0) FReleasedFiles.Add(target);
       WriteEntry(setup, *e, target, fileName);
       if (e->Kind == pkPageFile && FProject) {
         for (TPageInfoRec* item : *FProject->GetPageList()) {

@@ -33,7 +33,8 @@ void TRunJournal::FileOpened(const AnsiString& path, bool existedBefore) {
 
 bool TRunJournal::Overwritten(const AnsiString& path) const { return FOverwritten.count(UpperCaseAscii(path)) > 0; }
 
-void TRunJournal::BeforeKey(TRootKey root, const AnsiString& key) {
+std::vector<AnsiString> TRunJournal::BeforeKey(TRootKey root, const AnsiString& key) {
+  std::vector<AnsiString> noted;
   // The levels of the path, split at backslashes that are not GBK trail bytes.
   std::vector<AnsiString> parts(1);
   const AnsiString plain = PlainKeyPath(key);
@@ -55,11 +56,18 @@ void TRunJournal::BeforeKey(TRootKey root, const AnsiString& key) {
     // Once a level is missing, every level below it is new as well.
     if (!missing) missing = !TRegKey::KeyExists(root, level);
     if (!missing) continue;
-    bool known = false;
-    for (const TCreatedKey& k : FCreatedKeys)
-      if (k.Root == root && SameText(k.Key, level)) known = true;
-    if (!known) FCreatedKeys.push_back({root, level});
+    if (CreatedKey(root, level)) continue;
+    FCreatedKeys.push_back({root, level});
+    noted.push_back(level);
   }
+  return noted;
+}
+
+bool TRunJournal::CreatedKey(TRootKey root, const AnsiString& key) const {
+  const AnsiString plain = PlainKeyPath(key);
+  for (const TCreatedKey& k : FCreatedKeys)
+    if (k.Root == root && SameText(k.Key, plain)) return true;
+  return false;
 }
 
 void TRunJournal::BeforeValue(TRootKey root, const AnsiString& key, const AnsiString& name) {

@@ -35,8 +35,11 @@ public:
   // True for a file that was there before the run replaced it.
   bool Overwritten(const AnsiString& path) const;
 
-  // Before a key is opened with create: notes the levels of it that do not exist yet.
-  void BeforeKey(TRootKey root, const AnsiString& key);
+  // Before a key is opened with create: notes the levels of it that do not exist yet, and
+  // returns those this call noted first (outer ones first).
+  std::vector<AnsiString> BeforeKey(TRootKey root, const AnsiString& key);
+  // True when the run made the key (a level noted by BeforeKey).
+  bool CreatedKey(TRootKey root, const AnsiString& key) const;
   // Before a value is written: keeps the value as it is now (the first time only).
   void BeforeValue(TRootKey root, const AnsiString& key, const AnsiString& name);
   const std::vector<TPriorValue>& Values() const { return FValues; }

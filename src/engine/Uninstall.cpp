@@ -54,7 +54,8 @@ TUninstallItem ClassifyLogRecord(const TInsLogRec& rec) {
   if (rec.Text == SCreatedFolderMark) return TUninstallItem::Folder;
   TRootKey root;
   AnsiString subKey;
-  if (SplitRegistryPath(rec.Path, root, subKey)) return TUninstallItem::Registry;
+  if (SplitRegistryPath(rec.Path, root, subKey))
+    return rec.Text == SCreatedKeyMark ? TUninstallItem::Key : TUninstallItem::Registry;
   if (EndsWithText(rec.Path, ".lnk") && !rec.AutoRun && !rec.SelfRegister && !rec.RegServer)
     return TUninstallItem::Link;
   return TUninstallItem::File;
@@ -203,6 +204,7 @@ bool TUninstaller::UndoRecord(const TInsLogRec& rec) {
   switch (ClassifyLogRecord(rec)) {
     case TUninstallItem::Folder: return RemoveFolderRecord(rec);
     case TUninstallItem::Registry: return RemoveRegistryRecord(rec);
+    case TUninstallItem::Key: return RemoveKeyRecord(rec);
     case TUninstallItem::Link: return IsFullPath(rec.Path) && RemovePlainFile(rec.Path);
     case TUninstallItem::File: return RemoveFileRecord(rec);
   }
@@ -249,8 +251,21 @@ bool TUninstaller::RemoveRegistryRecord(const TInsLogRec& rec) {
   if (key->ValueExists(rec.Text) && !key->DeleteValue(rec.Text)) return false;
   const bool gone = !key->ValueExists(rec.Text);
   key.reset();
-  if (!subKey.empty()) TRegKey::DeleteKeyIfEmpty(root, subKey);
+  if (!subKey.empty() && !(rec.LogFlag & kLogKeyWasThere)) TRegKey::DeleteKeyIfEmpty(root, subKey);
   return gone;
+}
+
+bool TUninstaller::RemoveKeyRecord(const TInsLogRec& rec) {
+  // Undoing a run, the journal removes the keys the run made.
+  if (FJournal) return true;
+  TRootKey root;
+  AnsiString subKey;
+  SplitRegistryPath(rec.Path, root, subKey);
+  while (!subKey.empty() && subKey.front() == '\\') subKey.erase(0, 1);
+  if (subKey.empty() || !TRegKey::KeyExists(root, subKey)) return true;
+  // Only when empty: what the program or the user keeps there since keeps its key.
+  TRegKey::DeleteKeyIfEmpty(root, subKey);
+  return !TRegKey::KeyExists(root, subKey);
 }
 
 bool TUninstaller::RemoveFolderRecord(const TInsLogRec& rec) {

@@ -17,10 +17,10 @@ extern const char* const SUninstallerName;        // "UnIns.exe"
 extern const char* const SUninstallKeyPrefix;     // HKEY_LOCAL_MACHINE subkey, ends with "\"
 extern const char* const SRunKeyPath;             // HKEY_LOCAL_MACHINE Run key
 
-enum class TUninstallItem { File, Link, Folder, Registry };
+enum class TUninstallItem { File, Link, Folder, Registry, Key };
 
-// What a record is about: a created-folder mark, a root key name before the first "\",
-// a ".lnk" file, or else an installed file.
+// What a record is about: a created-folder mark, a root key name before the first "\" (a
+// created key with the key mark, else a value), a ".lnk" file, or else an installed file.
 TUninstallItem ClassifyLogRecord(const TInsLogRec& rec);
 
 class TUninstaller {
@@ -62,6 +62,7 @@ private:
   bool RemoveFileRecord(const TInsLogRec& rec);
   bool RemoveRegistryRecord(const TInsLogRec& rec);
   bool RemoveFolderRecord(const TInsLogRec& rec);
+  bool RemoveKeyRecord(const TInsLogRec& rec);
   bool RemoveUninstallEntry();
   bool RemovePlainFile(const AnsiString& path);
   bool RestoreValue(const TPriorValue& prior);

@@ -89,6 +89,11 @@ int32_t RunCommandAndWait(const AnsiString& program, const AnsiString& parameter
 // ShellExecuteA(no owner, verb, file, parameters, directory, show); result ignored.
 void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString& parameters,
                const AnsiString& directory, int showCommand);
+// As ShellOpen, then waits until the started program waits for input (it has opened the
+// file), at most timeoutMs. Returns at once when the shell handed the file to a program
+// already running, or started none.
+void ShellOpenAndWait(const AnsiString& verb, const AnsiString& file, const AnsiString& parameters,
+                      const AnsiString& directory, int showCommand, uint32_t timeoutMs);
 
 // ---- Message boxes (owned by the active window, captioned with the application title) ----
 

@@ -12,6 +12,8 @@ namespace {
 constexpr int SW_SHOWNORMAL_ = 1;
 // The shell's link object and the file calls take paths below this length.
 constexpr size_t kMaxPath = 260;
+// How long a program started on a file of the temporary folder is given to open it.
+constexpr uint32_t kReadTimeoutMs = 5000;
 
 struct TLinkPlace {
   int Code;            // finish row code
@@ -157,6 +159,12 @@ void TFrm_Setup::CreateLinkFile(const AnsiString& folder, const AnsiString& file
 }
 
 void TFrm_Setup::OpenWithShell(const AnsiString& path) {
+  // A read-me unpacked into the temporary folder goes with the window, which may close at
+  // once: the program that shows it must have read it by then.
+  if (StartsText(AppendPathDelimiter(TempFolder()), path)) {
+    ShellOpenAndWait("Open", path, "", ExtractFilePath(path), SW_SHOWNORMAL_, kReadTimeoutMs);
+    return;
+  }
   ShellOpen("Open", path, "", ExtractFilePath(path), SW_SHOWNORMAL_);
 }
 

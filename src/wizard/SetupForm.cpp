@@ -55,8 +55,21 @@ TFrm_Setup::TFrm_Setup(TIntfPtr<IProject> project, TIntfPtr<ICompile> compile, I
 }
 
 TFrm_Setup::~TFrm_Setup() {
+  RemoveReleasedFiles(FCompile);
   if (FCompile) FCompile->ClearPackList(FFileList);
   FFileList.Clear();
+}
+
+void TFrm_Setup::RemoveReleasedFiles(const TIntfPtr<ICompile>& compile) {
+  TIntfPtr<IReleasedFiles> released = Supports<IReleasedFiles>(compile);
+  if (!released) return;
+  TStringList files, folders;
+  released->GetReleasedFiles(files, folders);
+  for (const AnsiString& f : files)
+    if (FileExists(f)) DeleteFileAt(f);
+  // Inner folders first; one that holds something else now keeps it.
+  for (int i = folders.Count() - 1; i >= 0; --i)
+    if (FolderExists(folders[i])) RemoveFolder(folders[i]);
 }
 
 void TFrm_Setup::Changed(const TControl& c) {

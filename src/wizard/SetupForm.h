@@ -170,7 +170,13 @@ public:
   void CreateLinkFile(const AnsiString& folder, const AnsiString& fileName, const AnsiString& target,
                       const AnsiString& arguments, const AnsiString& description);
   // Opens path with the shell ("Open", working folder = the path's folder, shown normally).
+  // A file of the temporary folder is removed when the window goes: the program that opens
+  // it is given a few seconds to read it first.
   static void OpenWithShell(const AnsiString& path);
+  // Removes what the engine's release wrote below the temporary folder: its files, then the
+  // folders it made for them, once empty. The window does it when it goes, on every way out;
+  // nothing else is touched.
+  static void RemoveReleasedFiles(const TIntfPtr<ICompile>& compile);
   void RebootSystem();
 
 private:

@@ -108,6 +108,12 @@ int RunInstall(const TArgs& args) {
   TIntfPtr<ICompile> compile(engine);
   compile->SetProject(project);
   TIntfPtr<IReleaseWork> work = QueryIntf<IReleaseWork>(compile);
+  // As the setup's window does when it goes: what the release unpacked into the temporary
+  // folder is removed on every way out.
+  struct TReleasedFilesRemover {
+    TIntfPtr<ICompile> Compile;
+    ~TReleasedFilesRemover() { TFrm_Setup::RemoveReleasedFiles(Compile); }
+  } remover{compile};
   TInsPackList list;
 
   TProgressPrinter progress(StdoutIsTerminal());
@@ -183,16 +189,17 @@ int RunInstall(const TArgs& args) {
   }
   const AnsiString logFile = engine->InstallLogFileName();
 
-  int files = 0, folders = 0, values = 0, createdBeforeInstall = 0;
+  int files = 0, folders = 0, values = 0, keys = 0;
   // The finish's links and their folders are listed apart, below.
-  for (int i = 0; i < recordsInstalled; ++i) {
+  for (int i = recordsBefore; i < recordsInstalled; ++i) {
     TInsLogRec* r = engine->Log().Records(i);
     if (r->Text == SCreatedFolderMark) {
-      if (i < recordsBefore) ++createdBeforeInstall;
-      else ++folders;
+      ++folders;
+    } else if (r->Text == SCreatedKeyMark) {
+      ++keys;
     } else if (StartsText("HKEY_", r->Path)) {
       ++values;
-    } else if (i >= recordsBefore) {
+    } else {
       ++files;
     }
   }
@@ -209,10 +216,16 @@ int RunInstall(const TArgs& args) {
                 HostPath(r->Path).c_str());
   }
   if (!rebootAsked) std::printf("reboot: not offered\n");
-  std::printf("files written: %d\nfolders created: %d (and %d in the temporary folder)\n"
-              "registry values: %d\ncommands recorded: %d\ninstall log: %s\n",
-              files, folders, createdBeforeInstall, values, CountLines(commandsLog) - commandsBefore,
-              Out(logFile).c_str());
+  std::printf("files written: %d\nfolders created: %d\nregistry values: %d (keys created: %d)\n"
+              "commands recorded: %d\ninstall log: %s\n",
+              files, folders, values, keys, CountLines(commandsLog) - commandsBefore, Out(logFile).c_str());
+  // An installation over an earlier one into the same folder: its log carries the earlier
+  // records on, so the uninstall removes both.
+  if (const TInstallLog* earlier = engine->EarlierLog())
+    std::printf("install log: %d records of an earlier installation kept (\"%s\")\n", earlier->Count(),
+                Out(earlier->Title).c_str());
+  if (!engine->DamagedLogCopy().empty())
+    std::printf("install log: the earlier one could not be read; kept as %s\n", Out(engine->DamagedLogCopy()).c_str());
   compile->ClearPackList(list);
   return 0;
 }

@@ -226,6 +226,12 @@ void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString&
   sandbox::LogCommand(kind.c_str(), WithParameters(file, parameters));
 }
 
+void ShellOpenAndWait(const AnsiString& verb, const AnsiString& file, const AnsiString& parameters,
+                      const AnsiString& directory, int showCommand, uint32_t) {
+  // Nothing is started here, so nothing is waited for.
+  ShellOpen(verb, file, parameters, directory, showCommand);
+}
+
 void RebootMachine() {
   // Never the host: the line says what Windows would have been asked to do.
   sandbox::LogCommand("reboot", OsVersionCode() >= 30 ? "SeShutdownPrivilege, EWX_REBOOT" : "EWX_REBOOT");

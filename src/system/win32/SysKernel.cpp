@@ -176,6 +176,21 @@ void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString&
   ShellExecuteA(nullptr, OrNull(verb), file.c_str(), OrNull(parameters), OrNull(directory), showCommand);
 }
 
+void ShellOpenAndWait(const AnsiString& verb, const AnsiString& file, const AnsiString& parameters,
+                      const AnsiString& directory, int showCommand, uint32_t timeoutMs) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = OrNull(verb);
+  info.lpFile = file.c_str();
+  info.lpParameters = OrNull(parameters);
+  info.lpDirectory = OrNull(directory);
+  info.nShow = showCommand;
+  if (!ShellExecuteExA(&info) || !info.hProcess) return;
+  WaitForInputIdle(info.hProcess, timeoutMs);
+  CloseHandle(info.hProcess);
+}
+
 void RebootMachine() {
   if (OsVersionCode() >= 30) {
     // NT lets a process shut the machine down only with this privilege enabled.
