@@ -1,5 +1,7 @@
 // The designer's edits: filling the folder tree and the file list from the disk, removing
 // and renaming tree nodes with what hangs on them, and the component catalogue on disk.
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -165,6 +167,7 @@ void TProject::ImportComponent(const AnsiString& name, const AnsiString& descrip
     catalog.WriteString("Description", name, OneLine(description));
   }
   const AnsiString dest = ComponentFolder(name) + "\\" + name;
+  bool copied = false;
   for (const AnsiString& source : sources) {
     if (!FolderExists(dest)) ForceFolders(dest);
     if (FileExists(source))
@@ -175,10 +178,27 @@ void TProject::ImportComponent(const AnsiString& name, const AnsiString& descrip
     }
     else
       continue;
+    copied = true;
     TIniFile ini(ComponentFolder(name) + "\\" + name + ".ini");
     ini.WriteString("RegistryList", "Regtype", "System");
     ini.WriteString("Option", "ExeFile", "Setup.exe");
   }
+  if (!copied) return;
+  // The wizard shows each component at its catalogue size: that of what the component installs.
+  TStringList files;
+  CollectFiles(dest, files);
+  int64_t size = 0;
+  bool hasProgram = false;
+  for (const AnsiString& f : files) {
+    size += FileSizeOf(f);
+    if (SameText(f, dest + "\\Setup.exe")) hasProgram = true;
+  }
+  // The catalogue holds a 32-bit number; a larger component shows as the largest it can hold.
+  TIniFile(CatalogFileName()).WriteString("ComSize", name, IntToStr(std::min<int64_t>(size, INT32_MAX)));
+  // Installing the component runs its Setup.exe; without one, choosing it does nothing.
+  if (!hasProgram)
+    WarningBox("组件“" + name + "”中没有 Setup.exe：安装该组件时会运行 Setup.exe，它不会被安装。"
+               "请导入组件的安装程序 Setup.exe。");
 }
 
 bool TProject::DeleteComponent(const AnsiString& name) {

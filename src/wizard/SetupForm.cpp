@@ -110,8 +110,10 @@ void TFrm_Setup::InstallWithoutPages() {
   if (!IsSilentInstall()) SetPageIndex(kProgressPage);
   try {
     StartInstallation();
+    FInstalled = true;
     // The uninstaller needs the log; a silent setup would otherwise leave it nothing to read.
     if (FCompile) FCompile->SaveInstallLog();
+    FLogSaved = true;
   } catch (const Exception& e) {
     return Fail(e.Message());
   }
@@ -174,6 +176,7 @@ void TFrm_Setup::bNextClick() {
   if (AnsiString(PageCaptions[static_cast<size_t>(FPageIndex)]) != "安装进程") return;
   try {
     StartInstallation();
+    FInstalled = true;
   } catch (const Exception& e) {
     // The engine has undone the run; its message says what failed and what stays.
     Fail(e.Message());
@@ -192,6 +195,7 @@ void TFrm_Setup::bCancelClick() {
       RunFinishActions();
       try {
         if (FCompile) FCompile->SaveInstallLog();
+        FLogSaved = true;
       } catch (const Exception& e) {
         return Fail(e.Message());  // without its log the installation was undone
       }
@@ -243,6 +247,16 @@ void TFrm_Setup::Close() {
   if (FClosed) return;
   if (!FormCloseQuery()) return;
   FClosed = true;
+  // Closed on the finish page without Finish: the installation stays, and so must its log,
+  // or the uninstaller would have nothing to remove it by.
+  if (FInstalled && !FLogSaved && FCompile) {
+    FLogSaved = true;
+    try {
+      FCompile->SaveInstallLog();
+    } catch (const Exception& e) {
+      ShowErrorBox(e.Message());
+    }
+  }
   if (FView) FView->DestroyWindow();
 }
 

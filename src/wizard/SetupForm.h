@@ -207,4 +207,6 @@ private:
   TModalResult FModalResult = mrNone;
   bool FClosed = false;
   bool FFailed = false;
+  bool FInstalled = false;  // the installation run went through
+  bool FLogSaved = false;   // and its log is on disk
 };

@@ -51,4 +51,8 @@ grep -qF '"DisplayName"="Hello 示例1.0"' <<<"$reg" || fail "uninstall entry"
 [ ! -e "$pf" ] || fail "installation folder left: $(find "$pf")"
 reg="$(iconv -f GBK -t UTF-8 "$root/registry.reg")"
 ! grep -q 'InstallDir\|Uninstall\\Hello' <<<"$reg" || fail "registry left: $reg"
+# The keys the installation made go once empty, the one above them stays.
+! grep -q 'Hello 示例' <<<"$reg" || fail "a key of the example left: $(grep 'Hello 示例' <<<"$reg")"
+grep -q '^\[HKEY_CURRENT_USER\\Software\]' <<<"$reg" || fail "HKEY_CURRENT_USER\Software went too"
+[ -z "$(find "$root/drive_c/Temp" -mindepth 1 2>/dev/null)" ] || fail "left in the temporary folder: $(find "$root/drive_c/Temp" -mindepth 1 | head -3)"
 echo "example: all checks passed"

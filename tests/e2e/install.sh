@@ -96,11 +96,12 @@ kinds="$("$gbsetup" list "$setup" | cut -f2 | tr '\n' ' ')"
 root="$work/root"
 "$gbsetup" install "$setup" --root "$root" >"$work/install.txt" || fail "install: $(cat "$work/install.txt")"
 grep -q '^files written: 6$' "$work/install.txt" || fail "summary: $(cat "$work/install.txt")"
-grep -q '^registry values: 6$' "$work/install.txt" || fail "summary: $(cat "$work/install.txt")"
+grep -q '^registry values: 6 (keys created: [0-9]*)$' "$work/install.txt" || fail "summary: $(cat "$work/install.txt")"
 grep -q '^commands recorded: 2$' "$work/install.txt" || fail "summary: $(cat "$work/install.txt")"
 
-# The tree outside the temporary folder.
+# Nothing is left in the temporary folder; the tree outside it.
 c="$root/drive_c"
+[ -z "$(find "$c/Temp" -mindepth 1 2>/dev/null)" ] || fail "left in the temporary folder: $(find "$c/Temp" -mindepth 1 | head -3)"
 pf="$c/Program Files/示例"
 got="$(cd "$c" && find . -path ./Temp -prune -o -type f -print | LC_ALL=C sort)"
 want="$(printf '%s\n' "./Data/示例/${work#/}/src/grp/a.txt" "./Data/示例/${work#/}/src/grp/sub/b.txt" \
@@ -114,11 +115,9 @@ cmp -s "$c/Windows/System32/ucom.dll" "$data/Imports/ucom/ucom/ucom.dll" || fail
 [ "$(cat "$pf/UnIns.exe")" = "MZ uninstaller stand-in" ] || fail "UnIns.exe differs"
 # The file record's date (2021-03-04 05:06:08) becomes the last-write time.
 [ "$(stat -c %Y "$pf/main.exe")" = "$(date -d '2021-03-04 05:06:08' +%s)" ] || fail "main.exe time stamp"
-# The wizard's files were unpacked below the temporary folder, the building machine's folders kept.
-[ -f "$c/Temp/${work#/}/proj/p.gbp" ] && [ -f "$c/Temp/${work#/}/src/readme.txt" ] \
-  && [ -f "$c/Temp/${work#/}/data/Imports/ucom/UCom.ini" ] || fail "temporary files"
 
-# registry.reg, byte for byte (GBK, CR LF): keys in the order they were made, parents too.
+# registry.reg, byte for byte (GBK, CR LF): the keys a new machine has, then the keys in the
+# order they were made, parents too.
 {
   printf 'REGEDIT4\r\n'
   for k in 'HKEY_LOCAL_MACHINE\SOFTWARE' 'HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft' \
@@ -127,16 +126,17 @@ cmp -s "$c/Windows/System32/ucom.dll" "$data/Imports/ucom/ucom/ucom.dll" || fail
   done
   printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n'
   printf '"main.exe"="C:\\\\Program Files\\\\示例\\\\main.exe"\r\n'
+  printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall]\r\n'
+  printf '\r\n[HKEY_CURRENT_USER\\Software]\r\n'
+  printf '\r\n[HKEY_CURRENT_USER\\Software\\Microsoft]\r\n'
   printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\示例]\r\n'
   printf '"InstallDir"="C:\\\\Program Files\\\\示例\\\\bin"\r\n'
   printf '"System"="C:\\\\Windows\\\\System\\\\a.dll"\r\n'
   printf '"System32"="C:\\\\Windows\\\\System32\\\\b.dll"\r\n'
-  printf '\r\n[HKEY_CURRENT_USER\\Software]\r\n'
   printf '\r\n[HKEY_CURRENT_USER\\Software\\示例]\r\n'
   printf '"Home"="C:\\\\Program Files\\\\示例程序\\\\c"\r\n'
   printf '"Count"=dword:000001f4\r\n'
   printf '"Bytes"=hex:0a,0b,00\r\n'
-  printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall]\r\n'
   printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\示例程序]\r\n'
   printf '"DisplayIcon"="C:\\\\Program Files\\\\示例\\\\UnIns.exe"\r\n'
   printf '"DisplayName"="示例程序2.0"\r\n'
@@ -159,17 +159,12 @@ cmp -s "$work/want.log" "$root/commands.log" || fail "commands.log: $(iconv -f G
 python3 - "$work" "$pf/UnLog.txt" <<'PY'
 import struct, sys
 work, path = sys.argv[1], sys.argv[2]
-tmp = 'C:\\Temp\\' + work.lstrip('/').replace('/', '\\')
 pf = 'C:\\Program Files\\示例'
 grp = 'C:\\Data\\示例\\' + work.lstrip('/').replace('/', '\\') + '\\src\\grp'
 F = '创建的文件夹'
+K = '创建的注册表项'
 recs = []
-# Folders made while unpacking below the temporary folder (which exists), level by level.
-parts = tmp.split('\\')
-for i in range(3, len(parts) + 1):
-    recs.append(('\\'.join(parts[:i]), F, 0, 0, 0, 0))
-for sub in ('proj', 'data', 'data\\Imports', 'data\\Imports\\ucom', 'data\\Imports\\ucom\\ucom', 'data\\Image', 'src'):
-    recs.append((tmp + '\\' + sub, F, 0, 0, 0, 0))
+# (The folders made while unpacking below the temporary folder are not logged: they are gone.)
 recs += [(pf, F, 0, 0, 0, 0), (pf + '\\bin', F, 0, 0, 0, 0), ('C:\\Windows\\System32', F, 0, 0, 0, 0),
          (pf + '\\main.exe', '', 1, 0, 0, 1), (pf + '\\bin\\lib.dll', '', 0, 1, 1, 0),
          (pf + '\\bin\\empty.txt', '', 0, 0, 0, 0), ('C:\\Windows\\System32\\sys.dll', '', 0, 0, 0, 0)]
@@ -177,8 +172,11 @@ gp = grp.split('\\')
 for i in range(2, len(gp) + 1):
     recs.append(('\\'.join(gp[:i]), F, 0, 0, 0, 0))
 recs += [(grp + '\\a.txt', '', 0, 0, 0, 0), (grp + '\\sub', F, 0, 0, 0, 0), (grp + '\\sub\\b.txt', '', 0, 0, 0, 0)]
+# The keys the run made, then their values.
+recs.append(('HKEY_LOCAL_MACHINE\\Software\\示例', K, 0, 0, 0, 0))
 for name in ('InstallDir', 'System', 'System32'):
     recs.append(('HKEY_LOCAL_MACHINE\\Software\\示例', name, 0, 0, 0, 0))
+recs.append(('HKEY_CURRENT_USER\\Software\\示例', K, 0, 0, 0, 0))
 for name in ('Home', 'Count', 'Bytes'):
     recs.append(('HKEY_CURRENT_USER\\Software\\示例', name, 0, 0, 0, 0))
 def s(t):

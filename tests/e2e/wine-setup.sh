@@ -59,10 +59,13 @@ cp "$work/out/$name.exe" "$work/Setup.exe"
 echo "  Setup.exe stub: $(stat -c %s "$data/Exe/Setup.exe") bytes; test setup: $(stat -c %s "$work/Setup.exe") bytes"
 
 echo "== silent installation under Wine"
+temp_before="$(temp_listing)"
 ( cd "$work" && wine_run Setup.exe x ) >/dev/null 2>&1
 rc=$?
 wine_wait
 check "setup with a parameter exits 0 (got $rc)" test "$rc" = 0
+check "the temporary folder holds nothing the setup wrote: $(temp_news "$temp_before" | head -3 | tr '\n' ' ')" \
+  test -d "$wine_temp" -a -z "$(temp_news "$temp_before")"
 inst="$drive/Program Files/$name"
 check "hello.exe installed byte for byte" cmp -s "$work/app/hello.exe" "$inst/app/hello.exe"
 check "doc/guide.txt installed byte for byte" cmp -s "$work/app/doc/guide.txt" "$inst/app/doc/guide.txt"
@@ -150,6 +153,7 @@ fi
 wait "$runner"
 check "damaged setup exits 1 after the box (got $(cat "$work/broken.rc"))" test "$(cat "$work/broken.rc")" = 1
 check "nothing installed from the damaged setup" test ! -e "$inst"
+check "nothing of the damaged setup in the temporary folder" test -z "$(temp_news "$temp_before")"
 
 if [ "$failures" -gt 0 ]; then
   echo "wine-setup: $failures check(s) failed"

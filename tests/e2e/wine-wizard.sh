@@ -124,6 +124,7 @@ convert -size 508x289 gradient:'#ffffff-#c0d8ff' -quality 90 "$work/img/back.jpg
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "wine-wizard: building the setups failed" >&2; exit 1; }
 
 started=$(date +%s)
+temp_before="$(temp_listing)"
 
 echo "== walking the wizard"
 ( cd "$work/out" && wine_run "$name.exe" x ) >/dev/null 2>&1 &
@@ -206,6 +207,8 @@ for i in $(seq 1 40); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.5; d
 check "the setup ends after No to the reboot" test "$(kill -0 "$setup_pid" 2>/dev/null; echo $?)" = 1
 wait "$setup_pid"
 check "the setup's exit code is 0" test "$?" = 0
+check "the temporary folder holds nothing the setup wrote: $(temp_news "$temp_before" | head -3 | tr '\n' ' ')" \
+  test -d "$wine_temp" -a -z "$(temp_news "$temp_before")"
 echo "  walk took $(($(date +%s) - started)) s"
 
 echo "== what the walk installed"
@@ -273,6 +276,8 @@ wait_for Static '确定要退出该安装向导吗' 10 && click Button '^是'
 for i in $(seq 1 20); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.5; done
 check "Yes to the exit question ends the setup" test "$(kill -0 "$setup_pid" 2>/dev/null; echo $?)" = 1
 check "nothing was installed" test ! -e "$drive/Program Files/跳页测试"
+check "cancelled: the temporary folder holds nothing the setup wrote: $(temp_news "$temp_before" | head -3 | tr '\n' ' ')" \
+  test -z "$(temp_news "$temp_before")"
 
 echo "wine-wizard: $failures failure(s)"
 [ "$failures" = 0 ]

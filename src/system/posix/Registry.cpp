@@ -198,7 +198,18 @@ struct TRegFile {
   void Load() {
     Keys.clear();
     std::ifstream in(RegistryFile(), std::ios::binary);
-    if (!in) return;
+    if (!in) {
+      // A new machine has the keys every Windows has: an installation that writes below them
+      // did not make them, and its uninstall must not take them away.
+      for (const char* k : {"HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft",
+                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows",
+                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                            "HKEY_CURRENT_USER\\Software", "HKEY_CURRENT_USER\\Software\\Microsoft"})
+        Keys.push_back({k, {}});
+      return;
+    }
     std::stringstream ss;
     ss << in.rdbuf();
     std::string all = ss.str();

@@ -51,7 +51,13 @@ wine_start() {
   export WINEPREFIX
   wine_home="$WINEPREFIX.home"
   drive="$WINEPREFIX/drive_c"
+  # The user's temporary folder (%TEMP%, C:\users\<user>\Temp).
+  wine_temp="$(find "$drive/users" -mindepth 2 -maxdepth 2 -type d -name Temp | grep -v /Public/ | head -1)"
 }
+# temp_listing: what the prefix's temporary folder holds, one path a line.
+temp_listing() { (cd "$wine_temp" && find . -mindepth 1 | sort); }
+# temp_news BEFORE: what it holds now that it did not hold in the listing BEFORE.
+temp_news() { comm -13 <(echo "$1") <(temp_listing); }
 wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
 wine_wait() { timeout 60 wineserver -w; }
 

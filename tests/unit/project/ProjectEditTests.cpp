@@ -199,6 +199,22 @@ TEST_F(ProjectTest, ImportAndDeleteComponentOnDisk) {
   EXPECT_EQ(ini.ReadString("RegistryList", "Regtype", ""), "System");
   EXPECT_EQ(ini.ReadString("Option", "ExeFile", ""), "Setup.exe");
   EXPECT_EQ(c->GetComponentCatalog()->Count(), 0);  // read only at construction
+  // Its size, for the wizard's component page: every file it copied.
+  EXPECT_EQ(TIniFile(FData + "Imports\\ComList.ini").ReadString("ComSize", "运行库", "?"), "5");
+  EXPECT_TRUE(script->Boxes.empty()) << "it has its Setup.exe";
+
+  // Without a Setup.exe the component would install nothing: one warning that says so.
+  WriteFile(FWork + "tools\\readme.txt", "0123456789");
+  c->ImportComponent("工具", "t", TStringList{FWork + "tools", FWork + "none"});
+  ASSERT_EQ(script->Boxes.size(), 1u);
+  EXPECT_NE(script->Boxes[0].second.find("组件“工具”中没有 Setup.exe"), AnsiString::npos) << script->Boxes[0].second;
+  EXPECT_EQ(TIniFile(FData + "Imports\\ComList.ini").ReadString("ComSize", "工具", "?"), "10");
+  // Nothing copied: no size, no warning, no component INI.
+  script->Boxes.clear();
+  c->ImportComponent("空", "e", TStringList{FWork + "none"});
+  EXPECT_TRUE(script->Boxes.empty());
+  EXPECT_EQ(TIniFile(FData + "Imports\\ComList.ini").ReadString("ComSize", "空", "?"), "?");
+  EXPECT_FALSE(FileExists(FData + "Imports\\空\\空.ini"));
 
   // A folder that holds the component's own folder is not copied into itself.
   c->ImportComponent("自身", "d", TStringList{FData + "Imports\\", FData});
@@ -213,6 +229,7 @@ TEST_F(ProjectTest, ImportAndDeleteComponentOnDisk) {
   }
 
   // Names that would leave the Imports folder or break the INI are refused before any change.
+  script->Boxes.clear();
   for (const char* bad : {"..", "..\\..\\x", "a/b", "", "k=v", "C:x"})
     EXPECT_THROW(c->ImportComponent(bad, "d", TStringList{FWork + "setup.exe"}), Exception) << bad;
   EXPECT_THROW(c->DeleteComponent(".."), Exception);

@@ -106,7 +106,7 @@ struct TInstallCall {
   AnsiString GroupFolder, InstallDir, Components, ExeName;
 };
 
-class TFakeCompile : public TInterfacedObject, public ICompile, public IReleaseWork {
+class TFakeCompile : public TInterfacedObject, public ICompile, public IReleaseWork, public IReleasedFiles {
 public:
   GB_INTERFACED
 
@@ -122,6 +122,8 @@ public:
   std::vector<TLogCall> LogRecords;
   bool FailFolders = false;
   std::function<void()> OnSaveLog;
+  // What the release says it wrote below the temporary folder.
+  TStringList UnpackedFiles, UnpackedFolders;
 
   void ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TReleaseProgressEvent onProgress) override {
     ReleasedFile = fileName;
@@ -153,6 +155,10 @@ public:
     ++SaveLogCalls;
     if (OnSaveLog) OnSaveLog();
   }
+  void GetReleasedFiles(TStringList& files, TStringList& folders) override {
+    files = UnpackedFiles;
+    folders = UnpackedFolders;
+  }
 };
 
 inline HResult TFakeCompile::QueryInterface(const TGUID& iid, void** obj) {
@@ -160,6 +166,8 @@ inline HResult TFakeCompile::QueryInterface(const TGUID& iid, void** obj) {
     *obj = static_cast<ICompile*>(this);
   } else if (iid == IReleaseWork::IID) {
     *obj = static_cast<IReleaseWork*>(this);
+  } else if (iid == IReleasedFiles::IID) {
+    *obj = static_cast<IReleasedFiles*>(this);
   } else {
     *obj = nullptr;
     return E_NOINTERFACE_;

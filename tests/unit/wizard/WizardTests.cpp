@@ -28,6 +28,14 @@ void WriteText(const AnsiString& fileName, const AnsiString& text) {
   f.Write(text.data(), text.size());
 }
 
+AnsiString ReadAll(const AnsiString& fileName) {
+  if (!FileExists(fileName)) return "<missing>";
+  TFileStream f(fileName, fmOpenRead | fmShareDenyNone);
+  AnsiString s(static_cast<size_t>(f.Size()), '\0');
+  if (!s.empty()) f.ReadBuffer(s.data(), s.size());
+  return s;
+}
+
 struct TBox {
   TBoxStyle Style;
   AnsiString Caption, Text;
@@ -337,6 +345,61 @@ TEST_F(WizardTest, DamagedOrEmptyPackageShowsOneErrorAndEndsWithoutQuestion) {
   EXPECT_EQ(Engine->SaveLogCalls, 0) << "no log beside a main program that was never placed";
 }
 
+// What the release unpacked into the temporary folder goes with the window, however it
+// ends; the folders it made go once empty, and nothing else is touched.
+TEST_F(WizardTest, TheReleasedFilesGoWithTheWindowOnEveryWayOut) {
+  const AnsiString t = TempFolder() + "gbwizard-clean\\";
+  const AnsiString theirs = TempFolder() + "gbwizard-theirs.txt";
+  for (const char* way : {"silent", "cancel", "failed run", "refused package"}) {
+    SCOPED_TRACE(way);
+    ForceFolders(t);
+    WriteText(theirs, "not the setup's");
+    WriteText(t + "other.txt", "there before, in a folder the release made");
+    auto engine = new TFakeCompile;
+    TIntfPtr<ICompile> engineRef(engine);
+    const bool refused = AnsiString(way) == "refused package";
+    if (!refused) {
+      engine->UnpackedFiles = {t + "p.gbp", t + "pic\\head.jpg", t + "pic\\cut-short.jpg"};
+      engine->UnpackedFolders = {TempFolder() + "gbwizard-clean", t + "pic"};
+    }
+    engine->Release = [&, refused](TInsPackList& list, const TReleaseProgressEvent& progress) {
+      if (refused) throw EDamagedData("damaged");
+      ForceFolders(t + "pic");
+      WriteText(t + "p.gbp", "project");
+      WriteText(t + "pic\\head.jpg", "picture");  // the third was never made
+      for (int i = 0; i < 3; ++i) list.Add()->Kind = i == 2 ? pkUninstaller : pkSupport;
+      if (progress) progress(3, 3, "", false);
+    };
+    engine->Install = [way](const TReleaseProgressEvent& progress) {
+      if (AnsiString(way) == "failed run") throw EInstallFailed("安装没有完成");
+      progress(1, 1, "安装完成", true);
+    };
+    auto project = new TFakeProject;
+    TIntfPtr<IProject> projectRef(project);
+    project->AddWork("项目名称", "示例软件");
+    project->AddWork("安装界面显示", AnsiString(way) == "cancel" ? "是" : "否");
+    Answer = true;
+    {
+      TFakeView view;
+      TFrm_Setup form(projectRef, engineRef, &view);
+      form.FormShow();
+      if (AnsiString(way) == "cancel") {
+        EXPECT_TRUE(FileExists(t + "pic\\head.jpg")) << "still there while the wizard shows";
+        form.bCancelClick();
+      }
+      EXPECT_TRUE(view.Destroyed);
+    }
+    EXPECT_FALSE(FileExists(t + "p.gbp"));
+    EXPECT_FALSE(FolderExists(t + "pic"));
+    EXPECT_EQ(ReadAll(t + "other.txt"), "there before, in a folder the release made");
+    EXPECT_EQ(ReadAll(theirs), "not the setup's");
+    DeleteFileAt(t + "other.txt");
+    RemoveFolder(t + "pic");
+    RemoveFolder(TempFolder() + "gbwizard-clean");
+    DeleteFileAt(theirs);
+  }
+}
+
 TEST_F(WizardTest, CloseAsksUnlessFinishedAndOpensAfterInstallFilesOnTheLastPage) {
   Project->AddWork("安装界面显示", "是");
   if (kSandbox) Project->RunWebPage = "http://example.com/";
@@ -361,6 +424,30 @@ TEST_F(WizardTest, CloseAsksUnlessFinishedAndOpensAfterInstallFilesOnTheLastPage
   Answer = true;
   form.Close();
   EXPECT_TRUE(View.Destroyed);
+}
+
+// Installed, then closed on the finish page without Finish: the log is still written, once.
+TEST_F(WizardTest, ClosingAfterTheInstallationWithoutFinishStillSavesTheLog) {
+  for (const char* page : {"欢迎", "安装进程", "安装完毕"}) Project->AddPage(page, "页面显示", "是");
+  Project->AddWork("安装界面显示", "是");
+  TFrm_Setup form(ProjectRef, EngineRef, &View);
+  form.FormShow();
+  form.bNextClick();
+  ASSERT_EQ(form.PageIndex(), TFrm_Setup::kFinishPage);
+  EXPECT_EQ(Engine->SaveLogCalls, 0);
+  Answer = true;
+  form.Close();
+  EXPECT_TRUE(View.Destroyed);
+  EXPECT_EQ(Engine->SaveLogCalls, 1);
+  form.Close();
+  EXPECT_EQ(Engine->SaveLogCalls, 1);
+  // Closed before the installation: nothing to log.
+  TFakeView view2;
+  TFrm_Setup before(ProjectRef, EngineRef, &view2);
+  before.FormShow();
+  before.Close();
+  EXPECT_TRUE(view2.Destroyed);
+  EXPECT_EQ(Engine->SaveLogCalls, 1);
 }
 
 TEST(WizardSizes, SizeTextPicksTheUnitAndRoundsHalfAway) {
