@@ -117,12 +117,14 @@ fi
 # palette, scaled decoding, the merged "sloppy" upsampler, the smoothing of a progressive
 # picture's early scans, which a whole file read before its first line is never shown through;
 # a request for a smaller size gives the full size, the pixels at full size are the same),
-# without forced inlining, and with the
+# without the arithmetic-coded variant of JPEG (which the tools that make pictures do not
+# write; such a picture is named as unreadable and left out, as any other), without forced
+# inlining, and with the
 # system's C runtime for its message texts. The stamp names this configuration, so a machine
 # with a library built otherwise builds it again.
 here="$(cd "$(dirname "$0")/.." && pwd)"
 deps_base="${GBSETUP_MINGW_DEPS:-/opt/gbsetup}"
-jpeg_config="decoder-for-stub-2"
+jpeg_config="decoder-for-stub-3"
 jsrc=""
 jpeg_src=""
 trap 'if [ -n "$jpeg_src" ]; then rm -rf "$jpeg_src"; fi' EXIT
@@ -155,6 +157,7 @@ for arch in i686 x86_64; do
   jbuild="$jpeg_src/build-$arch"
   cmake -S "$jsrc" -B "$jbuild" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$mingw_deps" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF \
+    -DWITH_ARITH_DEC=OFF -DWITH_ARITH_ENC=OFF \
     -DFORCE_INLINE=OFF -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0" \
     >"$jbuild.configure.log" 2>&1 || { cat "$jbuild.configure.log" >&2; exit 1; }
   cmake --build "$jbuild" -j "$(nproc)" --target jpeg-static >"$jbuild.log" 2>&1 || { tail -30 "$jbuild.log" >&2; exit 1; }

@@ -82,7 +82,7 @@ if small_disk "$work/sandbox"; then
   check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/sandbox.err"
   check "only the file that was there before is left in C:\\App" test "$(cd "$root/drive_c/App" && find . | sort | tr '\n' ' ')" = ". ./user.txt "
   check "that file is untouched" test "$(cat "$root/drive_c/App/user.txt")" = $'mine\r'
-  check_not "no uninstall entry" grep -qa 'Uninstall' "$root/registry.reg"
+  check_not "no uninstall entry" grep -qa 'Uninstall\\' "$root/registry.reg"
   check_not "no Run value" grep -qa 'a_hello.exe' "$root/registry.reg"
   check "no install log" test -z "$(find "$root" -name UnLog.txt)"
 fi
