@@ -180,7 +180,11 @@ AnsiString ShellFolderPath(int csidl) {
 }
 
 AnsiString ProgramFilesFolder() { return ShellFolderPath(CSIDL_PROGRAM_FILES_); }
-AnsiString WindowsFolder() { return sandbox::EnsureFolder("C:\\Windows"); }
+AnsiString WindowsFolder() {
+  // Every Windows has its system folder: files copied into it need no folder of their own.
+  sandbox::EnsureFolder("C:\\Windows\\System32");
+  return "C:\\Windows";
+}
 AnsiString TempFolder() {
   sandbox::EnsureFolder("C:\\Temp");
   return "C:\\Temp\\";
