@@ -165,7 +165,8 @@ F = '创建的文件夹'
 K = '创建的注册表项'
 recs = []
 # (The folders made while unpacking below the temporary folder are not logged: they are gone.)
-recs += [(pf, F, 0, 0, 0, 0), (pf + '\\bin', F, 0, 0, 0, 0), ('C:\\Windows\\System32', F, 0, 0, 0, 0),
+# (C:\\Windows\\System32 is there before, as on every Windows.)
+recs += [(pf, F, 0, 0, 0, 0), (pf + '\\bin', F, 0, 0, 0, 0),
          (pf + '\\main.exe', '', 1, 0, 0, 1), (pf + '\\bin\\lib.dll', '', 0, 1, 1, 0),
          (pf + '\\bin\\empty.txt', '', 0, 0, 0, 0), ('C:\\Windows\\System32\\sys.dll', '', 0, 0, 0, 0)]
 gp = grp.split('\\')
