@@ -42,7 +42,7 @@ EOF
   "$gbsetup" add-folder p.gbp app --to "Program Files"
   "$gbsetup" page p.gbp 安装完毕 主程序 app/d00/f0000.dat
   "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 CrcCost
-  "$gbsetup" --data "$data" build p.gbp --output out
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
 ) >/dev/null
 cp "$work/out/CrcCost.exe" "$work/checked.exe"
 python3 - "$work/checked.exe" "$work/unchecked.exe" <<'EOF'

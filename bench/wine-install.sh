@@ -8,7 +8,8 @@
 # prefix) unless i686 is asked for (build-win32, 32-bit Wine, a win32 prefix); either must be
 # one that scripts/wine-run.sh --probe finds running here. --data and --baseline must hold
 # programs of that architecture.
-# Builds, with the Linux builder and the stubs of DATA/Exe (default build-win64/data), silent
+# Builds, with the Linux builder and the stubs of DATA/Exe (i686) or DATA/Exe/x64 (x86_64; default
+# DATA: build-win64/data), with --arch x86 or x64, silent
 # setups (level 默认压缩) of a generated corpus (default 4,000 files of 1-64 KiB plus 150, 100
 # and 50 MiB files), of a quarter of it (a quarter of the small files, each large file at a
 # quarter of its size), of both again with the detail memo on, and of a single small file.
@@ -55,16 +56,16 @@ esac
 [ "$runs" = "$arch" ] || { echo "wine-install: $arch programs do not run here (scripts/wine-run.sh --probe)" >&2; exit 1; }
 # The loader itself rather than the shell wrapper around it: one exec less in every timing.
 case "$arch" in
-  i686) tree=build-win32 winearch=win32 wine=/usr/lib/wine/wine ;;
-  x86_64) tree=build-win64 winearch=win64 wine=/usr/lib/wine/wine64 ;;
+  i686) tree=build-win32 winearch=win32 wine=/usr/lib/wine/wine stubs=Exe setuparch=x86 ;;
+  x86_64) tree=build-win64 winearch=win64 wine=/usr/lib/wine/wine64 stubs=Exe/x64 setuparch=x64 ;;
 esac
 [ -n "$data" ] || data="$repo/$tree/data"
 [ -n "$baseline" ] || baseline="$repo/$tree/bench/wine/Baseline.exe"
-for f in "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe" "$baseline"; do
+for f in "$gbsetup" "$data/$stubs/Setup.exe" "$data/$stubs/UnIns.exe" "$baseline"; do
   [ -e "$f" ] || { echo "wine-install: $f is missing (bash scripts/build.sh)" >&2; exit 1; }
 done
 # Setup.exe is timed beside a baseline of its own kind, never of the other.
-for f in "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe" "$baseline"; do
+for f in "$data/$stubs/Setup.exe" "$data/$stubs/UnIns.exe" "$baseline"; do
   kind="$(python3 "$helper" pe-arch "$f")"
   [ "$kind" = "$arch" ] || { echo "wine-install: $f is $kind, not $arch" >&2; exit 1; }
 done
@@ -85,7 +86,7 @@ source "$repo/scripts/xvfb.sh"
 start_xvfb 400 449 1024x768x24 || { echo "wine-install: no X server on :400-:449" >&2; exit 1; }
 
 echo "== gbsetup Setup.exe under Wine, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "   stub $data/Exe/Setup.exe ($(stat -c %s "$data/Exe/Setup.exe") bytes, sha1 $(sha1sum "$data/Exe/Setup.exe" | cut -c1-12))"
+echo "   stub $data/$stubs/Setup.exe ($(stat -c %s "$data/$stubs/Setup.exe") bytes, sha1 $(sha1sum "$data/$stubs/Setup.exe" | cut -c1-12))"
 echo "   architecture $arch: $("$wine" --version) ($wine, $winearch prefix)"
 echo "   baseline $baseline ($(stat -c %s "$baseline") bytes); rounds $rounds"
 
@@ -119,7 +120,7 @@ make_setup() {  # make_setup NAME CORPUS [DETAILS] -> $work/setups/NAME.exe (DET
     "$gbsetup" page "$out/p.gbp" 选择安装文件夹 程序文件夹名称 bench
     "$gbsetup" page "$out/p.gbp" 安装完毕 主程序 app/d00/f00000.dat
     "$gbsetup" page "$out/p.gbp" 安装进程 显示详细内容 "${3:-否}"
-    "$gbsetup" --data "$data" build "$out/p.gbp" --output "$out"
+    "$gbsetup" --data "$data" build "$out/p.gbp" --output "$out" --arch "$setuparch"
   ) >"$out/build.log" 2>&1
   local rc=$?
   mv "$src" "$dir"

@@ -30,7 +30,7 @@ printf 'MZ\r\n' > "$work/app/demo.exe"
   "$gbsetup" add-folder p.gbp app --to "Program Files"
   "$gbsetup" page p.gbp 安装完毕 主程序 app/demo.exe
   "$gbsetup" page p.gbp 欢迎 标题图片 head.bmp
-  "$gbsetup" --data "$data" build p.gbp --output out
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 cp "$work/out/"*.exe "$work/Setup.exe"
 

@@ -28,7 +28,8 @@ gbk() { iconv -f UTF-8 -t GBK; }
 data="$work/data"
 cp -r "$repo/data" "$data"
 mkdir -p "$data/Exe"
-cp "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$data/Exe/"
+mkdir -p "$data/Exe/x64"
+cp "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe" "$data/Exe/${win_stubs#$win_data/Exe}"
 for c in runtime:运行库 help:帮助文档; do
   dir="${c%%:*}" name="${c#*:}"
   mkdir -p "$data/Imports/$dir/$dir"
@@ -82,7 +83,7 @@ cp "$work/readme.txt" "$app/readme.txt"
   "$gbsetup" page p.gbp 安装完毕 主程序 app/demo.exe
   "$gbsetup" page p.gbp 安装完毕 自述文件 app/readme.txt
   "$gbsetup" page p.gbp 安装完毕 显示创建快速启动栏选项 是
-  "$gbsetup" --data "$data" build p.gbp --output out
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 cp "$work/out/"*.exe "$work/Setup.exe"
 

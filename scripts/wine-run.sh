@@ -9,6 +9,10 @@
 #   scripts/wine-run.sh --probe [ARCH...]   prints the architectures whose programs run here
 #                                           (default: i686 x86_64), one per line
 #
+# GBSETUP_WINE_MACHINE=win64 runs every program in the win64 prefix: a PE32 there runs as a
+# 32-bit program on 64-bit Windows (Program Files (x86), SysWOW64, WOW6432Node), with the
+# 32-bit loader.
+#
 # Prefixes live in GBSETUP_WINE_PREFIXES (default /tmp/gbsetup-wine-<uid>), as win32/ and
 # win64/ with their HOME folders win32.home/ and win64.home/. A new prefix is a copy of a
 # template made once per Wine version (a fresh win64 prefix costs 20-30 s, a copy 2 s).
@@ -119,9 +123,15 @@ esac
 [ $# -gt 0 ] || die "usage: wine-run.sh PROGRAM [ARGS...] | --prefix [ARCH] | --probe [ARCH...]"
 arch="$(pe_arch "$1")"
 [ -n "$arch" ] || arch="${GBSETUP_WIN_ARCH:-x86_64}"
-prefix="$(arch_prefix "$arch")"
-ensure_prefix "$arch" "$prefix"
-export WINEPREFIX="$prefix" WINEARCH="$(winearch_of "$arch")" WINELOADER="$(loader_of "$arch")"
+machine="$arch"
+case "${GBSETUP_WINE_MACHINE:-}" in
+  "") ;;
+  win64) machine=x86_64 ;;
+  *) die "GBSETUP_WINE_MACHINE takes win64" ;;
+esac
+prefix="$(arch_prefix "$machine")"
+ensure_prefix "$machine" "$prefix"
+export WINEPREFIX="$prefix" WINEARCH="$(winearch_of "$machine")" WINELOADER="$(loader_of "$arch")"
 export HOME="$prefix.home"
 mkdir -p "$HOME"
 exec "$WINELOADER" "$@"

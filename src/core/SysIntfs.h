@@ -90,6 +90,9 @@ struct TBuildOptions {
   int32_t CompressionLevel = 2;
   AnsiString OutputFolder;
   int32_t Jobs = 0;  // compression threads; 0 = one per core
+  // The 64-bit stubs (data folder Exe\x64\): a setup that installs into 64-bit Windows'
+  // own places. Off: the 32-bit stubs of Exe\, as always.
+  bool X64 = false;
   // A project that exists in memory only (built from its text form, or with per-build
   // changes): when set, the package's project entry holds these bytes, dated
   // ProjectImageDate, under the project's FFileName, and no file of that name is read.

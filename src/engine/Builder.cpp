@@ -2,6 +2,7 @@
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
+#include "engine/PackageCheck.h"
 #include "engine/Package.h"
 #include "project/IniFile.h"
 #include "project/Project.h"
@@ -100,10 +101,22 @@ void TCompile::Compile() {
   const AnsiString projectName = project.GetProjectName();
   const AnsiString target =
       WithPathDelimiter(options->OutputFolder) + (projectName.empty() ? AnsiString("Setup") : projectName) + ".exe";
-  const AnsiString stub = BaseFolder() + "Exe\\Setup.exe";
-  if (!FileExists(stub)) {
-    ErrorBox("原始安装文件不存在!");
-    return;
+  // Both stubs of the chosen architecture are checked before anything is written.
+  const AnsiString stubFolder = BaseFolder() + (options->X64 ? "Exe\\x64\\" : "Exe\\");
+  const AnsiString stub = stubFolder + "Setup.exe";
+  const AnsiString uninstallerStub = stubFolder + "UnIns.exe";
+  for (const AnsiString& needed : {stub, uninstallerStub}) {
+    if (!FileExists(needed)) {
+      ErrorBox("原始安装文件不存在!\r\n" + needed);
+      return;
+    }
+    // A stub of the other kind would make a setup that lands in the other places.
+    const TImageArch arch = ExecutableArchOf(needed);
+    if (arch != TImageArch::None && (arch == TImageArch::X64) != options->X64) {
+      ErrorBox(Format("“%s”是 %s 程序，不能用来生成 %s 安装程序", needed.c_str(), ImageArchText(arch),
+                      options->X64 ? "x64" : "x86"));
+      return;
+    }
   }
   // The uninstaller copy is made beside the project file and deleted afterwards: a file of
   // that name already there is someone's, and is neither replaced nor deleted.
@@ -118,7 +131,6 @@ void TCompile::Compile() {
   // 2. The uninstaller stub, copied beside the project file.
   TTempCopy uninstaller;
   uninstaller.Path = uninstallerCopy;
-  const AnsiString uninstallerStub = BaseFolder() + "Exe\\UnIns.exe";
   if (!CopyFileTo(uninstallerStub, uninstaller.Path, false)) {
     // Name the file that is really missing, not the copy that was never made.
     const AnsiString reason = SystemErrorMessage(LastSystemError());

@@ -6,6 +6,8 @@
 #include "core/Exceptions.h"
 #include "core/TextUtils.h"
 #include "engine/Package.h"
+#include "system/FileStream.h"
+#include "system/SysKernel.h"
 
 namespace {
 uint32_t Le32At(const uint8_t* p) { return GetLE32(p); }
@@ -90,6 +92,37 @@ int64_t ExecutableImageEnd(TStream& file) {
     if (ReadAt(file, strings, size, 4)) end = std::max(end, strings + Le32At(size));
   }
   return end;
+}
+
+TImageArch ExecutableArch(TStream& file) {
+  uint8_t dos[64];
+  if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return TImageArch::None;
+  uint8_t head[26];
+  if (!ReadAt(file, Le32At(dos + 0x3C), head, sizeof head) || head[0] != 'P' || head[1] != 'E' || head[2] || head[3])
+    return TImageArch::None;
+  switch (GetLE16(head + 24)) {  // the optional header's magic
+    case 0x10B: return TImageArch::X86;
+    case 0x20B: return TImageArch::X64;
+    default: return TImageArch::None;
+  }
+}
+
+TImageArch ExecutableArchOf(const AnsiString& fileName) {
+  if (!FileExists(fileName)) return TImageArch::None;
+  try {
+    TFileStream f(fileName, fmOpenRead | fmShareDenyNone);
+    return ExecutableArch(f);
+  } catch (const Exception&) {
+    return TImageArch::None;
+  }
+}
+
+const char* ImageArchText(TImageArch arch) {
+  switch (arch) {
+    case TImageArch::X86: return "x86";
+    case TImageArch::X64: return "x64";
+    default: return "";
+  }
 }
 
 bool HasBytesAfterImage(TStream& file) {

@@ -15,6 +15,14 @@ int64_t ExecutableImageEnd(TStream& file);
 // a file that was meant to carry a package. A bare stub has none.
 bool HasBytesAfterImage(TStream& file);
 
+// The architecture of the executable at the start of the file: a setup built with the 32-bit
+// stub is x86 (PE32), one built with the 64-bit stub x64 (PE32+).
+enum class TImageArch { None, X86, X64 };
+TImageArch ExecutableArch(TStream& file);
+TImageArch ExecutableArchOf(const AnsiString& fileName);  // None also when it cannot be read
+// "x86", "x64", or "" for None.
+const char* ImageArchText(TImageArch arch);
+
 enum class TPackageState {
   Ok,                // the checksum matches and the index reads
   NoPackage,         // a file without a package: nothing behind the image, or no image at all

@@ -19,3 +19,17 @@ void SetSandboxVersion(const AnsiString& versionText);
 void SetSandboxElevation(bool cancelled, uint32_t exitCode);
 // True on the sandbox backend.
 bool IsSandbox();
+
+// The machine the sandbox plays: 32-bit Windows (the default) or 64-bit Windows. The root keeps
+// the kind in windows.txt from the first command that named it. bits 32 or 64 asks for that
+// kind, 0 takes what the root keeps. False, with error set, when the root is of the other kind.
+bool SetSandboxWindowsBits(int bits, std::string& error);
+int SandboxWindowsBits();
+// The kind of program the sandbox plays (the setup being installed, the uninstaller): on
+// 64-bit Windows a 32-bit program is redirected as Windows redirects it: Program Files (x86),
+// C:\Windows\System32 to SysWOW64, and the registry keys Windows keeps apart to WOW6432Node.
+void SetSandboxProgram64(bool is64);
+bool SandboxRedirects();
+// The key a 32-bit program reaches for root\path on 64-bit Windows (path unchanged elsewhere).
+// rootName is one of the five root key names.
+std::string SandboxRegistryView(const std::string& rootName, const std::string& path);

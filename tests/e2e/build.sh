@@ -75,12 +75,13 @@ gd build p.gbp --output out0 --level 0 >/dev/null
 [ "$(stat -c %s out0/Hello.exe)" -gt "$(stat -c %s out1/Hello.exe)" ] || fail "level 0 not stored"
 
 # With the real stubs: the project's icon in the built setup.
-win_need "$win_data/Exe/Setup.exe" "$win_data/Exe/UnIns.exe"
+win_need "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 if command -v wrestool >/dev/null; then
-  cp "$win_data/Exe/Setup.exe" "$win_data/Exe/UnIns.exe" data/Exe/
+  mkdir -p data/Exe/x64
+  cp "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe" "data/Exe/${win_stubs#$win_data/Exe}"
   gd set p.gbp 安装程序图标 "$repo/examples/hello/hello.ico" >/dev/null
   gd set p.gbp 卸载程序图标 "$repo/examples/hello/hello.ico" >/dev/null
-  gd build p.gbp --output out4 >/dev/null
+  gd build p.gbp --output out4 --arch "$win_setup_arch" >/dev/null
   wrestool -l out4/Hello.exe | grep -q "type=14 --name='MAINICON' --language=1033" || fail "icon group: $(wrestool -l out4/Hello.exe)"
   [ "$(wrestool -l out4/Hello.exe | grep -c 'type=3 ')" = 3 ] || fail "icon images: $(wrestool -l out4/Hello.exe)"
   [ "$(gd list out4/Hello.exe | wc -l)" = 10 ] || fail "package after the icon"

@@ -12,7 +12,7 @@ repo="$(pwd)"
 source tests/e2e/lib/checks.sh
 source tests/e2e/lib/windows.sh
 data="$win_data"
-win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-integrity.XXXXXX)"
 export GBSETUP_ROOT="$work/sandbox"
@@ -39,13 +39,13 @@ printf '使用说明\r\n%.0s' $(seq 1 300) >"$work/app/doc/guide.txt"
   "$gbsetup" page p.gbp 安装完毕 主程序 app/hello.exe
   "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 "$name"
   "$gbsetup" add-registry p.gbp 'HKEY_LOCAL_MACHINE\SOFTWARE\GbIntegrity' Path '安装目录\工程名称'
-  "$gbsetup" --data "$data" build p.gbp --output out
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "integrity: building the setup failed" >&2; exit 1; }
 setup="$work/Setup.exe"
 cp "$work/out/$name.exe" "$setup"
 
 echo "== the checksum, as an independent reader computes it"
-python3 - "$setup" "$data/Exe/Setup.exe" >"$work/layout.txt" <<'EOF'
+python3 - "$setup" "$win_stubs/Setup.exe" >"$work/layout.txt" <<'EOF'
 import struct, sys, zlib
 f = open(sys.argv[1], "rb").read()
 stub = open(sys.argv[2], "rb").read()
@@ -136,14 +136,14 @@ awk -F'\t' '{ n[$1 " -> " $5]++ } END { for (k in n) printf "       %-40s %d\n",
 
 echo "== cut short, and a bare stub"
 size=$(stat -c %s "$setup")
-stubsize=$(stat -c %s "$data/Exe/Setup.exe")
+stubsize=$(stat -c %s "$win_stubs/Setup.exe")
 # The image's end read from the section table by a reader of its own: where the package begins.
 imageend=$(python3 -c '
 import struct, sys
 b = open(sys.argv[1], "rb").read()
 pe = struct.unpack_from("<I", b, 0x3C)[0]
 n, opt = struct.unpack_from("<H", b, pe + 6)[0], struct.unpack_from("<H", b, pe + 20)[0]
-print(max(sum(struct.unpack_from("<II", b, pe + 24 + opt + 40 * i + 16)) for i in range(n)))' "$data/Exe/Setup.exe")
+print(max(sum(struct.unpack_from("<II", b, pe + 24 + opt + 40 * i + 16)) for i in range(n)))' "$win_stubs/Setup.exe")
 check "the stub's image ends at its size, $stubsize (section table: $imageend)" test "$imageend" = "$stubsize"
 bad=0
 for cut in $((stubsize + 1)) $((stubsize + 5000)) $(((stubsize + size) / 2)) $((size - 9)) $((size - 1)); do
@@ -158,7 +158,7 @@ for cut in $((stubsize + 1)) $((stubsize + 5000)) $(((stubsize + size) / 2)) $((
 done
 check "setups cut short: verify says truncated or damaged, list and extract say damaged, all exit 1" test "$bad" = 0
 check "nothing extracted from a damaged setup" test ! -e "$work/x"
-cp "$data/Exe/Setup.exe" "$work/stub.exe"
+cp "$win_stubs/Setup.exe" "$work/stub.exe"
 check "bare stub: list says no package" test "$("$gbsetup" list "$work/stub.exe")" = "no package"
 check "bare stub: extract says no package" test "$("$gbsetup" extract "$work/stub.exe" -o "$work/x")" = "no package"
 v="$("$gbsetup" verify "$work/stub.exe")"; rc=$?

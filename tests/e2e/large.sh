@@ -21,7 +21,7 @@ if [ "$free_kib" -lt $((10 * 1024 * 1024)) ]; then
   exit 0
 fi
 data="$win_data"
-win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
 work="$(mktemp -d "$place/gbsetup-large.XXXXXX")"
 cleanup() {
@@ -65,7 +65,7 @@ sum_big="$(md5sum <"$work/app/big.bin" | cut -d' ' -f1)"
 sum_tail="$(md5sum <"$work/app/tail.dat" | cut -d' ' -f1)"
 
 echo "== build (stored chunks, so the package is as large as its files)"
-measured build "$work/build.out" "$gbsetup" --data "$data" build "$work/p.gbp" --output "$work/out" --level 0
+measured build "$work/build.out" "$gbsetup" --data "$data" build --arch "$win_setup_arch" "$work/p.gbp" --output "$work/out" --level 0
 check "build exits 0" test "$rc" = 0
 setup="$work/Setup.exe"
 mv "$work/out/$name.exe" "$setup"
@@ -92,7 +92,7 @@ check "tail.dat extracted: same digest" test "$(md5sum <"$(find "$work/x" -name 
 rm -rf "$work/x"
 
 echo "== install in the sandbox"
-measured sandbox "$work/sandbox.out" "$gbsetup" install "$setup" --root "$work/sandbox"
+measured sandbox "$work/sandbox.out" "$gbsetup" install "$setup" --windows "$win_sandbox_windows" --root "$work/sandbox"
 check "install exits 0" test "$rc" = 0
 inst="$work/sandbox/drive_c/Program Files/$name/app"
 check "big.bin installed: same digest" test "$(md5sum <"$inst/big.bin" | cut -d' ' -f1)" = "$sum_big"

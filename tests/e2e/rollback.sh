@@ -12,7 +12,7 @@ repo="$(pwd)"
 source tests/e2e/lib/checks.sh
 source tests/e2e/lib/windows.sh
 data="$win_data"
-win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-rollback.XXXXXX)"
 mounts=()
@@ -61,9 +61,9 @@ json.dump(d, open(sys.argv[1], "w", encoding="utf-8"), ensure_ascii=False)
 EOF
   "$gbsetup" import p.json -o p.gbp
   "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 "$name"
-  "$gbsetup" --data "$data" build p.gbp --output out-c
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out-c
   "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 'D:\App'
-  "$gbsetup" --data "$data" build p.gbp --output out-d
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out-d
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "rollback: building the setups failed" >&2; exit 1; }
 mkdir -p "$work/w"
 cp "$work/out-c/$name.exe" "$work/w/setupc.exe"
@@ -74,7 +74,7 @@ if small_disk "$work/sandbox"; then
   root="$work/sandbox"
   mkdir -p "$root/drive_c/App"
   printf 'mine\r\n' >"$root/drive_c/App/user.txt"
-  "$gbsetup" install "$work/w/setupd.exe" --root "$root" --dir 'C:\App' >"$work/sandbox.out" 2>"$work/sandbox.err"
+  "$gbsetup" install "$work/w/setupd.exe" --windows "$win_sandbox_windows" --root "$root" --dir 'C:\App' >"$work/sandbox.out" 2>"$work/sandbox.err"
   rc=$?
   check "gbsetup install exits 1 (got $rc)" test "$rc" = 1
   check "its message names the file and the reason: $(head -c 160 "$work/sandbox.err")" \

@@ -15,7 +15,7 @@ repo="$(pwd)"
 source tests/e2e/lib/checks.sh
 source tests/e2e/lib/windows.sh
 data="$win_data"
-win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 for t in openssl osslsigncode; do
   command -v "$t" >/dev/null || { echo "sign: $t is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
@@ -53,7 +53,7 @@ printf 'MZ signed hello\r\n' > "$work/app/hello.exe"
   "$gbsetup" page p.gbp 安装完毕 主程序 app/hello.exe
   "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 "$name"
 ) >"$work/setup.log" 2>&1 || { cat "$work/setup.log"; echo "sign: making the project failed" >&2; exit 1; }
-( cd "$work" && "$gbsetup" --data "$data" build p.gbp --output out --sign "$sign_cmd" ) >"$work/build.log" 2>&1
+( cd "$work" && "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out --sign "$sign_cmd" ) >"$work/build.log" 2>&1
 rc=$?
 check "build --sign exits 0 (got $rc)" test "$rc" = 0
 setup="$work/out/$name.exe"
@@ -64,10 +64,10 @@ check "the setup is a $win_pe_kind image (pefile: $(pe_kind "$setup"))" test "$(
 check "no signing leftovers in the output folder" test "$(ls -A "$work/out")" = "$name.exe"
 
 echo "== the builder reads the signed setup"
-"$gbsetup" list "$setup" >"$work/list.txt" 2>&1
+"$gbsetup" list "$setup" >"$work/list.txt" 2>"$work/list.err"
 check "gbsetup list reads it" grep -q 'hello.exe$' "$work/list.txt"
 check "gbsetup list: the uninstaller is the last entry" test "$(tail -1 "$work/list.txt" | cut -f2)" = 6
-"$gbsetup" install "$setup" --root "$work/sandbox" >"$work/install.log" 2>&1
+"$gbsetup" install "$setup" --windows "$win_sandbox_windows" --root "$work/sandbox" >"$work/install.log" 2>&1
 check "gbsetup install --root installs it" cmp -s "$work/app/hello.exe" "$work/sandbox/drive_c/Program Files/$name/app/hello.exe"
 has_verify=0
 if "$gbsetup" --help 2>/dev/null | grep -qE '^\s*verify\b'; then has_verify=1; fi
@@ -139,7 +139,7 @@ fi
 
 echo "== a signing command that fails"
 rm -rf "$work/out"
-( cd "$work" && "$gbsetup" --data "$data" build p.gbp --output out --sign 'echo "no key here" >&2; exit 3' ) \
+( cd "$work" && "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out --sign 'echo "no key here" >&2; exit 3' ) \
   >"$work/fail.out" 2>"$work/fail.err"
 rc=$?
 check "the build exits with the command's code 3 (got $rc)" test "$rc" = 3
@@ -148,16 +148,16 @@ check "nothing is left in the output folder" test -z "$(ls -A "$work/out" 2>/dev
 check "the uninstaller copy is gone" test ! -e "$work/UnIns.exe"
 # The same when only the second signing (the finished setup) fails.
 rm -rf "$work/out"
-( cd "$work" && "$gbsetup" --data "$data" build p.gbp --output out \
+( cd "$work" && "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out \
     --sign "case {} in *UnIns.exe) $sign_cmd ;; *) exit 5 ;; esac" ) >/dev/null 2>&1
 rc=$?
 check "failing on the setup: exit code 5 (got $rc), nothing left" test "$rc" = 5 -a -z "$(ls -A "$work/out" 2>/dev/null)"
 
 echo "== the signing command from the environment"
 rm -rf "$work/out"
-( cd "$work" && GBSETUP_SIGN="$sign_cmd" "$gbsetup" --data "$data" build p.gbp --output out ) >/dev/null 2>&1
+( cd "$work" && GBSETUP_SIGN="$sign_cmd" "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out ) >/dev/null 2>&1
 check "GBSETUP_SIGN signs the setup" verify_sig "$setup"
-( cd "$work" && GBSETUP_SIGN="$sign_cmd" "$gbsetup" --data "$data" build p.gbp --output out --sign "" ) >/dev/null 2>&1
+( cd "$work" && GBSETUP_SIGN="$sign_cmd" "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out --sign "" ) >/dev/null 2>&1
 check_not "--sign \"\" builds it unsigned" verify_sig "$setup"
 check "the unsigned setup still lists" "$gbsetup" list "$setup" >/dev/null
 

@@ -11,11 +11,11 @@ repo="$(pwd)"
 source tests/e2e/lib/checks.sh
 source tests/e2e/lib/windows.sh
 data="$win_data"
-win_need "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 echo "stub-size: $win_arch stubs"
 for limit in "Setup.exe 409600" "UnIns.exe 256000"; do
   set -- $limit
-  f="$data/Exe/$1"
+  f="$win_stubs/$1"
   size=$(stat -c %s "$f")
   check "$1: $size bytes (limit $2)" test "$size" -le "$2"
   check "$1: a $win_pe_kind image (pefile)" test "$(pe_kind "$f")" = "$win_pe_kind"
@@ -30,6 +30,6 @@ for limit in "Setup.exe 409600" "UnIns.exe 256000"; do
   check_not "$1: stripped" grep -qE '\.debug|\.stab' <<<"$headers"
 done
 # The decoder is really linked in: its error texts are in the image.
-check "Setup.exe: the JPEG decoder is in it" grep -aq 'Unsupported JPEG process' "$data/Exe/Setup.exe"
+check "Setup.exe: the JPEG decoder is in it" grep -aq 'Unsupported JPEG process' "$win_stubs/Setup.exe"
 echo "stub-size: $failures failure(s)"
 [ "$failures" = 0 ]

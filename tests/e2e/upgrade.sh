@@ -13,7 +13,7 @@ repo="$(pwd)"
 source tests/e2e/lib/checks.sh
 source tests/e2e/lib/windows.sh
 data="$win_data"
-win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-upgrade.XXXXXX)"
 cleanup() {
@@ -56,7 +56,7 @@ build() {
     for spec in "$@"; do
       "$gbsetup" add-registry p.gbp "$key\\${spec%%:*}" "${spec#*:}" "$version"
     done
-    "$gbsetup" --data "$data" build p.gbp --output out
+    "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
   ) >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; echo "upgrade: building $version failed" >&2; exit 1; }
   cp "$dir/out/$name.exe" "$work/setup-$version.exe"
 }
@@ -69,7 +69,7 @@ root="$work/sandbox"
 pf="$root/drive_c/Program Files/$name"
 temp_of() { (cd "$root/drive_c/Temp" 2>/dev/null && find . -mindepth 1 | sort); }
 install() {  # install VERSION [ROOT]: gbsetup install, output in $work/install-VERSION.txt
-  "$gbsetup" install "$work/setup-$1.exe" --root "${2:-$root}" >"$work/install-$1.txt" 2>&1
+  "$gbsetup" install "$work/setup-$1.exe" --windows "$win_sandbox_windows" --root "${2:-$root}" >"$work/install-$1.txt" 2>&1
 }
 install 1.0
 check "1.0 installs" test "$(cat "$pf/doc/b.txt")" = $'1.0 b.txt\r'

@@ -10,7 +10,7 @@ repo="$(pwd)"
 source tests/e2e/lib/checks.sh
 source tests/e2e/lib/windows.sh
 data="$win_data"
-win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
 work="$(mktemp -d /tmp/gbsetup-e2e.XXXXXX)"
 cleanup() {
@@ -53,10 +53,10 @@ for f in d["files"]:
 json.dump(d, open(sys.argv[1], "w", encoding="utf-8"), ensure_ascii=False)
 EOF
   "$gbsetup" import p.json -o p.gbp
-  "$gbsetup" --data "$data" build p.gbp --output out
+  "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "wine-setup: building the setup failed" >&2; exit 1; }
 cp "$work/out/$name.exe" "$work/Setup.exe"
-echo "  Setup.exe stub: $(stat -c %s "$data/Exe/Setup.exe") bytes; test setup: $(stat -c %s "$work/Setup.exe") bytes"
+echo "  Setup.exe stub: $(stat -c %s "$win_stubs/Setup.exe") bytes; test setup: $(stat -c %s "$work/Setup.exe") bytes"
 
 echo "== silent installation under Wine"
 temp_before="$(temp_listing)"
@@ -69,7 +69,7 @@ check "the temporary folder holds nothing the setup wrote: $(temp_news "$temp_be
 inst="$drive/Program Files/$name"
 check "hello.exe installed byte for byte" cmp -s "$work/app/hello.exe" "$inst/app/hello.exe"
 check "doc/guide.txt installed byte for byte" cmp -s "$work/app/doc/guide.txt" "$inst/app/doc/guide.txt"
-check "UnIns.exe placed beside the main program" cmp -s "$data/Exe/UnIns.exe" "$inst/app/UnIns.exe"
+check "UnIns.exe placed beside the main program" cmp -s "$win_stubs/UnIns.exe" "$inst/app/UnIns.exe"
 check "UnLog.txt written" test -f "$inst/app/UnLog.txt"
 # The log starts with the title as a stream string: length 7, then GBK "E2E测试".
 expect_head="$( { printf '\007\000\000\000'; printf '%s' "$name" | iconv -f UTF-8 -t GBK; } | od -An -tx1 | tr -d ' \n')"
@@ -108,7 +108,7 @@ check "Uninstall key itself untouched" reg_key_exists 'HKLM\SOFTWARE\Microsoft\W
 
 echo "== uninstaller without its log"
 mkdir -p "$drive/nolog"
-cp "$data/Exe/UnIns.exe" "$drive/nolog/UnIns.exe"
+cp "$win_stubs/UnIns.exe" "$drive/nolog/UnIns.exe"
 printf 'keep\r\n' > "$drive/nolog/keep.txt"
 wine_run 'C:\nolog\UnIns.exe' /S >/dev/null 2>&1
 wine_wait

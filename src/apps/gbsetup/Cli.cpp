@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/PackageCheck.h"
 #include "system/Platform.h"
+#include "system/Sandbox.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -71,6 +73,24 @@ AnsiString In(const std::string& utf8) {
 }
 
 AnsiString ArgPath(const std::string& hostPath) { return ProgramPath(hostPath); }
+
+void UseSandboxWindows(const TParsedArgs& args) {
+  int bits = 0;
+  if (args.Has("--windows")) {
+    const std::string w = args.Get("--windows");
+    if (w != "32" && w != "64") throw ECliError("--windows takes 32 or 64");
+    bits = w == "64" ? 64 : 32;
+  }
+  std::string error;
+  if (!SetSandboxWindowsBits(bits, error)) throw ECliError(error);
+}
+
+void PrintSetupArch(TStream& setup) {
+  const TImageArch arch = ExecutableArch(setup);
+  if (arch == TImageArch::None) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s setup (%s)\n", ImageArchText(arch), arch == TImageArch::X64 ? "PE32+" : "PE32");
+}
 
 bool StdoutIsTerminal() {
 #ifdef _WIN32

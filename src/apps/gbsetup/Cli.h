@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/Exceptions.h"
+#include "core/Stream.h"
 #include "core/Types.h"
 
 using TArgs = std::vector<std::string>;
@@ -45,3 +46,9 @@ AnsiString In(const std::string& utf8);
 AnsiString ArgPath(const std::string& hostPath);
 // True when standard output is a terminal (progress bars) rather than a pipe or file.
 bool StdoutIsTerminal();
+// "x86 setup (PE32)" / "x64 setup (PE32+)" on standard error: the architecture of the stub a
+// setup was built with, read from its header. Nothing for a file that is no executable.
+void PrintSetupArch(TStream& setup);
+// --windows 32|64 of a sandbox command (install, uninstall), after the root is set: the machine
+// the sandbox plays, kept by the root. A root made as the other kind is an ECliError.
+void UseSandboxWindows(const TParsedArgs& args);

@@ -177,9 +177,9 @@ void RunSignCommand(const std::string& pattern, const AnsiString& file) {
   std::printf("signed %s\n", HostPath(file).c_str());
 }
 
-#define BUILD_USAGE "usage: gbsetup build PROJECT [--output DIR] [--level 0-3] [--jobs N] [--set NAME=VALUE]... [--page PAGE/NAME=VALUE]... [--sign COMMAND]"
+#define BUILD_USAGE "usage: gbsetup build PROJECT [--output DIR] [--arch x86|x64] [--level 0-3] [--jobs N] [--set NAME=VALUE]... [--page PAGE/NAME=VALUE]... [--sign COMMAND]"
 // The options that take a value, in the order the help lists them.
-const std::vector<std::string> BuildValueOptions = {"--output", "--level", "--jobs", "--set", "--page", "--sign"};
+const std::vector<std::string> BuildValueOptions = {"--output", "--arch", "--level", "--jobs", "--set", "--page", "--sign"};
 
 int RunBuild(const TArgs& args) {
   TParsedArgs p = ParseArgs(args, BuildValueOptions);
@@ -215,6 +215,10 @@ int RunBuild(const TArgs& args) {
       throw ECliError("--level takes 0 (none), 1 (fastest), 2 (default) or 3 (best)");
     options->CompressionLevel = level;
   }
+  // The architecture: --arch, else the JSON's "arch", else the 32-bit setup.
+  std::string arch = p.Has("--arch") ? p.Get("--arch") : source.Arch.empty() ? std::string("x86") : source.Arch;
+  if (arch != "x86" && arch != "x64") throw ECliError("--arch takes x86 (a 32-bit setup, the default) or x64");
+  options->X64 = arch == "x64";
   options->Jobs = 0;
   if (p.Has("--jobs")) {
     int32_t jobs = -1;
@@ -273,8 +277,9 @@ int RunBuild(const TArgs& args) {
   if (boxShown || compile->GetSetupFileName().empty()) return 1;
   const AnsiString setup = compile->GetSetupFileName();
   const int64_t size = FileSizeOf(setup);
-  std::printf("%s\n%lld bytes (%s from %s in %.1f s)\n", HostPath(setup).c_str(), static_cast<long long>(size),
-              Size(static_cast<double>(size)).c_str(), Size(progress.Bytes()).c_str(), progress.Elapsed());
+  std::printf("%s\n%lld bytes (%s from %s in %.1f s), %s setup\n", HostPath(setup).c_str(),
+              static_cast<long long>(size), Size(static_cast<double>(size)).c_str(), Size(progress.Bytes()).c_str(),
+              progress.Elapsed(), arch.c_str());
   return 0;
 }
 
@@ -283,7 +288,8 @@ int RunBuild(const TArgs& args) {
 GB_COMMAND("build", "build a setup program from a project",
            BUILD_USAGE "\n"
            "\n"
-           "Copies the setup stub (data folder: Exe/Setup.exe), gives it the project's icon and\n"
+           "Copies the setup stub (data folder: Exe/Setup.exe, Exe/x64/ for --arch x64), gives it\n"
+           "the project's icon and\n"
            "appends the package: the project, the component catalogue, the program files, the\n"
            "chosen components, the special-file groups, the wizard's pictures and texts and the\n"
            "uninstaller. The result is OUTPUT/<project name>.exe (Setup.exe without a name).\n"
@@ -294,6 +300,12 @@ GB_COMMAND("build", "build a setup program from a project",
            "file, without writing it: the setup is the same, byte for byte.\n"
            "\n"
            "  --output DIR   where the setup program goes (default: the project file's folder)\n"
+           "  --arch x86|x64 x86 (default): a 32-bit setup (stubs Exe/Setup.exe, Exe/UnIns.exe),\n"
+           "                 for a 32-bit program or any Windows that may be 32-bit; on 64-bit\n"
+           "                 Windows it lands in Program Files (x86), SysWOW64 and WOW6432Node.\n"
+           "                 x64: a 64-bit setup (Exe/x64/Setup.exe, Exe/x64/UnIns.exe) for a\n"
+           "                 64-bit program: Program Files, System32 and the 64-bit registry.\n"
+           "                 A JSON project may say \"arch\"; the option wins.\n"
            "  --level N      0 none, 1 fastest, 2 default, 3 best (default: the project's 压缩类型)\n"
            "  --jobs N       compression threads, 0 = one per core (default 0); the output is the\n"
            "                 same for every N\n"

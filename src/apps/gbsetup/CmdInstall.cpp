@@ -8,6 +8,7 @@
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
+#include "engine/PackageCheck.h"
 #include "project/Project.h"
 #include "system/Dialogs.h"
 #include "system/Platform.h"
@@ -89,9 +90,9 @@ private:
 };
 
 int RunInstall(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--root", "--dir", "--components", "--finish", "--reboot"}, {"--log"});
+  TParsedArgs p = ParseArgs(args, {"--root", "--windows", "--dir", "--components", "--finish", "--reboot"}, {"--log"});
   if (p.Positional.size() != 1 || !p.Has("--root"))
-    throw ECliError("usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B] "
+    throw ECliError("usage: gbsetup install SETUP --root DIR [--windows 32|64] [--dir INSTALLDIR] [--components A,B] "
                     "[--finish LIST] [--reboot yes|no] [--log]");
   const std::vector<bool> finishChosen = ParseFinishList(p);
   const std::string reboot = p.Get("--reboot", "no");
@@ -99,7 +100,22 @@ int RunInstall(const TArgs& args) {
   // On Windows this would install onto the real machine; the command is for trying a setup out.
   if (!IsSandbox()) throw ECliError("install runs only on the sandbox machine (Linux)");
   SetSandboxRoot(p.Get("--root"));
+  UseSandboxWindows(p);
   const AnsiString setupFile = ArgPath(p.Positional[0]);
+  // The sandbox plays the setup's own kind of program (a stub that is no executable, as in
+  // tests, counts as the 32-bit one).
+  const bool setup64 = ExecutableArchOf(setupFile) == TImageArch::X64;
+  const bool windows64 = SandboxWindowsBits() == 64;
+  if (setup64 && !windows64)
+    throw ECliError("an x64 setup does not start on 32-bit Windows: try it with --windows 64");
+  SetSandboxProgram64(setup64);
+  if (!windows64)
+    std::printf("setup: %s, on 32-bit Windows\n", setup64 ? "x64" : "x86");
+  else if (setup64)
+    std::printf("setup: x64, on 64-bit Windows: Program Files, System32 and the 64-bit registry\n");
+  else
+    std::printf("setup: x86 (32-bit), on 64-bit Windows: redirected to Program Files (x86), SysWOW64 and "
+                "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\n");
   // The setup program has no base folder; its project must not see the builder's data.
   SetBaseFolder(AnsiString());
 
@@ -233,7 +249,7 @@ int RunInstall(const TArgs& args) {
 }  // namespace
 
 GB_COMMAND("install", "install a built setup into the sandbox, without the wizard",
-           "usage: gbsetup install SETUP --root DIR [--dir INSTALLDIR] [--components A,B]\n"
+           "usage: gbsetup install SETUP --root DIR [--windows 32|64] [--dir INSTALLDIR] [--components A,B]\n"
            "                       [--finish LIST] [--reboot yes|no] [--log]\n"
            "\n"
            "Unpacks SETUP (a built setup program) and runs its installation on the sandbox machine\n"
@@ -247,6 +263,11 @@ GB_COMMAND("install", "install a built setup into the sandbox, without the wizar
            "failed and which files that were there before stay as they now are (exit code 1).\n"
            "\n"
            "  --root DIR          the sandbox root\n"
+           "  --windows 32|64     the machine the sandbox plays: 32-bit Windows (the default) or\n"
+           "                      64-bit Windows, kept by the root from the first command that names\n"
+           "                      it. On 64-bit Windows an x86 setup is redirected as Windows\n"
+           "                      redirects a 32-bit program (Program Files (x86), System32 to\n"
+           "                      SysWOW64, HKLM\\SOFTWARE to WOW6432Node); an x64 setup is not\n"
            "  --dir INSTALLDIR    installation folder as typed in the wizard (C:\\...); default: the\n"
            "                      Program Files folder, or the project's own choice\n"
            "  --components A,B    components to install (default: all of the project's)\n"

@@ -52,6 +52,8 @@ int CmdList(const TArgs& args) {
     PrintLine("no package");
     return 0;
   }
+  // On standard error: the table stays one line per entry for the scripts that read it.
+  PrintSetupArch(*p.File);
   int n = 0;
   for (TInsPackRec* e : p.Entries) {
     PrintLine(std::to_string(++n) + "\t" + std::to_string(e->Kind) + "\t" + std::to_string(e->FileSize) + "\t" +
@@ -131,6 +133,8 @@ int CmdExtract(const TArgs& args) {
   }
   // Every name is checked before anything is written.
   std::vector<AnsiString> targets;
+  // On standard error: the table stays one line per entry for the scripts that read it.
+  PrintSetupArch(*p.File);
   int n = 0;
   for (TInsPackRec* e : p.Entries) {
     ++n;

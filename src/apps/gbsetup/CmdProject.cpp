@@ -56,8 +56,14 @@ int CmdImport(const TArgs& args) {
   }
   // Everything is checked before the file is written.
   TProjectFileData d;
-  ProjectFromJson(text, a.Positional[0], a.Positional[0] == "-" ? std::string() : FolderOfArg(a.Positional[0]), d);
+  std::string arch;
+  ProjectFromJson(text, a.Positional[0], a.Positional[0] == "-" ? std::string() : FolderOfArg(a.Positional[0]), d,
+                  &arch);
   WriteProjectFile(ArgPath(out), ListsOf(d));
+  // The project file has no place for it: say so rather than build the other kind silently.
+  if (arch == "x64")
+    std::fprintf(stderr, "gbsetup: warning: a project file keeps no \"arch\"; build %s with --arch x64\n",
+                 out.c_str());
   return 0;
 }
 }  // namespace

@@ -4,6 +4,7 @@
 #include "apps/gbsetup/Cli.h"
 #include "core/Exceptions.h"
 #include "core/TextUtils.h"
+#include "engine/PackageCheck.h"
 #include "engine/Uninstall.h"
 #include "system/Sandbox.h"
 #include "system/SysKernel.h"
@@ -17,11 +18,16 @@ AnsiString MachinePath(const std::string& arg) {
 }
 
 int RunUninstall(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--root"}, {"--silent", "-S"});
-  if (p.Positional.size() != 1) throw ECliError("usage: gbsetup uninstall [--root DIR] [--silent] INSTALLED\\UnLog.txt");
+  TParsedArgs p = ParseArgs(args, {"--root", "--windows"}, {"--silent", "-S"});
+  if (p.Positional.size() != 1)
+    throw ECliError("usage: gbsetup uninstall [--root DIR] [--windows 32|64] [--silent] INSTALLED\\UnLog.txt");
   if (p.Has("--root")) SetSandboxRoot(p.Get("--root"));
+  UseSandboxWindows(p);
   const bool silent = p.Has("--silent") || p.Has("-S");
   const AnsiString logFile = MachinePath(p.Positional[0]);
+  // The uninstaller beside the log is of its setup's kind: on 64-bit Windows a 32-bit one
+  // reaches what its setup reached, through the same redirection.
+  SetSandboxProgram64(ExecutableArchOf(ExtractFilePath(logFile) + SUninstallerName) == TImageArch::X64);
 
   TUninstaller uninstaller(logFile);
   try {
@@ -47,7 +53,7 @@ int RunUninstall(const TArgs& args) {
 }  // namespace
 
 GB_COMMAND("uninstall", "undo an installation in the sandbox from its UnLog.txt",
-           "usage: gbsetup uninstall [--root DIR] [--silent] INSTALLED\\UnLog.txt\n"
+           "usage: gbsetup uninstall [--root DIR] [--windows 32|64] [--silent] INSTALLED\\UnLog.txt\n"
            "\n"
            "Does on the sandbox machine what UnIns.exe does on Windows: reads the install log, asks\n"
            "whether to remove the program (--silent, -S: do not ask), undoes the log's records in\n"
@@ -55,6 +61,9 @@ GB_COMMAND("uninstall", "undo an installation in the sandbox from its UnLog.txt"
            "folders), then removes the uninstall entry, UnLog.txt and UnIns.exe beside it.\n"
            "\n"
            "  --root DIR   the sandbox root (default: $GBSETUP_ROOT)\n"
+           "  --windows 32|64  the machine the sandbox plays (default: what the root was made as,\n"
+           "               see install); a 32-bit uninstaller on 64-bit Windows is redirected\n"
+           "               as its setup was\n"
            "  INSTALLED\\UnLog.txt  a machine path (C:\\...) or a host path below the sandbox\n"
            "\n"
            "Exit codes: 0 everything removed, 1 unreadable log (nothing removed), 2 declined,\n"

@@ -30,6 +30,8 @@ int CmdVerify(const TArgs& args) {
   for (char& c : line)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   std::printf("%s\n", Out(line).c_str());
+  // Beside the verdict, which scripts compare as it is: the architecture the setup was built for.
+  if (v.State != TPackageState::NoPackage) PrintSetupArch(file);
   return v.State == TPackageState::Ok ? 0 : 1;
 }
 
@@ -38,7 +40,8 @@ int CmdVerify(const TArgs& args) {
 GB_COMMAND("verify", "check that a setup program's package is whole",
            "usage: gbsetup verify SETUP\n\n"
            "Reads the whole package and compares it with the checksum its builder stored.\n"
-           "Prints \"ok\" (exit code 0), or what is wrong (exit code 1):\n"
+           "Prints \"ok\" (exit code 0), or what is wrong (exit code 1), and on standard error\n"
+           "the setup's architecture (\"x86 setup (PE32)\" or \"x64 setup (PE32+)\"):\n"
            "  no package         the file carries no package\n"
            "  truncated: ...     the file ends before its package does (a download cut short)\n"
            "  damaged: ...       positions, index or chunks that do not fit the file\n"

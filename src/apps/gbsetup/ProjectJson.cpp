@@ -312,9 +312,14 @@ class TJsonReader {
 public:
   TJsonReader(std::string baseDir) : FBaseDir(std::move(baseDir)), FNew(NewProject()) {}
 
-  void Read(const TJson& j, TProjectFileData& d) {
+  void Read(const TJson& j, TProjectFileData& d, std::string* arch) {
     TFields root(j, "");
     if (const TJson* s = root.Get("$schema"); s && !s->is_string()) TFields::Fail("$schema", "expected a string");
+    if (const TJson* a = root.Get("arch")) {
+      if (!a->is_string() || (a->get<std::string>() != "x86" && a->get<std::string>() != "x64"))
+        TFields::Fail("arch", "expected \"x86\" or \"x64\"");
+      if (arch) *arch = a->get<std::string>();
+    }
     ReadSettings(root, d);
     static const TJson empty = TJson::array();
     EachRecord(root.Array("files", empty), "files", [&](TFields& f) { ReadFile(f, d); });
@@ -553,7 +558,7 @@ bool LooksLikeJson(const std::string& bytes) {
 }
 
 void ProjectFromJson(const std::string& text, const std::string& sourceName, const std::string& baseDir,
-                     TProjectFileData& data) {
+                     TProjectFileData& data, std::string* arch) {
   // The parser keeps the last of two equal keys; written by hand, the first one would be lost unseen.
   struct TLevel {
     explicit TLevel(bool isArray) : IsArray(isArray) {}
@@ -598,7 +603,7 @@ void ProjectFromJson(const std::string& text, const std::string& sourceName, con
     throw ECliError(sourceName + ": " + e.what());
   }
   try {
-    TJsonReader(baseDir).Read(j, data);
+    TJsonReader(baseDir).Read(j, data, arch);
   } catch (const ECliError& e) {
     throw ECliError(sourceName + ": " + e.what());
   }
@@ -639,7 +644,7 @@ void LoadProjectArg(const std::string& arg, TLoadedProject& out) {
   out.FileDate = FileStampOf(path);
   out.FromJson = LooksLikeJson(bytes) || SameText(ExtractFileExt(path), ".json");
   if (out.FromJson) {
-    ProjectFromJson(bytes, arg, FolderOfArg(arg), out.Data);
+    ProjectFromJson(bytes, arg, FolderOfArg(arg), out.Data, &out.Arch);
     AnsiString name = ExtractFileName(path);
     const AnsiString ext = ExtractFileExt(name);
     if (!ext.empty()) name.resize(name.size() - ext.size());
@@ -665,6 +670,7 @@ void OpenBuildProject(const std::string& arg, const std::vector<std::string>& se
   for (const std::string& s : settings) OverrideSetting(loaded.Data, *fresh->GetWorkList(), s);
   for (const std::string& p : pageItems) OverridePageItem(loaded.Data, p);
   out.InMemory = loaded.FromJson || !settings.empty() || !pageItems.empty();
+  out.Arch = loaded.Arch;
   out.Project = NewProject();
   if (!out.InMemory) {
     out.Project->LoadFromFile(loaded.FileName, false);

@@ -20,8 +20,10 @@ bool LooksLikeJson(const std::string& bytes);
 // writes it. Relative paths are taken relative to baseDir, a host folder; with an empty
 // baseDir they stay as written, and folders are scanned from the current folder. Errors are
 // ECliError "<sourceName>: <JSON path>: <what>".
+// The top-level "arch" ("x86" or "x64", the setup's architecture; it has no place in the
+// project file) goes to arch when given, "" when the JSON leaves it out.
 void ProjectFromJson(const std::string& text, const std::string& sourceName, const std::string& baseDir,
-                     TProjectFileData& data);
+                     TProjectFileData& data, std::string* arch = nullptr);
 
 // The host folder of a file named on the command line, against which its relative paths resolve.
 std::string FolderOfArg(const std::string& arg);
@@ -37,6 +39,7 @@ struct TLoadedProject {
   // The project file itself, or for JSON the one import would write beside it (same name, .gbp).
   AnsiString FileName;
   TDateTime FileDate = 0;  // the time stamp of the file that was read
+  std::string Arch;        // the JSON's "arch", "" when none
 };
 void LoadProjectArg(const std::string& arg, TLoadedProject& out);
 
@@ -45,6 +48,7 @@ void LoadProjectArg(const std::string& arg, TLoadedProject& out);
 // file on disk (JSON, or changes made), Image holds its bytes and ImageDate its date.
 struct TBuildProject {
   TIntfPtr<IProject> Project;
+  std::string Arch;  // the JSON's "arch", "" when none
   bool InMemory = false;
   AnsiString Image;
   TDateTime ImageDate = 0;

@@ -1,5 +1,6 @@
 // Program (Windows) paths on the Linux sandbox, and the text conversions.
 #include "system/Platform.h"
+#include "system/Sandbox.h"
 
 #include <dirent.h>
 #include <iconv.h>
@@ -112,6 +113,14 @@ std::u16string GbkToUtf16(const AnsiString& text) {
   return out;
 }
 
+namespace {
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+}  // namespace
+
 std::string HostPath(const AnsiString& path) {
   // Convert first: in UTF-8 no byte of a multi-byte character is a slash or backslash,
   // so splitting afterwards never cuts a GBK character whose trail byte is 0x5C.
@@ -135,6 +144,21 @@ std::string HostPath(const AnsiString& path) {
       continue;
     }
     parts.push_back(c);
+  }
+  // A 32-bit program on 64-bit Windows: the system folder it names is SysWOW64, and
+  // Sysnative is the real one. (The folders Windows leaves alone are left alone.)
+  if (absolute && base != "/" && base.back() == 'c' && parts.size() >= 2 && LowerAscii(parts[0]) == "windows" &&
+      SandboxRedirects()) {
+    const std::string system = LowerAscii(parts[1]);
+    static const char* const exempt[] = {"catroot", "catroot2", "driverstore", "logfiles", "spool"};
+    bool keep = false;
+    if (parts.size() >= 3) {
+      const std::string below = LowerAscii(parts[2]);
+      for (const char* e : exempt) keep = keep || below == e;
+      keep = keep || (below == "drivers" && parts.size() >= 4 && LowerAscii(parts[3]) == "etc");
+    }
+    if (system == "system32" && !keep) parts[1] = "SysWOW64";
+    else if (system == "sysnative") parts[1] = "System32";
   }
   std::string out = base;
   bool exists = true;

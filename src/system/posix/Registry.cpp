@@ -12,6 +12,7 @@
 #include "core/Stream.h"
 #include "core/TextUtils.h"
 #include "system/Platform.h"
+#include "system/Sandbox.h"
 #include "system/posix/SandboxInternal.h"
 
 namespace {
@@ -208,6 +209,14 @@ struct TRegFile {
                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
                             "HKEY_CURRENT_USER\\Software", "HKEY_CURRENT_USER\\Software\\Microsoft"})
         Keys.push_back({k, {}});
+      // And 64-bit Windows the 32-bit programs' view of them.
+      if (SandboxWindowsBits() == 64)
+        for (const char* k : {"HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node", "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft",
+                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows",
+                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion",
+                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"})
+          Keys.push_back({k, {}});
       return;
     }
     std::stringstream ss;
@@ -293,9 +302,11 @@ struct TRegFile {
 };
 
 AnsiString FullPath(TRootKey root, const AnsiString& path) {
-  AnsiString out = RootKeyName(root);
-  for (const AnsiString& part : SplitKeyPath(path)) out += "\\" + part;
-  return out;
+  AnsiString plain;
+  for (const AnsiString& part : SplitKeyPath(path)) plain += (plain.empty() ? "" : "\\") + part;
+  // The key a 32-bit program reaches on 64-bit Windows.
+  plain = SandboxRegistryView(RootKeyName(root), plain);
+  return plain.empty() ? RootKeyName(root) : RootKeyName(root) + "\\" + plain;
 }
 
 class TSandboxKey : public TRegKey {

@@ -22,6 +22,7 @@
 #include "system/FileStream.h"
 #include "system/PathText.h"
 #include "system/Platform.h"
+#include "system/Sandbox.h"
 #include "system/Registry.h"
 #include "system/posix/SandboxInternal.h"
 
@@ -173,7 +174,10 @@ AnsiString ShellFolderPath(int csidl) {
     case 0x23: path = "C:\\ProgramData"; break;
     case 0x24: path = "C:\\Windows"; break;
     case 0x25: path = "C:\\Windows\\System32"; break;
-    case CSIDL_PROGRAM_FILES_: path = "C:\\Program Files"; break;
+    // A 32-bit program on 64-bit Windows is given the 32-bit programs' folder.
+    case CSIDL_PROGRAM_FILES_: path = SandboxRedirects() ? "C:\\Program Files (x86)" : "C:\\Program Files"; break;
+    case 0x29: path = SandboxWindowsBits() == 64 ? "C:\\Windows\\SysWOW64" : "C:\\Windows\\System32"; break;
+    case 0x2A: path = SandboxWindowsBits() == 64 ? "C:\\Program Files (x86)" : "C:\\Program Files"; break;
     default: return "";  // no file-system folder for this number
   }
   return sandbox::EnsureFolder(path);

@@ -6,3 +6,8 @@ std::string SandboxRoot() { return ""; }
 void SetSandboxVersion(const AnsiString&) {}
 void SetSandboxElevation(bool, uint32_t) {}
 bool IsSandbox() { return false; }
+bool SetSandboxWindowsBits(int, std::string&) { return true; }
+int SandboxWindowsBits() { return 0; }
+void SetSandboxProgram64(bool) {}
+bool SandboxRedirects() { return false; }
+std::string SandboxRegistryView(const std::string&, const std::string& path) { return path; }

@@ -14,7 +14,14 @@ case "$win_arch" in
   x86_64) win_build="$repo/build-win64" ;;
   *) echo "unknown GBSETUP_WIN_ARCH '$win_arch' (i686 or x86_64)" >&2; exit 2 ;;
 esac
-win_data="$win_build/data"          # the data folder with this architecture's stubs in Exe/
+win_data="$win_build/data"          # the builder's data folder, with the stubs of both kinds
+# The stubs of this architecture in it, and the gbsetup build --arch that takes them.
+# And the sandbox machine that runs such a setup: gbsetup install --windows.
+if [ "$win_arch" = i686 ]; then
+  win_stubs="$win_data/Exe" win_setup_arch=x86 win_sandbox_windows=32
+else
+  win_stubs="$win_data/Exe/x64" win_setup_arch=x64 win_sandbox_windows=64
+fi
 win_tools="$win_arch-w64-mingw32"   # prefix of this architecture's compiler and binutils
 gbsetup="${GBSETUP_E2E_BUILDER:-$repo/build/gbsetup}"
 
