@@ -30,7 +30,7 @@
 
 namespace {
 
-#define PREVIEW_USAGE "usage: gbsetup preview SETUP|PROJECT|JSON [--output DIR] [--page N|NAME] [--scale 1|1.25|1.5|2]"
+#define PREVIEW_USAGE "usage: gbsetup preview SETUP|PROJECT|JSON [--output DIR] [--page N|NAME] [--scale 1|1.25|1.5|2] [--rows]"
 
 #ifdef GBSETUP_PREVIEW
 
@@ -72,6 +72,25 @@ bool IsSetupFile(const AnsiString& path) {
   }
 }
 
+// What a page shows, one row a line: page, name, kind, shown, sized to its text, rectangle in
+// the client area, text (line ends as \n).
+void PrintRows(const TPreviewPage& page) {
+  static const char* const kKinds[] = {"window", "page",  "label",       "link",   "edit",      "memo",     "details", "button",
+                                       "checklist", "list", "reportlist", "progress", "picture", "frame", "groupbox", "bevel"};
+  for (const TPreviewRow& row : page.Rows) {
+    const TLayoutItem& item = *row.Item;
+    std::string text;
+    for (char c : Out(row.Text)) {
+      if (c == '\r') continue;
+      if (c == '\n') text += "\\n";
+      else text += c;
+    }
+    const bool sized = (item.Kind == TLayoutKind::Label || item.Kind == TLayoutKind::Link) && (item.W == 0 || item.H == 0);
+    std::printf("%d\t%s\t%s\t%d\t%d\t%d,%d,%d,%d\t%s\n", page.Index, item.Name, kKinds[static_cast<int>(item.Kind)],
+                row.Visible ? 1 : 0, sized ? 1 : 0, row.Box.X, row.Box.Y, row.Box.W, row.Box.H, text.c_str());
+  }
+}
+
 // A box's text on one line.
 std::string OneLine(const AnsiString& text) {
   std::string s = Out(text), out;
@@ -109,7 +128,7 @@ private:
 };
 
 int RunPreviewCommand(const TArgs& args) {
-  TParsedArgs p = ParseArgs(args, {"--output", "--page", "--scale"});
+  TParsedArgs p = ParseArgs(args, {"--output", "--page", "--scale"}, {"--rows"});
   if (p.Positional.size() != 1) throw ECliError(PREVIEW_USAGE);
   const TLayoutScale scale(DpiOfScale(p.Get("--scale", "1")));
   const int onlyPage = p.Has("--page") ? PageOfArg(p.Get("--page")) : -1;
@@ -151,7 +170,8 @@ int RunPreviewCommand(const TArgs& args) {
     } catch (const Exception& e) {
       throw ECliError("cannot write " + file + ": " + Out(e.Message()));
     }
-    std::printf("wrote %s\n", file.c_str());
+    if (p.Has("--rows")) PrintRows(page);
+    else std::printf("wrote %s\n", file.c_str());
     ++written;
   }
   std::string skipped;
@@ -188,5 +208,7 @@ GB_COMMAND("preview", "draw every wizard page of a setup or project as a picture
            "  --output DIR      where the pictures go (default: the current folder)\n"
            "  --page N|NAME     only that page: 1-9, or welcome, licence, readme, program-folder,\n"
            "                    components, install-folder, confirm, progress, finish\n"
-           "  --scale S         the density: 1 (96 dpi, the default), 1.25, 1.5 or 2",
+           "  --scale S         the density: 1 (96 dpi, the default), 1.25, 1.5 or 2\n"
+           "  --rows            print each page's rows instead of the pictures' names: page, name, kind,\n"
+           "                    shown, sized to its text, rectangle (x,y,w,h), text; separated by tabs",
            RunPreviewCommand);

@@ -152,6 +152,8 @@ struct TPagePainter::TImpl {
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
     TMarkedText marked(text, accelerators, underline);
+    // Bold made from the regular face is a pixel wider a character, as Windows makes it.
+    if (bold) pango_attr_list_insert(marked.Attrs, pango_attr_letter_spacing_new(S(1) * PANGO_SCALE));
     pango_layout_set_text(layout, marked.Utf8.data(), static_cast<int>(marked.Utf8.size()));
     pango_layout_set_attributes(layout, marked.Attrs);
     if (wrapWidth > 0) {
