@@ -34,6 +34,7 @@ pkgs=(
   wine wine64
   xvfb xauth xdotool
   locales fonts-wqy-microhei
+  libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev libwmf-0.2-7-gtk
   icoutils liblnk-utils imagemagick
   python3
   python3-pefile

@@ -17,11 +17,11 @@
 const char* const SPackageTextBlock = "gbsetup 0.1.0";
 
 namespace {
-std::unique_ptr<TInsPackRec> MakeEntry(const AnsiString& path, uint8_t kind) {
+std::unique_ptr<TInsPackRec> MakeEntry(const AnsiString& path, uint8_t kind, bool missingAsEmpty = false) {
   auto r = std::make_unique<TInsPackRec>();
   r->Name = path;
   r->Kind = kind;
-  r->FileSize = FileSizeOf(path);
+  r->FileSize = missingAsEmpty && !FileExists(path) ? 0 : FileSizeOf(path);
   r->FileDate = FileStampOf(path);
   return r;
 }
@@ -89,6 +89,44 @@ struct TTempCopy {
 };
 }  // namespace
 
+void CollectPayloadEntries(const TIntfPtr<IProject>& project, TInsPackList& entries, bool missingAsEmpty) {
+  auto add = [&](const AnsiString& path, uint8_t kind) { entries.Add(MakeEntry(path, kind, missingAsEmpty)); };
+  TIntfPtr<IProjectFiles> files = QueryIntf<IProjectFiles>(project);
+  TIntfPtr<IProjectComponents> components = QueryIntf<IProjectComponents>(project);
+  const AnsiString catalogueName = BaseFolder() + "Imports\\ComList.ini";
+  add(catalogueName, pkSupport);
+  for (TFileInfoRec* f : *files->GetFileList()) add(f->SourcePath, pkProgramFile);
+  {
+    const TIniFile catalogue(catalogueName);
+    for (const AnsiString& name : *components->GetComponents()) {
+      TStringList found;
+      CollectFiles(BaseFolder() + "Imports\\" + catalogue.ReadString("Com", name, ""), found);
+      for (const AnsiString& file : found) add(file, pkComponentFile);
+    }
+  }
+  for (TSpecailFileRec* group : *files->GetSpecialFileList()) {
+    for (const AnsiString& source : *group->Sources) {
+      if (FileExists(source)) {
+        add(source, pkGroupFile);
+      } else if (FolderExists(source)) {
+        TStringList found;
+        CollectFiles(source, found);
+        for (const AnsiString& file : found) add(file, pkGroupFile);
+      }
+    }
+  }
+  {
+    TStringList taken;
+    for (TPageInfoRec* item : *project->GetPageList()) {
+      if (item->Kind != twkFile && item->Kind != twkIco && item->Kind != twkJpg) continue;
+      if (item->Value.empty() || taken.IndexOf(item->Value) >= 0) continue;
+      if (IsMainProgramItem(*item)) continue;
+      taken.Add(item->Value);
+      add(item->Value, pkPageFile);
+    }
+  }
+}
+
 void TCompile::Compile() {
   IProject& project = Project();
   TProject* object = project.GetProjectObject();
@@ -154,9 +192,6 @@ void TCompile::Compile() {
   FSetupFileName = target;
   auto setup = std::make_unique<TFileStream>(target, fmOpenReadWrite | fmShareDenyNone);
   TInsPackList entries;
-  TIntfPtr<IProjectFiles> files = QueryIntf<IProjectFiles>(FProject);
-  TIntfPtr<IProjectComponents> components = QueryIntf<IProjectComponents>(FProject);
-
   if (options->ProjectImage) {
     TInsPackRec* image = entries.Add();
     image->Name = object->FFileName;
@@ -166,38 +201,7 @@ void TCompile::Compile() {
   } else {
     entries.Add(MakeEntry(object->FFileName, pkSupport));
   }
-  const AnsiString catalogueName = BaseFolder() + "Imports\\ComList.ini";
-  entries.Add(MakeEntry(catalogueName, pkSupport));
-  for (TFileInfoRec* f : *files->GetFileList()) entries.Add(MakeEntry(f->SourcePath, pkProgramFile));
-  {
-    const TIniFile catalogue(catalogueName);
-    for (const AnsiString& name : *components->GetComponents()) {
-      TStringList found;
-      CollectFiles(BaseFolder() + "Imports\\" + catalogue.ReadString("Com", name, ""), found);
-      for (const AnsiString& file : found) entries.Add(MakeEntry(file, pkComponentFile));
-    }
-  }
-  for (TSpecailFileRec* group : *files->GetSpecialFileList()) {
-    for (const AnsiString& source : *group->Sources) {
-      if (FileExists(source)) {
-        entries.Add(MakeEntry(source, pkGroupFile));
-      } else if (FolderExists(source)) {
-        TStringList found;
-        CollectFiles(source, found);
-        for (const AnsiString& file : found) entries.Add(MakeEntry(file, pkGroupFile));
-      }
-    }
-  }
-  {
-    TStringList taken;
-    for (TPageInfoRec* item : *project.GetPageList()) {
-      if (item->Kind != twkFile && item->Kind != twkIco && item->Kind != twkJpg) continue;
-      if (item->Value.empty() || taken.IndexOf(item->Value) >= 0) continue;
-      if (IsMainProgramItem(*item)) continue;
-      taken.Add(item->Value);
-      entries.Add(MakeEntry(item->Value, pkPageFile));
-    }
-  }
+  CollectPayloadEntries(FProject, entries, false);
   TInsPackRec* last = entries.Add();
   last->Name = uninstaller.Path;
   last->Kind = pkUninstaller;

@@ -190,6 +190,10 @@ AnsiString ResolveTargetFolder(const AnsiString& text, const AnsiString& install
   return drive + ":\\" + text;
 }
 
+AnsiString ProgramFileTarget(const TFileInfoRec& file, const AnsiString& installDir) {
+  return WithPathDelimiter(ResolveTargetFolder(file.TargetDir, installDir)) + file.FileName;
+}
+
 AnsiString ExpandPathPrefix(const AnsiString& value, const AnsiString& installDir, const AnsiString& projectName) {
   static const AnsiString kInstallDir = "安装目录\\工程名称";
   static const AnsiString kSystem = "Windows\\System";

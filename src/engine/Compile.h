@@ -92,6 +92,14 @@ private:
 // The one message for a setup file whose package is damaged or cut short; %s = its path.
 extern const char* const SDamagedSetupFile;
 
+// The package's entries between the project (the first) and the uninstaller (the last), in
+// package order, each with the size and date of its file: the component catalogue, the program
+// files, the chosen components' files, the special-file groups' files and the wizard's page files.
+// A file that cannot be opened raises EFOpenError, or with missingAsEmpty is an entry of 0 bytes
+// (the preview of a project whose files are not all there yet).
+void CollectPayloadEntries(const TIntfPtr<IProject>& project, TInsPackList& entries, bool missingAsEmpty);
+// Where a program file of the project lands in an installation into installDir.
+AnsiString ProgramFileTarget(const TFileInfoRec& file, const AnsiString& installDir);
 // Creates target, replacing a file there, and expands the entry's chunks from setup into it.
 void WriteEntry(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName);
 // The item "主程序" of the page "安装完毕": it names a program file, never a file of the wizard.

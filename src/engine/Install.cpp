@@ -203,13 +203,13 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
     TInsPackRec* entry = entryFor(rec->SourcePath);
     if (!entry) continue;
     ++position;
-    AnsiString folder = ResolveTargetFolder(rec->TargetDir, installDir);
+    const AnsiString target = ProgramFileTarget(*rec, installDir);
+    const AnsiString folder = ResolveTargetFolder(rec->TargetDir, installDir);
     if (folder != checkedFolder) {
       if (!FolderExists(folder)) makeFolder(folder);
       checkedFolder = folder;
       checkedFolderIsNew = madeFolders.count(folder) > 0;
     }
-    AnsiString target = WithPathDelimiter(folder) + rec->FileName;
     if (!OsFilterAllows(rec->OsFilter, version)) continue;
     if (rec->NoOverwrite && FileExists(target)) continue;
     installed.push_back({rec->SourcePath, target});

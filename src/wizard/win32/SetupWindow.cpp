@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "system/SysKernel.h"
+#include "wizard/LayoutGeometry.h"
 #include "wizard/win32/ReleasePlanWindow.h"
 #include "wizard/win32/WinUi.h"
 #if __has_include("wizard/win32/WinPicture.h")
@@ -23,7 +24,6 @@ const char* const kPageClassName = "TFrm_Setup.Page";
 constexpr UINT_PTR kMemoTimer = 1;
 constexpr ULONGLONG kMemoInterval = 50;  // ms between two pictures of the detail lines
 constexpr UINT WM_FIX_FOCUS = WM_APP + 1;
-constexpr int kFixedRowHeight = 18;
 
 using K = TLayoutKind;
 
@@ -35,7 +35,6 @@ struct TRowWindow {
   HWND Parent = nullptr;
   RECT Box{};                   // in the parent's client area
   HFONT Font = nullptr;
-  bool AutoWidth = false, AutoHeight = false;
   AnsiString Sent;  // the caption last given to the window
 #ifdef GB_HAVE_WIN_PICTURE
   std::unique_ptr<TWinPicture> Picture;
@@ -283,25 +282,15 @@ private:
     SetFocus(first && IsWindowVisible(first) ? first : FHwnd);
   }
 
-  // A label's box for a caption: the table's, or sized to the text where the table gives 0.
-  // A wrapped label whose text needs more lines' height than its box (a font other than the
-  // one the layout was made for) grows downwards within the page, so no line is cut off.
-  RECT TextBox(const TRowWindow& row, const AnsiString& caption) const {
-    const TLayoutItem& item = *row.Item;
-    RECT box = row.Box;
-    int w = item.W, h = item.H;
-    if (row.AutoWidth || row.AutoHeight) {
-      const SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : item.W);
-      if (row.AutoWidth) w = sz.cx;
-      if (row.AutoHeight) h = sz.cy;
-    } else if (HasFlag(item, lfWordWrap)) {
-      const SIZE sz = winui::TextSize(row.Font, caption, item.W);
-      const int room = (item.Page >= 0 ? kNotebookHeight : kWizardClientHeight) - static_cast<int>(box.top);
-      if (sz.cy > h) h = std::max(h, std::min<int>(sz.cy, room));
-    }
-    box.right = box.left + w;
-    box.bottom = box.top + h;
-    return box;
+  // A label's box for a caption, by the layout's rule (LayoutGeometry.h).
+  static RECT TextBox(const TRowWindow& row, const AnsiString& caption) {
+    const HFONT font = row.Font;
+    const TScaledRect box = CaptionBox(*row.Item, TLayoutScale(), caption,
+                                       [font](const TLayoutItem&, const AnsiString& text, int wrapWidth) {
+                                         const SIZE sz = winui::TextSize(font, text, wrapWidth);
+                                         return TTextExtent{static_cast<int>(sz.cx), static_cast<int>(sz.cy)};
+                                       });
+    return RECT{box.X, box.Y, box.X + box.W, box.Y + box.H};
   }
 
   // Sets a label's or button's text; a label sized to its text takes the new size, and a
@@ -417,15 +406,12 @@ private:
       if (row.Control) FByControl[row.Control] = i;
       if (item.Kind == K::Window) continue;
       row.Parent = item.Page >= 0 && static_cast<size_t>(item.Page) < FPages.size() ? FPages[static_cast<size_t>(item.Page)] : FHwnd;
-      int x = item.X, y = item.Y;
-      if (item.Parent) {
-        const TLayoutItem* box = FindLayoutItem(item.Parent);
-        if (box) x += box->X, y += box->Y;
-      }
-      row.Box = RECT{x, y, x + item.W, y + item.H};
+      const TScaledRect box = LayoutBox(item, TLayoutScale());
+      const int x = box.X, y = box.Y;
+      row.Box = RECT{x, y, x + box.W, y + box.H};
       if (item.Kind == K::Page) {
         row.Hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClassName, item.Caption,
-                                   WS_CHILD | WS_CLIPSIBLINGS | (item.Page == 0 ? WS_VISIBLE : 0), x, y, item.W, item.H, FHwnd,
+                                   WS_CHILD | WS_CLIPSIBLINGS | (item.Page == 0 ? WS_VISIBLE : 0), x, y, box.W, box.H, FHwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + i)), inst, this);
         FPages.push_back(row.Hwnd);
         FByHwnd[row.Hwnd] = i;
@@ -455,13 +441,11 @@ private:
       case K::Link:
         style |= HasFlag(item, lfWordWrap) ? SS_LEFT : SS_LEFTNOWORDWRAP;
         // A fixed box on one line (the current file) shows the end of a long path.
-        if (!HasFlag(item, lfWordWrap) && item.W > 0) style |= SS_PATHELLIPSIS;
+        if (ShowsPathEnd(item)) style |= SS_PATHELLIPSIS;
         if (item.Kind == K::Link) {
           style |= SS_NOTIFY;
           row.Font = winui::LinkFont();
         }
-        row.AutoWidth = item.W == 0;
-        row.AutoHeight = item.H == 0;
         break;
       case K::Edit:
         cls = "EDIT";
@@ -552,7 +536,7 @@ private:
         GetClientRect(row.Hwnd, &client);
         LVCOLUMNA col{};
         col.mask = LVCF_WIDTH;
-        col.cx = item.Kind == K::ReportList ? 200 : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
+        col.cx = item.Kind == K::ReportList ? kReportColumnWidth : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
         SendMessageA(row.Hwnd, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
         FillCheckRows(row);
         break;
