@@ -15,7 +15,7 @@ source tests/e2e/lib/windows.sh
 stubs="$win_data"
 dump_exe="$win_build/tests/e2e/tools/windump.exe"
 hello_exe="$win_build/examples/hello/Hello.exe"
-win_need "$gbsetup" "$stubs/Exe/Setup.exe" "$stubs/Exe/UnIns.exe" "$dump_exe" "$hello_exe"
+win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe" "$dump_exe" "$hello_exe"
 command -v xdotool >/dev/null || { echo "wine-preview: xdotool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 
 work="$(mktemp -d /tmp/gbsetup-wine-preview.XXXXXX)"
@@ -36,7 +36,7 @@ j["pages"]["安装进程"]["显示详细内容"] = "是"
 j["pages"]["安装完毕"]["显示创建快速启动栏选项"] = "是"
 json.dump(j, open(sys.argv[1], "w", encoding="utf-8"), ensure_ascii=False)
 PY
-"$gbsetup" --data "$stubs" build "$work/hello/hello.json" --output "$work/out" >"$work/build.log" 2>&1 ||
+"$gbsetup" --data "$stubs" build "$work/hello/hello.json" --output "$work/out" --arch "$win_setup_arch" >"$work/build.log" 2>&1 ||
   { cat "$work/build.log"; echo "wine-preview: building the setup failed" >&2; exit 1; }
 setup="$work/out/Hello 示例.exe"
 "$gbsetup" preview "$setup" --output "$work/preview" --rows >"$work/rows.txt" 2>"$work/preview.err"
