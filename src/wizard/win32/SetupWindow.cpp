@@ -24,6 +24,7 @@ constexpr UINT_PTR kMemoTimer = 1;
 constexpr ULONGLONG kMemoInterval = 50;  // ms between two pictures of the detail lines
 constexpr UINT WM_FIX_FOCUS = WM_APP + 1;
 constexpr int kFixedRowHeight = 18;
+constexpr int kReportColumnWidth = 200;
 
 using K = TLayoutKind;
 
@@ -34,6 +35,7 @@ struct TRowWindow {
   HWND Hwnd = nullptr;          // null for the window row and for pictures (their page paints them)
   HWND Parent = nullptr;
   RECT Box{};                   // in the parent's client area
+  SIZE Fixed{};                 // the table's width and height at the window's density; 0 = sized to the text
   HFONT Font = nullptr;
   bool AutoWidth = false, AutoHeight = false;
   AnsiString Sent;  // the caption last given to the window
@@ -79,7 +81,8 @@ TSetupWindow* gActive = nullptr;  // the window whose buttons take Alt+letter
 
 class TSetupWindow : public ISetupView {
 public:
-  explicit TSetupWindow(TFrm_Setup& form) : FForm(form), FRows(kLayoutCount) {}
+  // dpi 0: the system's.
+  TSetupWindow(TFrm_Setup& form, int dpi) : FForm(form), FScale(dpi ? dpi : winui::SystemDpi()), FRows(kLayoutCount) {}
   ~TSetupWindow() override {
     if (gActive == this) {
       gActive = nullptr;
@@ -98,7 +101,8 @@ public:
   void Create() {
     Register();
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    RECT r = winui::CentredWindowRect(TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight, style, 0);
+    const TScaledRect client = FScale.Rect(0, 0, TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight);
+    RECT r = winui::CentredWindowRect(client.W, client.H, style, 0);
     FHwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kClassName, FForm.Form.Caption.c_str(), style, r.left, r.top,
                             r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (FHwnd) CreateControls();
@@ -210,7 +214,7 @@ public:
     FillCheckRows(FRows[index]);
   }
 
-  void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override { ShowReleasePlanModal(dialog); }
+  void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override { ShowReleasePlanModal(dialog, FScale.Dpi()); }
 
   void DestroyWindow() override {
     // A close granted during the installation only ends the loop; the call runs to its end.
@@ -289,14 +293,14 @@ private:
   RECT TextBox(const TRowWindow& row, const AnsiString& caption) const {
     const TLayoutItem& item = *row.Item;
     RECT box = row.Box;
-    int w = item.W, h = item.H;
+    int w = row.Fixed.cx, h = row.Fixed.cy;
     if (row.AutoWidth || row.AutoHeight) {
-      const SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : item.W);
+      const SIZE sz = winui::TextSize(row.Font, caption, row.AutoWidth ? 0 : w);
       if (row.AutoWidth) w = sz.cx;
       if (row.AutoHeight) h = sz.cy;
     } else if (HasFlag(item, lfWordWrap)) {
-      const SIZE sz = winui::TextSize(row.Font, caption, item.W);
-      const int room = (item.Page >= 0 ? kNotebookHeight : kWizardClientHeight) - static_cast<int>(box.top);
+      const SIZE sz = winui::TextSize(row.Font, caption, w);
+      const int room = FScale.Size(item.Page >= 0 ? kNotebookHeight : kWizardClientHeight) - static_cast<int>(box.top);
       if (sz.cy > h) h = std::max(h, std::min<int>(sz.cy, room));
     }
     box.right = box.left + w;
@@ -352,7 +356,7 @@ private:
 #ifdef GB_HAVE_WIN_PICTURE
     for (const TRowWindow& row : FRows)
       if (row.Item->Kind == K::Picture && row.Item->Page == index && row.Picture)
-        row.Picture->Draw(dc, row.Box, HasFlag(*row.Item, lfStretch));
+        row.Picture->Draw(dc, row.Box, HasFlag(*row.Item, lfStretch), FScale);
 #else
     (void)index;
 #endif
@@ -406,7 +410,8 @@ private:
   }
 
   // The notebook is a stack of panels, one per page, each holding its rows at the table's
-  // geometry; a row inside a group box is placed by the box's position on the page.
+  // geometry at the window's density; a row inside a group box is placed by the box's
+  // position on the page, and scaled where it lands, so its edges meet the page's others.
   void CreateControls() {
     HINSTANCE inst = GetModuleHandleA(nullptr);
     for (size_t i = 0; i < kLayoutCount; ++i) {
@@ -422,10 +427,12 @@ private:
         const TLayoutItem* box = FindLayoutItem(item.Parent);
         if (box) x += box->X, y += box->Y;
       }
-      row.Box = RECT{x, y, x + item.W, y + item.H};
+      const TScaledRect r = FScale.Rect(x, y, item.W, item.H);
+      row.Box = RECT{r.X, r.Y, r.X + r.W, r.Y + r.H};
+      row.Fixed = SIZE{r.W, r.H};
       if (item.Kind == K::Page) {
         row.Hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClassName, item.Caption,
-                                   WS_CHILD | WS_CLIPSIBLINGS | (item.Page == 0 ? WS_VISIBLE : 0), x, y, item.W, item.H, FHwnd,
+                                   WS_CHILD | WS_CLIPSIBLINGS | (item.Page == 0 ? WS_VISIBLE : 0), r.X, r.Y, r.W, r.H, FHwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + i)), inst, this);
         FPages.push_back(row.Hwnd);
         FByHwnd[row.Hwnd] = i;
@@ -449,7 +456,7 @@ private:
     const char* cls = "STATIC";
     DWORD style = WS_CLIPSIBLINGS, ex = 0;
     AnsiString text = caption;
-    row.Font = HasFlag(item, lfBold) ? winui::BoldFont(item.FontHeight) : winui::UiFont();
+    row.Font = winui::UiFont(FScale.Font(item.FontHeight), HasFlag(item, lfBold));
     switch (item.Kind) {
       case K::Label:
       case K::Link:
@@ -458,7 +465,7 @@ private:
         if (!HasFlag(item, lfWordWrap) && item.W > 0) style |= SS_PATHELLIPSIS;
         if (item.Kind == K::Link) {
           style |= SS_NOTIFY;
-          row.Font = winui::LinkFont();
+          row.Font = winui::UiFont(FScale.Font(item.FontHeight), false, true);
         }
         row.AutoWidth = item.W == 0;
         row.AutoHeight = item.H == 0;
@@ -538,21 +545,21 @@ private:
         if (!caption.empty()) SetWindowTextA(row.Hwnd, WithCrLf(caption).c_str());
         break;
       case K::List:
-        if (HasFlag(item, lfFixedRows)) SendMessageA(row.Hwnd, LB_SETITEMHEIGHT, 0, kFixedRowHeight);
+        if (HasFlag(item, lfFixedRows)) SendMessageA(row.Hwnd, LB_SETITEMHEIGHT, 0, FScale.Size(kFixedRowHeight));
         break;
       case K::CheckList:
       case K::ReportList: {
         SendMessageA(row.Hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
         if (HasFlag(item, lfFixedRows)) {
           // The row height of a list view follows its small images: a blank one of the height.
-          HIMAGELIST rows = ImageList_Create(1, kFixedRowHeight, ILC_COLOR, 1, 0);
+          HIMAGELIST rows = ImageList_Create(1, FScale.Size(kFixedRowHeight), ILC_COLOR, 1, 0);
           SendMessageA(row.Hwnd, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
         }
         RECT client;
         GetClientRect(row.Hwnd, &client);
         LVCOLUMNA col{};
         col.mask = LVCF_WIDTH;
-        col.cx = item.Kind == K::ReportList ? 200 : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
+        col.cx = item.Kind == K::ReportList ? FScale.Size(kReportColumnWidth) : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
         SendMessageA(row.Hwnd, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
         FillCheckRows(row);
         break;
@@ -743,6 +750,7 @@ private:
   }
 
   TFrm_Setup& FForm;
+  const TLayoutScale FScale;  // the table's 96-dpi sizes at the window's density
   HWND FHwnd = nullptr;
   std::vector<TRowWindow> FRows;  // one per kLayout row, same order
   std::vector<HWND> FPages;
@@ -758,12 +766,12 @@ private:
 }  // namespace
 
 int RunSetupWindow(TFrm_Setup& form) {
-  TSetupWindow window(form);
+  TSetupWindow window(form, 0);
   return window.Run();
 }
 
-std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form) {
-  auto window = std::make_unique<TSetupWindow>(form);
+std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form, int dpi) {
+  auto window = std::make_unique<TSetupWindow>(form, dpi);
   window->Create();
   return window;
 }
