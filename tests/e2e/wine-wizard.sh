@@ -27,46 +27,7 @@ echo "wine-wizard: $win_arch stubs under $win_arch Wine"
 wine_start
 wine_display 150 159
 
-# What is on the screen: one line per window (depth|class|text|vis=|en=|rect=x,y,w,h|id=...).
-screen() { wine_run "$dump_exe" "$@" 2>/dev/null | tr -d '\r'; }
-# The first visible line of that class whose text matches the pattern (grep -E on the text).
-find_ctl() {  # find_ctl CLASS TEXT-REGEX [SCREEN-FILE]
-  local file="${3:-$work/screen.txt}"
-  awk -F'|' -v c="$1" -v t="$2" '$2 == c && $3 ~ t && $4 == "vis=1" { print; exit }' "$file"
-}
-refresh() { screen >"$work/screen.txt"; }
-# Waits until a visible window of that class with that text is on the screen.
-wait_for() {  # wait_for CLASS TEXT-REGEX [SECONDS]
-  local i
-  for i in $(seq 1 $((${3:-30} * 2))); do
-    refresh
-    [ -n "$(find_ctl "$1" "$2")" ] && return 0
-    sleep 0.5
-  done
-  return 1
-}
-centre() {  # centre LINE -> "x y"
-  sed -E 's/.*\|rect=(-?[0-9]+),(-?[0-9]+),([0-9]+),([0-9]+)\|.*/\1 \2 \3 \4/' <<<"$1" |
-    awk '{ print int($1 + $3 / 2), int($2 + $4 / 2) }'
-}
-click_at() { xdotool mousemove "$1" "$2" click 1; sleep 0.3; }
-click() {  # click CLASS TEXT-REGEX: clicks the centre of that control
-  local line
-  line="$(find_ctl "$1" "$2")"
-  [ -n "$line" ] || { echo "  (no visible $1 /$2/ to click)"; return 1; }
-  # shellcheck disable=SC2046
-  click_at $(centre "$line")
-}
-text_of() {  # text_of CLASS ID -> the text of the visible control with that id
-  awk -F'|' -v c="$1" -v id="id=$2" '$2 == c && $4 == "vis=1" && $7 ~ ("^" id "( |$)") { print $3; exit }' "$work/screen.txt"
-}
-has_text() { grep -F -q -- "$1" "$work/screen.txt"; }
-visible_text() { awk -F'|' -v t="$1" '$4 == "vis=1" && index($3, t) { f = 1 } END { exit !f }' "$work/screen.txt"; }
-checks_of() {  # checks of the visible list view at that position in the list of list views
-  awk -F'|' '$2 == "SysListView32" && $4 == "vis=1" { for (i = 1; i <= NF; i++) if ($i ~ /checks=/) { sub(/.*checks=/, "", $i); sub(/ .*/, "", $i); print $i; exit } }' "$work/screen.txt"
-}
-next_page() { click Button '^下一步\(&N\)->$|^我同意$'; sleep 0.4; refresh; }
-prev_page() { click Button '^<-上一步\(&P\)$'; sleep 0.4; refresh; }
+source tests/e2e/lib/screen.sh
 
 echo "== building the test setups"
 name="向导测试"
