@@ -3,14 +3,24 @@
 # (a JPEG and a BMP picture in the strips, a licence, a read-me, two components, all five
 # finish rows, the detail lines), runs it inside a Wine virtual desktop, walks the pages with
 # xdotool and writes docs/wizard/1-welcome.png ... 9-finish.png, cropped to the window.
-#   scripts/screenshot-wizard.sh [OUTDIR]        (default docs/wizard)
+#   scripts/screenshot-wizard.sh [--dpi DPI] [OUTDIR]
+# --dpi sets the display scaling of the Wine prefix (120 = 125 %, 144 = 150 %, 192 = 200 %);
+# OUTDIR is docs/wizard at 96 dpi, docs/wizard/<percent> (docs/wizard/150) at another.
 # Uses build/gbsetup (or GBSETUP_E2E_BUILDER) and the stubs of GBSETUP_WIN_ARCH (i686 or x86_64,
 # the default: 64-bit Wine runs on every machine; the pages are the same).
 # GBSETUP_SHOT_DISPLAYS="FIRST LAST" picks the X display numbers to try (default 150 199).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
-out="${1:-docs/wizard}"
+dpi=96
+if [ "${1:-}" = --dpi ]; then
+  dpi="${2:-}"
+  shift 2
+  [[ "$dpi" =~ ^[0-9]+$ ]] && [ "$dpi" -ge 96 ] && [ "$dpi" -le 480 ] || { echo "--dpi takes 96 to 480" >&2; exit 2; }
+fi
+if [ "$dpi" = 96 ]; then out="${1:-docs/wizard}"; else out="${1:-docs/wizard/$((dpi * 100 / 96))}"; fi
+# A length of the 96-dpi pictures at this density.
+px() { echo $((($1 * dpi + 48) / 96)); }
 read -r dfirst dlast <<<"${GBSETUP_SHOT_DISPLAYS:-150 199}"
 
 work="$(mktemp -d /tmp/gbsetup-wizshot.XXXXXX)"
@@ -87,10 +97,12 @@ cp "$work/readme.txt" "$app/readme.txt"
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 cp "$work/out/"*.exe "$work/Setup.exe"
 
+desktop="$(px 800)x$(px 600)"
 source "$repo/scripts/xvfb.sh"
-start_xvfb "$dfirst" "$dlast" 800x600x24 || { echo "no X server" >&2; exit 1; }
+start_xvfb "$dfirst" "$dlast" "${desktop}x24" || { echo "no X server" >&2; exit 1; }
 wine_start
-( cd "$work" && timeout 300 "$repo/scripts/wine-run.sh" explorer /desktop=gbsetup,800x600 Setup.exe x >/dev/null 2>&1 ) &
+[ "$dpi" = 96 ] || wine_set_dpi "$dpi"
+( cd "$work" && timeout 300 "$repo/scripts/wine-run.sh" explorer /desktop=gbsetup,"$desktop" Setup.exe x >/dev/null 2>&1 ) &
 runner=$!
 
 # The wizard's window: the top-level window whose name ends in 安装向导.
@@ -123,10 +135,11 @@ import -window "$wizard" -strip "$out/8-progress.png"
 echo "wrote $out/8-progress.png"
 # The finish page comes with the completion report, which retitles the cancel button 完成:
 # wait until the button row differs from the one on the progress page.
-convert "$out/8-progress.png" -crop 508x40+0+310 +repage "$work/row0.png"
+row="$(px 508)x$(px 40)+0+$(px 310)"
+convert "$out/8-progress.png" -crop "$row" +repage "$work/row0.png"
 for _ in $(seq 1 300); do
   sleep 0.3
-  import -window "$wizard" -crop 508x40+0+310 +repage "$work/row.png" 2>/dev/null || continue
+  import -window "$wizard" -crop "$row" +repage "$work/row.png" 2>/dev/null || continue
   [ "$(compare -metric AE "$work/row0.png" "$work/row.png" null: 2>&1 || true)" != 0 ] && break
 done
 [ -n "${GBSETUP_SHOT_DEBUG:-}" ] && import -window root "$out/desktop.png"

@@ -121,7 +121,7 @@ else
   wine_start
   wine_display 210 249
   dump_exe="$win_build/tests/e2e/tools/windump.exe"
-  source tests/e2e/lib/wizard.sh
+  source tests/e2e/lib/screen.sh
   # The wizard from its welcome page straight to the installation and Finish; the finish
   # makes the links, and starts nothing.
   G build "$json" --output "$work/w" --arch "$win_setup_arch" \

@@ -27,7 +27,7 @@ echo "wine-wizard: $win_arch stubs under $win_arch Wine"
 wine_start
 wine_display 150 159
 
-source tests/e2e/lib/wizard.sh
+source tests/e2e/lib/screen.sh
 
 echo "== building the test setups"
 name="向导测试"

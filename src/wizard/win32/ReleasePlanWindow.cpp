@@ -13,13 +13,14 @@ const char* const kClassName = "TFrm_ReleasePlan";
 
 class TReleasePlanWindow : public IReleasePlanView {
 public:
-  explicit TReleasePlanWindow(TFrm_ReleasePlan& form) : FForm(form) {}
+  TReleasePlanWindow(TFrm_ReleasePlan& form, int dpi) : FForm(form), FScale(dpi ? dpi : winui::SystemDpi()) {}
 
   void Run() {
     Register();
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
     const DWORD exStyle = WS_EX_DLGMODALFRAME;
-    RECT r = winui::CentredWindowRect(TFrm_ReleasePlan::kClientWidth, TFrm_ReleasePlan::kClientHeight, style, exStyle);
+    const TScaledRect client = FScale.Rect(0, 0, TFrm_ReleasePlan::kClientWidth, TFrm_ReleasePlan::kClientHeight);
+    RECT r = winui::CentredWindowRect(client.W, client.H, style, exStyle);
     FHwnd = CreateWindowExA(exStyle, kClassName, FForm.Caption.c_str(), style, r.left, r.top, r.right - r.left,
                             r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (!FHwnd) {
@@ -27,8 +28,9 @@ public:
       FForm.FormShow();
       return;
     }
-    FLabel = winui::MakeControl(FHwnd, "STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, 15, 25, 357, 14);
-    FBar = winui::MakeControl(FHwnd, PROGRESS_CLASSA, "", WS_VISIBLE, 15, 51, 357, 19);
+    HFONT font = winui::UiFont(FScale.Font(-12));
+    FLabel = winui::MakeControl(FHwnd, "STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, FScale.Rect(15, 25, 357, 14), font);
+    FBar = winui::MakeControl(FHwnd, PROGRESS_CLASSA, "", WS_VISIBLE, FScale.Rect(15, 51, 357, 19), font);
     FForm.SetView(this);
     SetTimer(FHwnd, kTimer1, TFrm_ReleasePlan::kTimerInterval, nullptr);
     ShowWindow(FHwnd, SW_SHOWNORMAL);
@@ -101,6 +103,7 @@ private:
   }
 
   TFrm_ReleasePlan& FForm;
+  const TLayoutScale FScale;
   HWND FHwnd = nullptr;
   HWND FBar = nullptr;
   HWND FLabel = nullptr;
@@ -110,8 +113,8 @@ private:
 };
 }  // namespace
 
-void ShowReleasePlanModal(TFrm_ReleasePlan& dialog) {
+void ShowReleasePlanModal(TFrm_ReleasePlan& dialog, int dpi) {
   winui::InitControls();
-  TReleasePlanWindow window(dialog);
+  TReleasePlanWindow window(dialog, dpi);
   window.Run();
 }

@@ -78,7 +78,8 @@ TSetupWindow* gActive = nullptr;  // the window whose buttons take Alt+letter
 
 class TSetupWindow : public ISetupView {
 public:
-  explicit TSetupWindow(TFrm_Setup& form) : FForm(form), FRows(kLayoutCount) {}
+  // dpi 0: the system's.
+  TSetupWindow(TFrm_Setup& form, int dpi) : FForm(form), FScale(dpi ? dpi : winui::SystemDpi()), FRows(kLayoutCount) {}
   ~TSetupWindow() override {
     if (gActive == this) {
       gActive = nullptr;
@@ -97,7 +98,8 @@ public:
   void Create() {
     Register();
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    RECT r = winui::CentredWindowRect(TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight, style, 0);
+    const TScaledRect client = FScale.Rect(0, 0, TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight);
+    RECT r = winui::CentredWindowRect(client.W, client.H, style, 0);
     FHwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kClassName, FForm.Form.Caption.c_str(), style, r.left, r.top,
                             r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (FHwnd) CreateControls();
@@ -209,7 +211,7 @@ public:
     FillCheckRows(FRows[index]);
   }
 
-  void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override { ShowReleasePlanModal(dialog); }
+  void ShowReleaseDialog(TFrm_ReleasePlan& dialog) override { ShowReleasePlanModal(dialog, FScale.Dpi()); }
 
   void DestroyWindow() override {
     // A close granted during the installation only ends the loop; the call runs to its end.
@@ -283,9 +285,9 @@ private:
   }
 
   // A label's box for a caption, by the layout's rule (LayoutGeometry.h).
-  static RECT TextBox(const TRowWindow& row, const AnsiString& caption) {
+  RECT TextBox(const TRowWindow& row, const AnsiString& caption) const {
     const HFONT font = row.Font;
-    const TScaledRect box = CaptionBox(*row.Item, TLayoutScale(), caption,
+    const TScaledRect box = CaptionBox(*row.Item, FScale, caption,
                                        [font](const TLayoutItem&, const AnsiString& text, int wrapWidth) {
                                          const SIZE sz = winui::TextSize(font, text, wrapWidth);
                                          return TTextExtent{static_cast<int>(sz.cx), static_cast<int>(sz.cy)};
@@ -341,7 +343,7 @@ private:
 #ifdef GB_HAVE_WIN_PICTURE
     for (const TRowWindow& row : FRows)
       if (row.Item->Kind == K::Picture && row.Item->Page == index && row.Picture)
-        row.Picture->Draw(dc, row.Box, HasFlag(*row.Item, lfStretch));
+        row.Picture->Draw(dc, row.Box, HasFlag(*row.Item, lfStretch), FScale);
 #else
     (void)index;
 #endif
@@ -395,7 +397,8 @@ private:
   }
 
   // The notebook is a stack of panels, one per page, each holding its rows at the table's
-  // geometry; a row inside a group box is placed by the box's position on the page.
+  // geometry at the window's density; a row inside a group box is placed by the box's
+  // position on the page, and scaled where it lands, so its edges meet the page's others.
   void CreateControls() {
     HINSTANCE inst = GetModuleHandleA(nullptr);
     for (size_t i = 0; i < kLayoutCount; ++i) {
@@ -406,7 +409,7 @@ private:
       if (row.Control) FByControl[row.Control] = i;
       if (item.Kind == K::Window) continue;
       row.Parent = item.Page >= 0 && static_cast<size_t>(item.Page) < FPages.size() ? FPages[static_cast<size_t>(item.Page)] : FHwnd;
-      const TScaledRect box = LayoutBox(item, TLayoutScale());
+      const TScaledRect box = LayoutBox(item, FScale);
       const int x = box.X, y = box.Y;
       row.Box = RECT{x, y, x + box.W, y + box.H};
       if (item.Kind == K::Page) {
@@ -435,7 +438,7 @@ private:
     const char* cls = "STATIC";
     DWORD style = WS_CLIPSIBLINGS, ex = 0;
     AnsiString text = caption;
-    row.Font = HasFlag(item, lfBold) ? winui::BoldFont(item.FontHeight) : winui::UiFont();
+    row.Font = winui::UiFont(FScale.Font(item.FontHeight), HasFlag(item, lfBold));
     switch (item.Kind) {
       case K::Label:
       case K::Link:
@@ -444,7 +447,7 @@ private:
         if (ShowsPathEnd(item)) style |= SS_PATHELLIPSIS;
         if (item.Kind == K::Link) {
           style |= SS_NOTIFY;
-          row.Font = winui::LinkFont();
+          row.Font = winui::UiFont(FScale.Font(item.FontHeight), false, true);
         }
         break;
       case K::Edit:
@@ -522,21 +525,21 @@ private:
         if (!caption.empty()) SetWindowTextA(row.Hwnd, WithCrLf(caption).c_str());
         break;
       case K::List:
-        if (HasFlag(item, lfFixedRows)) SendMessageA(row.Hwnd, LB_SETITEMHEIGHT, 0, kFixedRowHeight);
+        if (HasFlag(item, lfFixedRows)) SendMessageA(row.Hwnd, LB_SETITEMHEIGHT, 0, FScale.Size(kFixedRowHeight));
         break;
       case K::CheckList:
       case K::ReportList: {
         SendMessageA(row.Hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
         if (HasFlag(item, lfFixedRows)) {
           // The row height of a list view follows its small images: a blank one of the height.
-          HIMAGELIST rows = ImageList_Create(1, kFixedRowHeight, ILC_COLOR, 1, 0);
+          HIMAGELIST rows = ImageList_Create(1, FScale.Size(kFixedRowHeight), ILC_COLOR, 1, 0);
           SendMessageA(row.Hwnd, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
         }
         RECT client;
         GetClientRect(row.Hwnd, &client);
         LVCOLUMNA col{};
         col.mask = LVCF_WIDTH;
-        col.cx = item.Kind == K::ReportList ? kReportColumnWidth : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
+        col.cx = item.Kind == K::ReportList ? FScale.Size(kReportColumnWidth) : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
         SendMessageA(row.Hwnd, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
         FillCheckRows(row);
         break;
@@ -727,6 +730,7 @@ private:
   }
 
   TFrm_Setup& FForm;
+  const TLayoutScale FScale;  // the table's 96-dpi sizes at the window's density
   HWND FHwnd = nullptr;
   std::vector<TRowWindow> FRows;  // one per kLayout row, same order
   std::vector<HWND> FPages;
@@ -742,12 +746,12 @@ private:
 }  // namespace
 
 int RunSetupWindow(TFrm_Setup& form) {
-  TSetupWindow window(form);
+  TSetupWindow window(form, 0);
   return window.Run();
 }
 
-std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form) {
-  auto window = std::make_unique<TSetupWindow>(form);
+std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form, int dpi) {
+  auto window = std::make_unique<TSetupWindow>(form, dpi);
   window->Create();
   return window;
 }

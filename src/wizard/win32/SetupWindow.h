@@ -13,7 +13,8 @@ constexpr int kFirstSetupControlId = 100;
 
 // Builds the window and all its controls for form and attaches it as the form's view, without
 // showing it or running a loop, so that tests can look at it through Win32 calls. The view
-// detaches itself and destroys the window when it is destroyed.
-std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form);
+// detaches itself and destroys the window when it is destroyed. The window is laid out for
+// dpi (0: the system's, as RunSetupWindow does), its unpack dialog too.
+std::unique_ptr<ISetupView> CreateSetupWindow(TFrm_Setup& form, int dpi = 0);
 // The top-level window (HWND) of a view made by CreateSetupWindow.
 void* SetupWindowHandle(ISetupView& view);

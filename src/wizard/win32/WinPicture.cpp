@@ -11,18 +11,8 @@ uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) |
 int16_t S16(const uint8_t* p) { return int16_t(U16(p)); }
 int32_t S32(const uint8_t* p) { return int32_t(U32(p)); }
 
-struct TScreenDpi {
-  int X = 96, Y = 96;
-  TScreenDpi() {
-    if (HDC screen = GetDC(nullptr)) {
-      X = GetDeviceCaps(screen, LOGPIXELSX);
-      Y = GetDeviceCaps(screen, LOGPIXELSY);
-      ReleaseDC(nullptr, screen);
-    }
-    if (X <= 0) X = 96;
-    if (Y <= 0) Y = 96;
-  }
-};
+// Metafile frames are measured at the layout's density; the window scales them with the rest.
+constexpr int kDesignDpi = TLayoutScale::kDesignDpi;
 
 // A memory DC with a bitmap selected, released on every path.
 class TMemoryDC {
@@ -117,20 +107,39 @@ HBITMAP LoadBmp(const TArrayByte& file, const AnsiString& fileName, int& width, 
   return bitmap;
 }
 
-// A .ico file: the first image of its directory, at its own size.
-HICON LoadIco(const TArrayByte& file, const AnsiString& fileName, int& width, int& height) {
+// Entry i of an icon file's directory, when its image lies inside the file.
+bool IcoEntry(const TArrayByte& file, size_t i, int& w, int& h, int& bits, uint32_t& bytes, uint32_t& at) {
   const size_t n = file.size();
-  const uint8_t* d = file.data();
-  if (n < 6 + 16 || U16(d) != 0 || U16(d + 2) != 1 || U16(d + 4) == 0) RaisePictureUnreadable(fileName, "不是图标文件");
-  const uint8_t* e = d + 6;
-  const int w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
-  const uint32_t bytes = U32(e + 8), at = U32(e + 12);
-  if (at >= n || bytes == 0 || bytes > n - at) RaisePictureUnreadable(fileName, "图标数据不完整");
+  if (n < 6 || i >= U16(file.data() + 4) || 6 + 16 * (i + 1) > n) return false;
+  const uint8_t* e = file.data() + 6 + 16 * i;
+  w = e[0] ? e[0] : 256;
+  h = e[1] ? e[1] : 256;
+  bits = U16(e + 6);
+  bytes = U32(e + 8);
+  at = U32(e + 12);
+  return at < n && bytes != 0 && bytes <= n - at;
+}
+
+// The image of entry i made into an icon of that size (the system scales it to another).
+HICON IcoImage(const TArrayByte& file, size_t i, int width, int height) {
+  int w, h, bits;
+  uint32_t bytes, at;
+  if (!IcoEntry(file, i, w, h, bits, bytes, at)) return nullptr;
   // The image is copied: CreateIconFromResourceEx wants it aligned.
   std::vector<uint32_t> image((bytes + 3) / 4);
-  std::memcpy(image.data(), d + at, bytes);
-  HICON icon = CreateIconFromResourceEx(reinterpret_cast<PBYTE>(image.data()), bytes, TRUE, 0x00030000, w, h,
-                                        LR_DEFAULTCOLOR);
+  std::memcpy(image.data(), file.data() + at, bytes);
+  return CreateIconFromResourceEx(reinterpret_cast<PBYTE>(image.data()), bytes, TRUE, 0x00030000, width, height,
+                                  LR_DEFAULTCOLOR);
+}
+
+// A .ico file: the first image of its directory, at its own size.
+HICON LoadIco(const TArrayByte& file, const AnsiString& fileName, int& width, int& height) {
+  const uint8_t* d = file.data();
+  if (file.size() < 6 + 16 || U16(d) != 0 || U16(d + 2) != 1 || U16(d + 4) == 0) RaisePictureUnreadable(fileName, "不是图标文件");
+  int w, h, bits;
+  uint32_t bytes, at;
+  if (!IcoEntry(file, 0, w, h, bits, bytes, at)) RaisePictureUnreadable(fileName, "图标数据不完整");
+  HICON icon = IcoImage(file, 0, w, h);
   if (!icon) RaisePictureUnreadable(fileName, "图标数据无法解码");
   width = w;
   height = h;
@@ -145,10 +154,9 @@ HENHMETAFILE LoadEmf(const TArrayByte& file, const AnsiString& fileName, int& wi
   if (!emf) RaisePictureUnreadable(fileName, "图元文件数据无法解码");
   ENHMETAHEADER header{};
   GetEnhMetaFileHeader(emf, sizeof header, &header);
-  // The frame is in hundredths of a millimetre: the size at the screen's resolution.
-  TScreenDpi dpi;
-  width = MulDiv(header.rclFrame.right - header.rclFrame.left, dpi.X, 2540);
-  height = MulDiv(header.rclFrame.bottom - header.rclFrame.top, dpi.Y, 2540);
+  // The frame is in hundredths of a millimetre.
+  width = MulDiv(header.rclFrame.right - header.rclFrame.left, kDesignDpi, 2540);
+  height = MulDiv(header.rclFrame.bottom - header.rclFrame.top, kDesignDpi, 2540);
   if (width <= 0 || height <= 0) {
     DeleteEnhMetaFile(emf);
     RaisePictureUnreadable(fileName, "图元文件尺寸无效");
@@ -197,15 +205,14 @@ HENHMETAFILE LoadWmf(const TArrayByte& file, const AnsiString& fileName, int& wi
     RaisePictureUnreadable(fileName, "不是图元文件，或没有图片尺寸");
   }
   if (boxW <= 0 || boxH <= 0 || inch == 0) RaisePictureUnreadable(fileName, "图元文件尺寸无效");
-  TScreenDpi dpi;
   METAFILEPICT pict{};
   pict.mm = MM_ANISOTROPIC;
   pict.xExt = MulDiv(boxW, 2540, inch);
   pict.yExt = MulDiv(boxH, 2540, inch);
   HENHMETAFILE emf = SetWinMetaFileBits(UINT(n - skip), d + skip, nullptr, &pict);
   if (!emf) RaisePictureUnreadable(fileName, "图元文件数据无法解码");
-  width = MulDiv(boxW, dpi.X, inch);
-  height = MulDiv(boxH, dpi.Y, inch);
+  width = MulDiv(boxW, kDesignDpi, inch);
+  height = MulDiv(boxH, kDesignDpi, inch);
   if (width <= 0 || height <= 0) {
     DeleteEnhMetaFile(emf);
     RaisePictureUnreadable(fileName, "图元文件尺寸无效");
@@ -242,6 +249,7 @@ std::unique_ptr<TWinPicture> TWinPicture::Load(const AnsiString& fileName) {
       break;
     case TPictureFormat::Ico:
       p->FIcon = LoadIco(file, fileName, p->FWidth, p->FHeight);
+      if (U16(file.data() + 4) > 1) p->FIconFile = file;
       break;
     case TPictureFormat::Emf:
       p->FMetafile = LoadEmf(file, fileName, p->FWidth, p->FHeight);
@@ -256,34 +264,63 @@ std::unique_ptr<TWinPicture> TWinPicture::Load(const AnsiString& fileName) {
 TWinPicture::~TWinPicture() {
   if (FBitmap) DeleteObject(FBitmap);
   if (FIcon) DestroyIcon(FIcon);
+  if (FSizedIcon) DestroyIcon(FSizedIcon);
   if (FMetafile) DeleteEnhMetaFile(FMetafile);
 }
 
-void TWinPicture::Draw(HDC dc, const RECT& box, bool stretch) const {
+// The first image at its own size; for another size the smallest image at least that large
+// (the most colours among equals), else the largest, made at that size.
+HICON TWinPicture::IconFor(int width, int height) const {
+  if ((width == FWidth && height == FHeight) || FIconFile.empty()) return FIcon;
+  if (FSizedIcon && FSizedW == width && FSizedH == height) return FSizedIcon;
+  size_t best = 0;
+  int bestW = 0, bestH = 0, bestBits = 0;
+  for (size_t i = 0; i < U16(FIconFile.data() + 4); ++i) {
+    int w, h, bits;
+    uint32_t bytes, at;
+    if (!IcoEntry(FIconFile, i, w, h, bits, bytes, at)) continue;
+    const bool fits = w >= width && h >= height, bestFits = bestW >= width && bestH >= height;
+    bool better;
+    if (bestW == 0) better = true;
+    else if (w == bestW && h == bestH) better = bits > bestBits;
+    else if (fits != bestFits) better = fits;
+    else better = fits ? w * h < bestW * bestH : w * h > bestW * bestH;
+    if (better) best = i, bestW = w, bestH = h, bestBits = bits;
+  }
+  HICON icon = IcoImage(FIconFile, best, width, height);
+  if (!icon) return FIcon;
+  if (FSizedIcon) DestroyIcon(FSizedIcon);
+  FSizedIcon = icon;
+  FSizedW = width;
+  FSizedH = height;
+  return icon;
+}
+
+void TWinPicture::Draw(HDC dc, const RECT& box, bool stretch, const TLayoutScale& scale) const {
   const int boxW = box.right - box.left, boxH = box.bottom - box.top;
   if (boxW <= 0 || boxH <= 0) return;
+  const int w = stretch ? boxW : scale.Size(FWidth), h = stretch ? boxH : scale.Size(FHeight);
   if (FBitmap) {
     TMemoryDC mem(dc, FBitmap);
     if (!mem.Handle()) return;
-    if (stretch) {
-      const int oldMode = SetStretchBltMode(dc, HALFTONE);
-      POINT oldOrg;
-      SetBrushOrgEx(dc, 0, 0, &oldOrg);  // HALFTONE asks for it
-      StretchBlt(dc, box.left, box.top, boxW, boxH, mem.Handle(), 0, 0, FWidth, FHeight, SRCCOPY);
-      SetBrushOrgEx(dc, oldOrg.x, oldOrg.y, nullptr);
-      SetStretchBltMode(dc, oldMode);
-    } else {
-      BitBlt(dc, box.left, box.top, FWidth < boxW ? FWidth : boxW, FHeight < boxH ? FHeight : boxH, mem.Handle(), 0,
-             0, SRCCOPY);
+    if (!stretch && w == FWidth && h == FHeight) {
+      BitBlt(dc, box.left, box.top, w < boxW ? w : boxW, h < boxH ? h : boxH, mem.Handle(), 0, 0, SRCCOPY);
+      return;
     }
+    // Resized with the halftone filter, not by repeating pixels; kept inside the box.
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, box.left, box.top, box.right, box.bottom);
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);  // HALFTONE asks for it
+    StretchBlt(dc, box.left, box.top, w, h, mem.Handle(), 0, 0, FWidth, FHeight, SRCCOPY);
+    RestoreDC(dc, saved);
     return;
   }
   // Icons and metafiles draw through the clip, which keeps them inside the box.
   const int saved = SaveDC(dc);
   IntersectClipRect(dc, box.left, box.top, box.right, box.bottom);
-  const int w = stretch ? boxW : FWidth, h = stretch ? boxH : FHeight;
   if (FIcon) {
-    DrawIconEx(dc, box.left, box.top, FIcon, w, h, 0, nullptr, DI_NORMAL);
+    DrawIconEx(dc, box.left, box.top, IconFor(w, h), w, h, 0, nullptr, DI_NORMAL);
   } else if (FMetafile) {
     const RECT r{box.left, box.top, box.left + w, box.top + h};
     PlayEnhMetaFile(dc, FMetafile, &r);

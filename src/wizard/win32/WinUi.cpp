@@ -9,26 +9,31 @@ namespace {
 bool gQuit = false;
 bool (*gFilter)(const MSG&) = nullptr;
 int gQuitCode = 0;
-
-HFONT MakeFont(int height, int weight, BOOL underline = FALSE) {
-  return CreateFontA(height, 0, 0, 0, weight, FALSE, underline, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "宋体");
-}
 }  // namespace
 
-HFONT UiFont() {
-  static HFONT font = MakeFont(-12, FW_NORMAL);
-  return font;
+int SystemDpi() {
+  int dpi = 0;
+  if (HDC screen = GetDC(nullptr)) {
+    dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+  }
+  return dpi > 0 ? dpi : TLayoutScale::kDesignDpi;
 }
 
-HFONT BoldFont(int height) {
-  static HFONT f12 = MakeFont(-12, FW_BOLD);
-  static HFONT f16 = MakeFont(-16, FW_BOLD);
-  return height == -16 ? f16 : f12;
-}
-
-HFONT LinkFont() {
-  static HFONT font = MakeFont(-12, FW_NORMAL, TRUE);
+HFONT UiFont(int height, bool bold, bool underline) {
+  // A window uses four kinds; the window tests make windows at several densities.
+  struct TKind {
+    int Height;
+    bool Bold, Underline;
+    HFONT Font;
+  };
+  static TKind kinds[24];
+  static size_t count = 0;
+  for (size_t i = 0; i < count; ++i)
+    if (kinds[i].Height == height && kinds[i].Bold == bold && kinds[i].Underline == underline) return kinds[i].Font;
+  HFONT font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE, GB2312_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "宋体");
+  if (count < sizeof kinds / sizeof kinds[0]) kinds[count++] = {height, bold, underline, font};
   return font;
 }
 
@@ -128,11 +133,10 @@ void TBarFeed::Show(HWND bar, int32_t position, int32_t max) {
   SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, int x, int y, int w, int h, int id,
-                 DWORD exStyle) {
-  HWND hwnd = CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | style, x, y, w, h, parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(UiFont()), FALSE);
+HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, const TScaledRect& r, HFONT font) {
+  HWND hwnd = CreateWindowExA(0, cls, text.c_str(), WS_CHILD | style, r.X, r.Y, r.W, r.H, parent, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return hwnd;
 }
 }  // namespace winui

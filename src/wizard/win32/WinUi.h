@@ -3,13 +3,14 @@
 #include <windows.h>
 
 #include "core/Types.h"
+#include "wizard/LayoutScale.h"
 
 namespace winui {
-// The user interface font: "宋体", height -12.
-HFONT UiFont();
-HFONT BoldFont(int height);
-// The UI font underlined (links).
-HFONT LinkFont();
+// The system's density in pixels an inch, which a DPI-aware program draws at (96 is 100 %).
+int SystemDpi();
+// The user interface font "宋体" of that height (negative: the character height, as in the
+// layout), bold or underlined (links); made once for each kind and kept.
+HFONT UiFont(int height = -12, bool bold = false, bool underline = false);
 // Size of text drawn with font: one line when wrapWidth is 0, else wrapped to that width.
 // & marks an accelerator and takes no room, as in a label.
 SIZE TextSize(HFONT font, const AnsiString& text, int wrapWidth);
@@ -52,7 +53,6 @@ private:
   int64_t FPixel = -1;
   ULONGLONG FSentAt = 0;
 };
-// A child control with the UI font.
-HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, int x, int y, int w, int h,
-                 int id = 0, DWORD exStyle = 0);
+// A child control with that font.
+HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, const TScaledRect& r, HFONT font);
 }  // namespace winui

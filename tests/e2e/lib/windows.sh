@@ -68,11 +68,19 @@ temp_news() { comm -13 <(echo "$1") <(temp_listing); }
 wine_run() { timeout "${WINE_TIMEOUT:-120}" "$repo/scripts/wine-run.sh" "$@"; }
 wine_wait() { timeout 60 wineserver -w; }
 
-# wine_display FIRST LAST: an X server on the first free display number of that range.
+# wine_display FIRST LAST [GEOMETRY]: an X server on the first free display number of that
+# range (1024x768x24 unless GEOMETRY says otherwise).
 xvfb_pid=""
 wine_display() {
   source "$repo/scripts/xvfb.sh"
-  start_xvfb "$1" "$2" 1024x768x24 || { echo "$(basename "$0" .sh): no X server could be started" >&2; exit 1; }
+  start_xvfb "$1" "$2" "${3:-1024x768x24}" || { echo "$(basename "$0" .sh): no X server could be started" >&2; exit 1; }
+}
+
+# wine_set_dpi DPI: the display scaling of the prefix's user (96 = 100 %, 144 = 150 %), for
+# the programs started from then on. Wine 8 reads the user's value under Control Panel\Desktop,
+# and HKCC\Software\Fonts only where that one is missing.
+wine_set_dpi() {
+  wine_run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
 }
 
 # wine_cleanup: stops this script's Wine server and X server; the caller's EXIT trap calls it.

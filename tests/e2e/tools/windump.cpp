@@ -1,9 +1,10 @@
 // Prints the visible top-level windows of the Wine session and their child windows, one line
 // each, in UTF-8, so that a test script driving a program with xdotool can read what a person
 // would see: class, text, visibility, enabled state, screen rectangle and, for lists, rows and
-// check boxes.
+// check boxes; for a top-level window its client area on the screen (client=x,y,w,h).
 //   windump            every visible top-level window
 //   windump CLASS      only top-level windows of that class
+//   windump --dpi      the system's pixels an inch
 #include <windows.h>
 #include <commctrl.h>
 
@@ -88,7 +89,15 @@ void Print(HWND h, int depth) {
   RECT r{};
   GetWindowRect(h, &r);
   const std::string text = Flat(TextOf(h));
-  const std::string extra = Extra(h, cls);
+  std::string extra = Extra(h, cls);
+  if (depth == 0) {
+    RECT c{};
+    GetClientRect(h, &c);
+    POINT at{0, 0};
+    ClientToScreen(h, &at);
+    extra += " client=" + std::to_string(at.x) + "," + std::to_string(at.y) + "," + std::to_string(c.right) + "," +
+             std::to_string(c.bottom);
+  }
   std::printf("%d|%s|%s|vis=%d|en=%d|rect=%ld,%ld,%ld,%ld|id=%d%s\n", depth, cls, text.c_str(),
               IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0, r.left, r.top, r.right - r.left, r.bottom - r.top,
               GetDlgCtrlID(h), extra.c_str());
@@ -127,6 +136,12 @@ BOOL CALLBACK TopProc(HWND h, LPARAM) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--dpi") {
+    HDC screen = GetDC(nullptr);
+    std::printf("%d\n", GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    return 0;
+  }
   if (argc > 1) gClass = argv[1];
   EnumWindows(TopProc, 0);
   return 0;

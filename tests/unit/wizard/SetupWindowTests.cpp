@@ -2,6 +2,7 @@
 // folder picker of the installation folder page (portable).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -24,6 +25,7 @@
 #include <commctrl.h>
 #undef MessageBox  // the responder's field, not the Win32 call
 
+#include "unit/wizard/PictureFixtures.h"
 #include "wizard/win32/SetupWindow.h"
 #include "wizard/win32/WinUi.h"
 #endif
@@ -158,6 +160,14 @@ protected:
     Project->AddPage("选择安装文件夹", "允许用户更改文件夹名称", "否");
     Project->AddPage("安装完毕", "显示运行主程序选项", "是");
     Project->AddPage("安装完毕", "显示创建桌面快捷方式选项", "是");
+    MakeForm();
+    View = CreateSetupWindow(*Form);
+    Main = static_cast<HWND>(SetupWindowHandle(*View));
+    // Wine makes windows only with a display; scripts/test.sh gives the suites one.
+    if (!Main) GTEST_SKIP() << "no window could be created (no display)";
+    Form->FillPagesFromProject();
+  }
+  void MakeForm() {
     const AnsiString catalogue = TempFolder() + "ComList-view.ini";
     {
       TFileStream f(catalogue, fmCreate);
@@ -170,11 +180,6 @@ protected:
     TInsPackRec* program = Form->FileList().Add();
     program->Kind = pkProgramFile;
     program->FileSize = 1048576;
-    View = CreateSetupWindow(*Form);
-    Main = static_cast<HWND>(SetupWindowHandle(*View));
-    // Wine makes windows only with a display; scripts/test.sh gives the suites one.
-    if (!Main) GTEST_SKIP() << "no window could be created (no display)";
-    Form->FillPagesFromProject();
   }
   void TearDown() override {
     View.reset();
@@ -182,7 +187,69 @@ protected:
     ViewTest::TearDown();
   }
   HWND Row(const char* name) { return FindById(Main, kFirstSetupControlId + static_cast<int>(RowOf(name))); }
+  // A new form and its window laid out for dpi (0: the system's), with the pages filled.
+  void Rebuild(int dpi) {
+    View.reset();
+    MakeForm();
+    View = CreateSetupWindow(*Form, dpi);
+    Main = static_cast<HWND>(SetupWindowHandle(*View));
+    ASSERT_NE(Main, nullptr);
+    Form->FillPagesFromProject();
+  }
 };
+
+// What a page paints under its controls (background and pictures), read back pixel by pixel.
+class TPageShot {
+public:
+  explicit TPageShot(HWND page) {
+    RECT r;
+    GetClientRect(page, &r);
+    FWidth = r.right;
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = r.right;
+    bmi.bmiHeader.biHeight = -r.bottom;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    FBitmap = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    FBits = static_cast<uint32_t*>(bits);
+    FDC = CreateCompatibleDC(nullptr);
+    FOld = SelectObject(FDC, FBitmap);
+    SendMessageA(page, WM_ERASEBKGND, reinterpret_cast<WPARAM>(FDC), 0);
+    GdiFlush();
+  }
+  ~TPageShot() {
+    SelectObject(FDC, FOld);
+    DeleteDC(FDC);
+    DeleteObject(FBitmap);
+  }
+  TPageShot(const TPageShot&) = delete;
+  TPageShot& operator=(const TPageShot&) = delete;
+  uint32_t At(int x, int y) const { return FBits[y * FWidth + x] & 0xFFFFFF; }
+
+private:
+  int FWidth = 0;
+  HBITMAP FBitmap = nullptr;
+  uint32_t* FBits = nullptr;
+  HDC FDC = nullptr;
+  HGDIOBJ FOld = nullptr;
+};
+
+int FontHeightOf(HWND h) {
+  LOGFONTA lf{};
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(h, WM_GETFONT, 0, 0));
+  return font && GetObjectA(font, sizeof lf, &lf) ? lf.lfHeight : 0;
+}
+
+// A control's rectangle in its parent's client area.
+RECT PlaceOf(HWND h) {
+  RECT r;
+  GetWindowRect(h, &r);
+  MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
 }  // namespace
 
 TEST_F(WindowTest, EveryLayoutRowIsAWindowWithItsClassPlaceCaptionAndVisibility) {
@@ -384,5 +451,150 @@ TEST_F(WindowTest, PictureThatCannotBeLoadedIsNamedInABoxAndLeftEmpty) {
   EXPECT_NE(Boxes[0].Text.find(bad), AnsiString::npos) << Boxes[0].Text;
   EXPECT_EQ(Form->Image7.Caption, "");
   EXPECT_EQ(Form->Image8.Caption, good);
+}
+#endif
+
+#ifdef _WIN32
+namespace {
+// The room a control's text asks for, drawn as the control draws it: wrapped at its width
+// where it wraps. Zero for a control that cuts its text on purpose (a path shown by its end).
+SIZE TextNeed(HWND h) {
+  const LONG style = GetWindowLongA(h, GWL_STYLE);
+  char cls[64] = "";
+  GetClassNameA(h, cls, sizeof cls);
+  const bool label = lstrcmpiA(cls, "Static") == 0;
+  if (label && (style & SS_ELLIPSISMASK)) return SIZE{0, 0};
+  RECT client;
+  GetClientRect(h, &client);
+  const bool wraps = label && (style & SS_TYPEMASK) == SS_LEFT;
+  RECT need{0, 0, wraps ? client.right : 0, 0};
+  const AnsiString text = TextOf(h);
+  HDC dc = GetDC(h);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(h, WM_GETFONT, 0, 0)));
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_CALCRECT | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+  SelectObject(dc, old);
+  ReleaseDC(h, dc);
+  return SIZE{need.right, need.bottom};
+}
+}  // namespace
+
+// At the system's density and at 125 %, 150 % and 200 %, with a project name long enough to
+// wrap the welcome page's labels onto more lines: every font takes its scaled height, no text
+// of any page is cut, the lists' rows and the report column scale, pictures fill their scaled
+// box or take their natural size times the scale, and the unpack dialog the window opens
+// follows it. (The rows' rectangles at the system's density: tests/e2e/wine-dpi.sh.)
+TEST_F(WindowTest, AtEachDensityFontsListsPicturesAndTheUnpackDialogScaleAndNoTextIsCut) {
+  Project->FindWork("项目名称")->Value = "高分辨率显示缩放测试软件";
+  const AnsiString quads = picture_test::Fixture("quads24.bmp");  // 32 x 32: red, lime / blue, white
+  Project->AddPage("安装协议说明", "标题图片", quads);   // stretched into 508 x 60
+  Project->AddPage("选择程序文件夹", "标题图片", quads);  // at its natural size
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const uint32_t background = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+  const int system = winui::SystemDpi();
+  std::vector<int> densities{system};
+  for (int dpi : {120, 144, 192})
+    if (dpi != system) densities.push_back(dpi);
+  for (int dpi : densities) {
+    SCOPED_TRACE(dpi);
+    const auto S = [dpi](int v) { return static_cast<int>(std::floor(v * dpi / 96.0 + 0.5)); };
+    Rebuild(dpi == system ? 0 : dpi);
+    RECT client;
+    GetClientRect(Main, &client);
+    ASSERT_EQ(client.right, S(508));
+
+    for (size_t i = 0; i < kLayoutCount; ++i) {
+      const TLayoutItem& item = kLayout[i];
+      // Every row that shows text; pages, bars, frames and lines have none.
+      if (item.Kind == TLayoutKind::Window || item.Kind == TLayoutKind::Picture || item.Kind == TLayoutKind::Page ||
+          item.Kind == TLayoutKind::ProgressBar || item.Kind == TLayoutKind::Frame || item.Kind == TLayoutKind::Bevel)
+        continue;
+      SCOPED_TRACE(item.Name);
+      HWND h = FindById(Main, kFirstSetupControlId + static_cast<int>(i));
+      ASSERT_NE(h, nullptr);
+      EXPECT_EQ(FontHeightOf(h), -S(-item.FontHeight));
+      if (item.Kind != TLayoutKind::Label && item.Kind != TLayoutKind::Link && item.Kind != TLayoutKind::Button &&
+          item.Kind != TLayoutKind::GroupBox)
+        continue;
+      const SIZE need = TextNeed(h);
+      RECT box;
+      GetClientRect(h, &box);
+      // A push button's text sits inside its edge.
+      const int edge = item.Kind == TLayoutKind::Button ? 2 : 0;
+      EXPECT_LE(need.cx, box.right - 2 * edge) << TextOf(h);
+      EXPECT_LE(need.cy, box.bottom - 2 * edge) << TextOf(h);
+    }
+
+    EXPECT_EQ(SendMessageA(Row("List_SelectShot"), LB_GETITEMHEIGHT, 0, 0), S(18));
+    // A list view's row takes the scaled height, or the line of its font where that rounds higher.
+    HWND components = Row("List_Component");
+    RECT item{};
+    ASSERT_TRUE(ListView_GetItemRect(components, 0, &item, LVIR_BOUNDS));
+    EXPECT_NEAR(item.bottom - item.top, S(18), 1);
+    HDC dc = GetDC(components);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(components, WM_GETFONT, 0, 0)));
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(components, dc);
+    EXPECT_LE(tm.tmHeight, item.bottom - item.top);
+    EXPECT_EQ(ListView_GetColumnWidth(Row("lFinished"), 0), S(200));
+
+    {
+      TPageShot page(Row("nPage1"));
+      const int right = S(508) - 1, bottom = S(60) - 1;
+      EXPECT_TRUE(picture_test::Near(page.At(2, 2), 0xFF0000, 16)) << std::hex << page.At(2, 2);
+      EXPECT_TRUE(picture_test::Near(page.At(right - 2, bottom - 2), 0xFFFFFF, 16)) << "stretched to the scaled strip";
+      EXPECT_EQ(page.At(right - 2, bottom + 3), background) << "and no further";
+    }
+    {
+      TPageShot page(Row("nPage3"));
+      const int size = S(32);
+      EXPECT_TRUE(picture_test::Near(page.At(size - 3, size - 3), 0xFFFFFF, 16)) << "natural size times the scale";
+      EXPECT_TRUE(picture_test::Near(page.At(size - 3, 3), 0x00FF00, 16));
+      EXPECT_EQ(page.At(size + 3, 3), background);
+      EXPECT_EQ(page.At(3, size + 3), background);
+    }
+
+    // The dialog as the release sees it, while it runs.
+    TFrm_ReleasePlan dialog(Supports<IReleaseWork>(EngineRef));
+    TInsPackList list;
+    dialog.SetFileList(&list);
+    RECT dialogClient{}, label{}, bar{}, labelBox{};
+    int labelFont = 0;
+    SIZE labelText{};
+    Engine->Release = [&](TInsPackList&, const TReleaseProgressEvent& progress) {
+      HWND d = FindWindowA("TFrm_ReleasePlan", nullptr);
+      ASSERT_NE(d, nullptr);
+      GetClientRect(d, &dialogClient);
+      for (HWND c = GetWindow(d, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[64] = "";
+        GetClassNameA(c, cls, sizeof cls);
+        if (lstrcmpiA(cls, "Static") == 0) {
+          label = PlaceOf(c);
+          GetClientRect(c, &labelBox);
+          labelFont = FontHeightOf(c);
+          labelText = TextNeed(c);
+        } else if (lstrcmpiA(cls, PROGRESS_CLASSA) == 0) {
+          bar = PlaceOf(c);
+        }
+      }
+      progress(1, 1, "", false);
+    };
+    View->ShowReleaseDialog(dialog);
+    EXPECT_TRUE(dialog.Completed());
+    EXPECT_EQ(dialogClient.right, S(382));
+    EXPECT_EQ(dialogClient.bottom, S(104));
+    EXPECT_EQ(label.left, S(15));
+    EXPECT_EQ(label.top, S(25));
+    EXPECT_EQ(label.right, S(15 + 357));
+    EXPECT_EQ(labelFont, -S(12));
+    EXPECT_GT(labelText.cx, 0);
+    EXPECT_LE(labelText.cx, labelBox.right);
+    EXPECT_LE(labelText.cy, labelBox.bottom) << "the label's line is whole";
+    EXPECT_EQ(bar.left, S(15));
+    EXPECT_EQ(bar.top, S(51));
+    EXPECT_EQ(bar.right, S(15 + 357));
+    EXPECT_EQ(bar.bottom, S(51 + 19));
+  }
 }
 #endif

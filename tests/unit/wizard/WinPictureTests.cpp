@@ -63,13 +63,6 @@ void ExpectQuads(const TCanvas& c, int l, int t, int w, int h, const char* what)
   ExpectAt(c, l + 3 * w / 4, t + 3 * h / 4, kWhite, what);
 }
 
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-  ReleaseDC(nullptr, screen);
-  return dpi;
-}
-
 // Left half red, right half blue, on a metafile DC whose logical picture is 40 × 20.
 void DrawHalves(HDC dc) {
   HBRUSH red = CreateSolidBrush(RGB(255, 0, 0)), blue = CreateSolidBrush(RGB(0, 0, 255));
@@ -173,13 +166,12 @@ TEST(WinPicture, EnhancedAndPlaceableMetafilesDrawTheirFrame) {
   const AnsiString wmf = MakeWmf(TempFolder() + "图片测试.wmf", true);
   // Without the placeable header: its window extent, a unit to a pixel at 96 an inch.
   const AnsiString plain = MakeWmf(TempFolder() + "plain.wmf", false);
-  const int dpi = ScreenDpi();
   for (const AnsiString& name : {emf, wmf, plain}) {
     SCOPED_TRACE(name);
     auto p = TWinPicture::Load(name);
     if (name != emf) {
-      EXPECT_EQ(p->Width(), MulDiv(40, dpi, 96));  // the box's 40 units at 96 an inch
-      EXPECT_EQ(p->Height(), MulDiv(20, dpi, 96));
+      EXPECT_EQ(p->Width(), 40);  // the box's 40 units at 96 an inch, whatever the screen's density
+      EXPECT_EQ(p->Height(), 20);
     } else {
       EXPECT_NEAR(p->Width(), 40, 1);
       EXPECT_NEAR(p->Height(), 20, 1);
@@ -198,6 +190,60 @@ TEST(WinPicture, EnhancedAndPlaceableMetafilesDrawTheirFrame) {
     ExpectAt(c, 140, 50, kRed, "stretched left half");
     ExpectAt(c, 180, 50, kBlue, "stretched right half");
     ExpectAt(c, 180, 95, kBlue, "stretched to the box's bottom");
+  }
+}
+
+// At 150 % and 200 % a picture drawn at its natural size takes that size times the scale:
+// a bitmap enlarged smoothly, a metafile played into the larger frame, an icon from the image
+// of its file that fits best. Stretched pictures keep filling their box.
+TEST(WinPicture, AtAnotherDensityNaturalSizesScaleAndIconsTakeTheirBestImage) {
+  auto bmp = TWinPicture::Load(picture_test::Fixture("quads24.bmp"));
+  TCanvas c(200, 120);
+  bmp->Draw(c.DC(), RECT{10, 10, 110, 110}, false, TLayoutScale(144));
+  ExpectQuads(c, 10, 10, 48, 48, "32 x 32 at 150 %");
+  ExpectAt(c, 10 + 50, 20, kMagenta, "right of 48 pixels");
+  ExpectAt(c, 20, 10 + 50, kMagenta, "below 48 pixels");
+  // Across the red and lime quadrants: a filter leaves blends at the seam, repeated pixels do not.
+  int blends = 0;
+  for (int x = 10 + 18; x < 10 + 30; ++x) {
+    const uint32_t p = c.At(x, 20);
+    if (!picture_test::Near(p, kRed, 40) && !picture_test::Near(p, kLime, 40)) ++blends;
+  }
+  EXPECT_GT(blends, 0) << "enlarged without a filter";
+  bmp->Draw(c.DC(), RECT{120, 10, 140, 30}, false, TLayoutScale(192));
+  ExpectAt(c, 125, 15, kRed, "clipped at 200 %");
+  ExpectAt(c, 142, 15, kMagenta, "clipped away at 200 %");
+  bmp->Draw(c.DC(), RECT{150, 60, 200, 120}, true, TLayoutScale(192));
+  ExpectQuads(c, 150, 60, 50, 60, "stretched: the box whatever the scale");
+
+  ForceFolders(TempFolder());
+  auto wmf = TWinPicture::Load(MakeWmf(TempFolder() + "scaled.wmf", true));
+  TCanvas m(120, 60);
+  wmf->Draw(m.DC(), RECT{0, 0, 120, 60}, false, TLayoutScale(192));
+  ExpectAt(m, 20, 20, kRed, "metafile at 200 %, left half");
+  ExpectAt(m, 60, 20, kBlue, "metafile at 200 %, right half");
+  ExpectAt(m, 85, 20, kMagenta, "right of 80 pixels");
+  ExpectAt(m, 20, 45, kMagenta, "below 40 pixels");
+
+  // 16 red (the first image), 24 lime, 32 blue, 48 white.
+  auto ico = TWinPicture::Load(picture_test::Fixture("sizes.ico"));
+  ASSERT_EQ(ico->Width(), 16);
+  struct TCase {
+    int Dpi;
+    bool Stretch;
+    int Box;
+    uint32_t Colour;
+    const char* What;
+  };
+  for (const TCase& t : {TCase{96, false, 60, kRed, "100 %: the first image"}, TCase{120, false, 60, kLime, "20 pixels: 24 shrunk"},
+                         TCase{144, false, 60, kLime, "24 pixels"}, TCase{192, false, 60, kBlue, "32 pixels"},
+                         TCase{96, true, 40, kWhite, "stretched to 40: 48 shrunk"}, TCase{192, true, 60, kWhite, "larger than all: the largest"}}) {
+    SCOPED_TRACE(t.What);
+    TCanvas i(64, 64);
+    ico->Draw(i.DC(), RECT{0, 0, t.Box, t.Box}, t.Stretch, TLayoutScale(t.Dpi));
+    const int size = t.Stretch ? t.Box : 16 * t.Dpi / 96;
+    ExpectAt(i, size - 2, size - 2, t.Colour, "inside");
+    if (size < 62) ExpectAt(i, size + 1, size + 1, kMagenta, "outside");
   }
 }
 

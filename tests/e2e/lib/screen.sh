@@ -1,7 +1,6 @@
-# Sourced by the end-to-end scripts that drive the wizard under Wine and Xvfb as a person would:
-# what is on the screen (windump), finding controls by class and text, clicking them.
-# Needs: lib/windows.sh sourced, wine_start and wine_display done, work, and dump_exe (the
-# architecture's tests/e2e/tools/windump.exe). The screen is read into $work/screen.txt.
+# Sourced by the end-to-end scripts that look at windows under Wine and drive them with xdotool.
+# Needs: dump_exe (windump.exe of the architecture), work (the script's temporary folder), and
+# wine_run from windows.sh.
 
 # What is on the screen: one line per window (depth|class|text|vis=|en=|rect=x,y,w,h|id=...).
 screen() { wine_run "$dump_exe" "$@" 2>/dev/null | tr -d '\r'; }
@@ -41,5 +40,6 @@ visible_text() { awk -F'|' -v t="$1" '$4 == "vis=1" && index($3, t) { f = 1 } EN
 checks_of() {  # checks of the visible list view at that position in the list of list views
   awk -F'|' '$2 == "SysListView32" && $4 == "vis=1" { for (i = 1; i <= NF; i++) if ($i ~ /checks=/) { sub(/.*checks=/, "", $i); sub(/ .*/, "", $i); print $i; exit } }' "$work/screen.txt"
 }
+# The wizard's Next (or 我同意 on the licence page) and Previous buttons.
 next_page() { click Button '^下一步\(&N\)->$|^我同意$'; sleep 0.4; refresh; }
 prev_page() { click Button '^<-上一步\(&P\)$'; sleep 0.4; refresh; }
