@@ -80,7 +80,8 @@ void WriteVersionDetails(IProject& project, const AnsiString& target) {
   ReplaceExeVersion(target, BuildVersionResource(d));
 }
 
-// Deletes the uninstaller copy however the build ends: its bytes belong in the package only.
+// Deletes a file however the build ends unless Path is cleared: the uninstaller copy, whose bytes
+// belong in the package only, and the output until it is finished.
 struct TTempCopy {
   AnsiString Path;
   ~TTempCopy() {
@@ -163,6 +164,10 @@ void TCompile::Compile() {
     RaiseFCreateError(uninstallerCopy, "文件已存在，生成安装程序时不会覆盖它");
   if (!options->OutputFolder.empty() && !FolderExists(options->OutputFolder)) ForceFolders(options->OutputFolder);
   if (!CopyFileTo(stub, target, false)) RaiseFCreateError(target, SystemErrorMessage(LastSystemError()));
+  // From here on a failure takes the output away again: a bare stub, or a package cut short,
+  // must not be left where a finished setup is expected.
+  TTempCopy unfinished;
+  unfinished.Path = target;
   if (!object->GetSetupIcon().empty()) ReplaceExeIcon(object->GetSetupIcon(), target);
   WriteVersionDetails(project, target);
 
@@ -176,15 +181,8 @@ void TCompile::Compile() {
     RaiseFCreateError(uninstaller.Path, reason);
   }
   if (!object->GetUninstallIcon().empty()) ReplaceExeIcon(object->GetUninstallIcon(), uninstaller.Path);
-  // A signing failure leaves no setup behind, neither the bare stub nor an unsigned package.
   auto sign = [&](const AnsiString& file) {
-    if (!FOnSign) return;
-    try {
-      FOnSign(file);
-    } catch (...) {
-      if (FileExists(target)) DeleteFileAt(target);
-      throw;
-    }
+    if (FOnSign) FOnSign(file);
   };
   sign(uninstaller.Path);
 
@@ -228,6 +226,7 @@ void TCompile::Compile() {
       write);
   setup.reset();
   sign(target);
+  unfinished.Path.clear();
   // 6., 7.: the output closes, the entries are disposed and the uninstaller copy is deleted
   // on the way out, also when a step above fails.
 }

@@ -243,6 +243,7 @@ TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
     EXPECT_NE(std::string(e.what()).find("empty.txt"), std::string::npos);
   }
   EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
+  EXPECT_FALSE(FileExists(Work + "out\\另一个.exe")) << "a setup cut short is not left behind";
   WriteAll(Work + "src\\empty.txt", "");
 
 
@@ -265,6 +266,7 @@ TEST_F(BuilderTest, MissingStubMissingSourceAndChangedSource) {
     EXPECT_NE(std::string(e.what()).find("main.exe"), std::string::npos) << e.what();
   }
   EXPECT_EQ(reported, (std::vector<int>{1, 2}));
+  EXPECT_FALSE(FileExists(Work + "out\\另一个.exe"));
   WriteAll(Work + "src\\main.exe", std::string(20000, 'm'));
 
   // A source that grows after it was measured is not packed with the old size.
