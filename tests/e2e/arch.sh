@@ -16,12 +16,7 @@ source tests/e2e/lib/windows.sh
 data="$repo/build/data"
 win_need "$gbsetup" "$data/Exe/Setup.exe" "$data/Exe/UnIns.exe" "$data/Exe/x64/Setup.exe" "$data/Exe/x64/UnIns.exe"
 
-work="$(mktemp -d /tmp/gbsetup-arch.XXXXXX)"
-cleanup() {
-  wine_cleanup
-  rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
+win_workdir "/tmp/gbsetup-arch.XXXXXX"
 echo "arch: $win_arch"
 G() { "$gbsetup" --data "$data" "$@"; }
 json="$(bash scripts/make-example.sh "$work" "$win_build" | tail -1)"

@@ -14,13 +14,8 @@ source tests/e2e/lib/windows.sh
 data="$win_data"
 win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
-work="$(mktemp -d /tmp/gbsetup-integrity.XXXXXX)"
+win_workdir /tmp/gbsetup-integrity.XXXXXX
 export GBSETUP_ROOT="$work/sandbox"
-cleanup() {
-  wine_cleanup
-  rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
 echo "integrity: $win_arch stubs"
 
 echo "== building the test setup"

@@ -23,12 +23,7 @@ fi
 data="$win_data"
 win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
-work="$(mktemp -d "$place/gbsetup-large.XXXXXX")"
-cleanup() {
-  wine_cleanup
-  rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
+win_workdir "$place/gbsetup-large.XXXXXX"
 echo "large: $win_arch stubs"
 started=$(date +%s)
 # measured NAME OUT COMMAND...: runs it with its output in OUT, keeps its exit code in rc and

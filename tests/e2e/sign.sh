@@ -20,13 +20,8 @@ for t in openssl osslsigncode; do
   command -v "$t" >/dev/null || { echo "sign: $t is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 
-work="$(mktemp -d /tmp/gbsetup-sign.XXXXXX)"
+win_workdir /tmp/gbsetup-sign.XXXXXX
 unset GBSETUP_SIGN
-cleanup() {
-  wine_cleanup
-  rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
 echo "sign: $win_arch stubs"
 
 echo "== a code-signing certificate"

@@ -15,12 +15,7 @@ source tests/e2e/lib/windows.sh
 data="$win_data"
 win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
-work="$(mktemp -d /tmp/gbsetup-upgrade.XXXXXX)"
-cleanup() {
-  wine_cleanup
-  rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
+win_workdir "/tmp/gbsetup-upgrade.XXXXXX"
 echo "upgrade: $win_arch stubs"
 
 echo "== two versions of one program"

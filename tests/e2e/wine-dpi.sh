@@ -16,12 +16,7 @@ dump_exe="$win_build/tests/e2e/tools/windump.exe"
 win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe" "$dump_exe"
 command -v xdotool >/dev/null || { echo "wine-dpi: xdotool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/gbsetup-dpi.XXXXXX)"
-cleanup() {
-  wine_cleanup
-  [ -n "${KEEP:-}" ] || rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
+win_workdir "/tmp/gbsetup-dpi.XXXXXX"
 echo "wine-dpi: $win_arch stubs under $win_arch Wine"
 wine_start
 # Room for the window at 200 % (1016 x 662 inside its frame).
@@ -40,9 +35,7 @@ printf '[Com]\r\nComA=ComA\r\n[Description]\r\nComA=a\r\n[ComSize]\r\nComA=20971
 printf 'MZ app\r\n' >"$work/app/app.exe"
 printf '软件许可协议书正文\r\n' | iconv -f UTF-8 -t GBK >"$work/licence.txt"
 printf '软件使用说明正文\r\n' | iconv -f UTF-8 -t GBK >"$work/app/readme.txt"
-convert -size 508x57 gradient:'#2060c0-#a0c8ff' "BMP3:$work/img/strip.bmp" 2>/dev/null
-convert -size 508x289 gradient:'#ffffff-#c0d8ff' -quality 90 "$work/img/back.jpg" 2>/dev/null
-[ -s "$work/img/strip.bmp" ] && [ -s "$work/img/back.jpg" ] || { echo "wine-dpi: ImageMagick convert failed" >&2; exit 1; }
+wizard_pictures "$work/img"
 (
   set -e
   cd "$work"
@@ -52,13 +45,9 @@ convert -size 508x289 gradient:'#ffffff-#c0d8ff' -quality 90 "$work/img/back.jpg
   G set p.gbp 安装界面显示 是
   G add-folder p.gbp app/ --to "Program Files"
   G component use p.gbp ComA
-  G page p.gbp 欢迎 标题图片 img/back.jpg
+  wizard_page_pictures G p.gbp img
   G page p.gbp 欢迎 版权信息 "版权所有 (C) 2026 示例作者，保留所有权利。本软件受著作权法保护。"
   G page p.gbp 欢迎 网站链接 https://example.com/
-  for p in 安装协议说明 软件使用说明 选择程序文件夹 选择安装组件 选择安装文件夹 确认安装 安装进程; do
-    G page p.gbp "$p" 标题图片 img/strip.bmp
-  done
-  G page p.gbp 安装完毕 标题图片 img/back.jpg
   G page p.gbp 安装协议说明 安装协议 licence.txt
   G page p.gbp 软件使用说明 说明协议 app/readme.txt
   G page p.gbp 安装完毕 主程序 app/app.exe

@@ -18,12 +18,7 @@ hello_exe="$win_build/examples/hello/Hello.exe"
 win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe" "$dump_exe" "$hello_exe"
 command -v xdotool >/dev/null || { echo "wine-preview: xdotool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/gbsetup-wine-preview.XXXXXX)"
-cleanup() {
-  wine_cleanup
-  [ -n "${KEEP:-}" ] || rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
+win_workdir "/tmp/gbsetup-wine-preview.XXXXXX"
 echo "wine-preview: $win_arch stubs under $win_arch Wine"
 
 # The example with its program, details shown and every finish row offered.

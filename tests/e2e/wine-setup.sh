@@ -12,12 +12,7 @@ source tests/e2e/lib/windows.sh
 data="$win_data"
 win_need "$gbsetup" "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"
 
-work="$(mktemp -d /tmp/gbsetup-e2e.XXXXXX)"
-cleanup() {
-  wine_cleanup
-  rm -rf "$work" 2>/dev/null
-}
-trap cleanup EXIT
+win_workdir "/tmp/gbsetup-e2e.XXXXXX"
 echo "wine-setup: $win_arch stubs under $win_arch Wine"
 wine_start
 # One X server for every run: the unpack dialog and the boxes are real windows.

@@ -43,3 +43,22 @@ checks_of() {  # checks of the visible list view at that position in the list of
 # The wizard's Next (or 我同意 on the licence page) and Previous buttons.
 next_page() { click Button '^下一步\(&N\)->$|^我同意$'; sleep 0.4; refresh; }
 prev_page() { click Button '^<-上一步\(&P\)$'; sleep 0.4; refresh; }
+
+# The pictures a wizard walk shows: DIR/strip.bmp for the inner pages' top strip (508 × 57) and
+# DIR/back.jpg for the first and last pages' background (508 × 289).
+wizard_pictures() {  # wizard_pictures DIR
+  mkdir -p "$1"
+  convert -size 508x57 gradient:'#2060c0-#a0c8ff' "BMP3:$1/strip.bmp" 2>/dev/null
+  convert -size 508x289 gradient:'#ffffff-#c0d8ff' -quality 90 "$1/back.jpg" 2>/dev/null
+  [ -s "$1/strip.bmp" ] && [ -s "$1/back.jpg" ] || { echo "$(basename "$0" .sh): ImageMagick convert failed" >&2; exit 1; }
+}
+# Sets those pictures on every page of a project; BUILDER is a command (or function) taking
+# gbsetup's arguments.
+wizard_page_pictures() {  # wizard_page_pictures BUILDER PROJECT DIR
+  local p
+  "$1" page "$2" 欢迎 标题图片 "$3/back.jpg"
+  for p in 安装协议说明 软件使用说明 选择程序文件夹 选择安装组件 选择安装文件夹 确认安装 安装进程; do
+    "$1" page "$2" "$p" 标题图片 "$3/strip.bmp"
+  done
+  "$1" page "$2" 安装完毕 标题图片 "$3/back.jpg"
+}

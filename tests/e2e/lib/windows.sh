@@ -89,6 +89,13 @@ wine_cleanup() {
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 
+# win_workdir DIR-TEMPLATE: the script's work folder in $work, removed on exit after Wine's
+# clean-up (kept with KEEP=1, to look at after a failure).
+win_workdir() {
+  work="$(mktemp -d "$1")"
+  trap 'wine_cleanup; [ -n "${KEEP:-}" ] || rm -rf "$work" 2>/dev/null' EXIT
+}
+
 reg_value() {  # reg_value KEY NAME -> the data, UTF-8
   wine_run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 |
     awk -v n="$2" '{ sub(/\r$/, "") } $1 == n && $2 ~ /^REG_/ { sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; f = 1 } END { exit !f }'
