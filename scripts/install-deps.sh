@@ -33,7 +33,7 @@ pkgs=(
   zlib1g-dev libjpeg-dev nlohmann-json3-dev libgtest-dev googletest
   wine wine64
   xvfb xauth xdotool
-  locales fonts-wqy-microhei
+  locales fonts-wqy-microhei fonts-wine
   libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev libwmf-0.2-7-gtk
   icoutils liblnk-utils imagemagick
   python3

@@ -2,7 +2,8 @@
 # Takes one picture of each wizard page under Xvfb: builds a demo setup that shows every page
 # (a JPEG and a BMP picture in the strips, a licence, a read-me, two components, all five
 # finish rows, the detail lines), runs it inside a Wine virtual desktop, walks the pages with
-# xdotool and writes docs/wizard/1-welcome.png ... 9-finish.png, cropped to the window.
+# xdotool and writes docs/wizard/1-welcome.png ... 9-finish.png, cropped to the window, and the
+# same setup's pages drawn by gbsetup preview in docs/wizard/preview.
 #   scripts/screenshot-wizard.sh [--dpi DPI] [OUTDIR]
 # --dpi sets the display scaling of the Wine prefix (120 = 125 %, 144 = 150 %, 192 = 200 %);
 # OUTDIR is docs/wizard at 96 dpi, docs/wizard/<percent> (docs/wizard/150) at another.
@@ -96,6 +97,13 @@ cp "$work/readme.txt" "$app/readme.txt"
   "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
 ) >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 cp "$work/out/"*.exe "$work/Setup.exe"
+# The same setup drawn by gbsetup preview, for setting the two side by side.
+case "$dpi" in 96) scale=1 ;; 120) scale=1.25 ;; 144) scale=1.5 ;; 192) scale=2 ;; *) scale="" ;; esac
+if [ -n "$scale" ]; then
+  "$gbsetup" preview "$work/Setup.exe" --output "$out/preview" --scale "$scale" >"$work/preview.log" 2>&1 ||
+    { cat "$work/preview.log"; exit 1; }
+  echo "wrote $out/preview/*.png"
+fi
 
 desktop="$(px 800)x$(px 600)"
 source "$repo/scripts/xvfb.sh"

@@ -64,6 +64,10 @@ ensure_prefix() {  # ensure_prefix ARCH PREFIX
   flock 8
   if [ ! -f "$prefix/system.reg" ]; then
     version="$("$loader" --version 2>/dev/null)" || die "$loader does not run here ($arch programs cannot run on this machine)"
+    # Wine draws the title bar's buttons, check marks and arrows with Marlett, which it does not
+    # find in its own font folder here: a prefix without it shows letters in their place.
+    marlett=/usr/share/wine/fonts/marlett.ttf
+    [ -f "$marlett" ] && version="$version, marlett"
     template="$templates/$winearch"
     exec 9>"$template.lock"
     flock 9
@@ -77,6 +81,7 @@ ensure_prefix() {  # ensure_prefix ARCH PREFIX
       WINEPREFIX="$template.new" timeout 120 wineserver -w
       [ -f "$template.new/system.reg" ] || die "wineboot made no $winearch prefix"
       [ -z "$(find "$template.new/drive_c/users" -type l -print -quit)" ] || die "the $winearch template links outside itself"
+      if [ -f "$marlett" ]; then cp "$marlett" "$template.new/drive_c/windows/Fonts/" || die "cannot copy $marlett"; fi
       rm -rf "$template.home"
       mv "$template.new" "$template"
       echo "$version" >"$template.version"
