@@ -154,6 +154,16 @@ int RunPreviewCommand(const TArgs& args) {
   }
   TPrivateSandbox sandbox;
   TPagePainter painter(scale);
+  // The caption bar's icon: the setup's own; for a project, the icon the build would put in,
+  // which is the stub's when the project names none.
+  AnsiString iconSource = input;
+  if (!setup) {
+    const AnsiString icon = project->GetProjectObject() ? project->GetProjectObject()->GetSetupIcon() : AnsiString();
+    const TBuildOptions* options = project->GetBuildOptions();
+    const bool x64 = options && options->X64;
+    iconSource = !icon.empty() && FileExists(icon) ? icon : BaseFolder() + (x64 ? "Exe\\x64\\Setup.exe" : "Exe\\Setup.exe");
+  }
+  painter.SetWindowIcon(LoadWindowIcon(iconSource, painter.WindowIconSize()));
   TPictureCache pictures;
   const TPreviewRun run = RunPreview(project, setup ? input : AnsiString(), scale, painter.Measure(), pictures);
 

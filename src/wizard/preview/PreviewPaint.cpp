@@ -104,6 +104,7 @@ bool ShowsAccelerators(TLayoutKind kind) {
 
 struct TPagePainter::TImpl {
   TLayoutScale Scale;
+  std::shared_ptr<const TPreviewPicture> Icon;
   PangoFontMap* FontMap = nullptr;
   PangoContext* Context = nullptr;
 
@@ -426,6 +427,20 @@ struct TPagePainter::TImpl {
       }
       cairo_stroke(cr);
     }
+    if (Icon && Icon->Drawable()) {
+      const int size = S(16);
+      cairo_surface_t* s = cairo_image_surface_create_for_data(
+          reinterpret_cast<unsigned char*>(const_cast<uint32_t*>(Icon->Pixels.data())), CAIRO_FORMAT_ARGB32,
+          Icon->Width, Icon->Height, Icon->Width * 4);
+      cairo_save(cr);
+      cairo_translate(cr, border + S(2), border + (bar - size) / 2);
+      cairo_scale(cr, double(size) / Icon->Width, double(size) / Icon->Height);
+      cairo_set_source_surface(cr, s, 0, 0);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+      cairo_paint(cr);
+      cairo_restore(cr);
+      cairo_surface_destroy(s);
+    }
     PangoLayout* l = Layout(page.Caption, -12, false, false, false, 0);
     int w = 0, h = 0;
     pango_layout_get_pixel_size(l, &w, &h);
@@ -467,6 +482,9 @@ struct TPagePainter::TImpl {
 
 TPagePainter::TPagePainter(const TLayoutScale& scale) : FImpl(std::make_unique<TImpl>(scale)) {}
 TPagePainter::~TPagePainter() = default;
+
+void TPagePainter::SetWindowIcon(std::shared_ptr<const TPreviewPicture> icon) { FImpl->Icon = std::move(icon); }
+int TPagePainter::WindowIconSize() const { return FImpl->S(16); }
 
 TTextMeasure TPagePainter::Measure() const {
   const TImpl* impl = FImpl.get();

@@ -14,6 +14,9 @@ public:
   TPagePainter(const TPagePainter&) = delete;
   TPagePainter& operator=(const TPagePainter&) = delete;
 
+  // The icon at the left of the caption bar (LoadWindowIcon at WindowIconSize); none by default.
+  void SetWindowIcon(std::shared_ptr<const TPreviewPicture> icon);
+  int WindowIconSize() const;
   // The measure the view places labels by: the fonts the painter draws with.
   TTextMeasure Measure() const;
   // The whole window's size in pixels, frame and caption bar included.

@@ -2,7 +2,10 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "system/IconEdit.h"
 
 namespace {
 
@@ -93,7 +96,127 @@ bool DecodePixbuf(const char* type, const TArrayByte& data, const AnsiString& fi
   return true;
 }
 
+// An icon file of one image, decoded: a PNG-compressed image (as icons of 256 pixels, and many
+// newer ones, are stored) through the PNG decoder, others through the icon decoder.
+bool DecodeOneImageIcon(const TArrayByte& one, const AnsiString& fileName, TPreviewPicture& out) {
+  static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  const uint32_t at = U32(one.data() + 6 + 12), bytes = U32(one.data() + 6 + 8);
+  if (bytes >= 8 && std::memcmp(one.data() + at, kPng, 8) == 0) {
+    // The size from the header first: a small file may claim a huge image.
+    const uint8_t* h = one.data() + at;
+    auto be32 = [](const uint8_t* q) { return uint32_t(q[0]) << 24 | uint32_t(q[1]) << 16 | uint32_t(q[2]) << 8 | q[3]; };
+    const uint64_t w = bytes < 24 ? 0 : be32(h + 16), ht = bytes < 24 ? 0 : be32(h + 20);
+    if (w == 0 || ht == 0 || w * ht > kMaxPictureBytes / 4)
+      RaisePictureUnreadable(fileName, "图标数据无法解码");
+    return DecodePixbuf("png", TArrayByte(one.begin() + at, one.begin() + at + bytes), fileName, "图标数据无法解码", out);
+  }
+  return DecodePixbuf("ico", one, fileName, "图标数据无法解码", out);
+}
+
+// One image of an icon: its directory fields and its bytes.
+struct TIconImage {
+  uint8_t Entry[8] = {};  // width, height, colours, reserved, planes, bits: as the directory has them
+  int Width = 0, Bits = 0;
+  const uint8_t* Data = nullptr;
+  uint32_t Size = 0;
+};
+
+// An icon file's directory entry and a group's entry begin alike.
+TIconImage IconImage(const uint8_t* entry, const uint8_t* data, uint32_t size) {
+  TIconImage i;
+  std::memcpy(i.Entry, entry, 8);
+  i.Width = entry[0] ? entry[0] : 256;
+  i.Bits = U16(entry + 6);
+  i.Data = data;
+  i.Size = size;
+  return i;
+}
+
+// The images of an icon file; empty when it is not a sound one.
+std::vector<TIconImage> IconFileImages(const TArrayByte& file) {
+  std::vector<TIconImage> out;
+  if (!IsValidIconFile(file.data(), file.size())) return out;
+  const uint8_t* d = file.data();
+  for (uint16_t i = 0, n = U16(d + 4); i < n; ++i) {
+    const uint8_t* e = d + 6 + 16 * size_t(i);
+    out.push_back(IconImage(e, d + U32(e + 12), U32(e + 8)));
+  }
+  return out;
+}
+
+// The images of an executable's MAINICON group (the first group when none has that name),
+// pointing into resources.
+std::vector<TIconImage> ExeIconImages(const std::vector<TPeResource>& resources) {
+  std::vector<TIconImage> out;
+  const std::u16string mainIcon = u"MAINICON";
+  const TPeResource* group = nullptr;
+  for (const TPeResource& r : resources) {
+    if (r.Type.IsName || r.Type.Id != 14) continue;
+    if (r.Name.IsName && r.Name.Name == mainIcon) {
+      group = &r;
+      break;
+    }
+    if (!group) group = &r;
+  }
+  if (!group || group->Data.size() < 6) return out;
+  const uint8_t* g = group->Data.data();
+  const size_t count = std::min<size_t>(U16(g + 4), (group->Data.size() - 6) / 14);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* e = g + 6 + 14 * i;
+    const uint16_t id = U16(e + 12);
+    for (const TPeResource& r : resources)
+      if (!r.Type.IsName && r.Type.Id == 3 && !r.Name.IsName && r.Name.Id == id && !r.Data.empty()) {
+        out.push_back(IconImage(e, r.Data.data(), uint32_t(r.Data.size())));
+        break;
+      }
+  }
+  return out;
+}
+
+// The image that fits size best: exact, else the smallest larger, else the largest.
+const TIconImage* BestIconImage(const std::vector<TIconImage>& images, int size) {
+  const TIconImage* best = nullptr;
+  auto rank = [size](const TIconImage& i) { return i.Width == size ? 0 : i.Width > size ? i.Width - size : 1000 + size - i.Width; };
+  for (const TIconImage& i : images)
+    if (!best || rank(i) < rank(*best) || (rank(i) == rank(*best) && i.Bits > best->Bits)) best = &i;
+  return best;
+}
+
 }  // namespace
+
+std::shared_ptr<const TPreviewPicture> LoadWindowIcon(const AnsiString& file, int size) {
+  try {
+    const TArrayByte data = ReadPictureFile(file);
+    std::vector<TPeResource> resources;
+    std::vector<TIconImage> images;
+    if (data.size() >= 2 && data[0] == 'M' && data[1] == 'Z') {
+      resources = ReadPeResources(data.data(), data.size());
+      images = ExeIconImages(resources);
+    } else {
+      images = IconFileImages(data);
+    }
+    const TIconImage* best = BestIconImage(images, size);
+    if (!best) return nullptr;
+    // An icon file of that one image, for the decoder.
+    TArrayByte one(6 + 16 + size_t(best->Size));
+    const uint8_t head[6] = {0, 0, 1, 0, 1, 0};
+    std::memcpy(one.data(), head, 6);
+    uint8_t* e = one.data() + 6;
+    std::memcpy(e, best->Entry, 8);
+    for (int i = 0; i < 4; ++i) {
+      e[8 + i] = uint8_t(best->Size >> (8 * i));
+      e[12 + i] = uint8_t(22u >> (8 * i));
+    }
+    std::memcpy(one.data() + 22, best->Data, best->Size);
+    auto p = std::make_shared<TPreviewPicture>();
+    p->FileName = file;
+    p->Format = TPictureFormat::Ico;
+    if (!DecodeOneImageIcon(one, file, *p)) return nullptr;
+    return p;
+  } catch (const Exception&) {
+    return nullptr;
+  }
+}
 
 std::shared_ptr<const TPreviewPicture> LoadPreviewPicture(const AnsiString& fileName) {
   auto p = std::make_shared<TPreviewPicture>();
@@ -114,7 +237,7 @@ std::shared_ptr<const TPreviewPicture> LoadPreviewPicture(const AnsiString& file
       if (!DecodePixbuf("bmp", file, fileName, "位图数据无法解码", *p)) p->Pixels.clear();
       break;
     case TPictureFormat::Ico:
-      if (!DecodePixbuf("ico", FirstIcon(file, fileName), fileName, "图标数据无法解码", *p)) p->Pixels.clear();
+      if (!DecodeOneImageIcon(FirstIcon(file, fileName), fileName, *p)) p->Pixels.clear();
       break;
     case TPictureFormat::Wmf:
       if (!DecodePixbuf("wmf", file, fileName, "图元文件数据无法解码", *p)) p->Pixels.clear();

@@ -24,6 +24,12 @@ struct TPreviewPicture {
 // cannot be opened.
 std::shared_ptr<const TPreviewPicture> LoadPreviewPicture(const AnsiString& fileName);
 
+// The image a window's caption bar shows for this icon: file is an executable (its "MAINICON"
+// group, as the window class takes it) or an icon file; of its images the one of `size` pixels,
+// else the smallest larger one, else the largest, the deepest colours among equals. Null when
+// the file has no icon or it cannot be decoded: the bar then shows none.
+std::shared_ptr<const TPreviewPicture> LoadWindowIcon(const AnsiString& file, int size);
+
 // Each file decoded once, however many pages show it.
 class TPictureCache {
 public:

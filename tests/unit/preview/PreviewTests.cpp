@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cairo.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -16,6 +18,7 @@
 #include "system/SysKernel.h"
 #include "wizard/preview/Preview.h"
 #include "wizard/preview/PreviewPaint.h"
+#include "system/IconEdit.h"
 
 namespace {
 
@@ -284,4 +287,94 @@ TEST_F(PreviewTest, BadInputGivesTheSetupsResult) {
   EXPECT_THROW(Painter->WritePng(run.Pages[0], unwritable), EFCreateError);
   Painter->WritePng(run.Pages[0], Work + "1-welcome.png");
   EXPECT_GT(FileSizeOf(Work + "1-welcome.png"), 1000);
+}
+
+// A solid square as a PNG file's bytes.
+std::string SolidPng(int size, uint32_t rgb) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, (rgb >> 16) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  std::string out;
+  cairo_surface_write_to_png_stream(
+      s,
+      [](void* closure, const unsigned char* data, unsigned int length) {
+        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+        return CAIRO_STATUS_SUCCESS;
+      },
+      &out);
+  cairo_surface_destroy(s);
+  return out;
+}
+
+// An icon file of solid images, one per (size, colour RGB): 32-bit bitmaps, and PNG-compressed
+// ones for sizes given negative.
+std::string SolidIcon(const std::vector<std::pair<int, uint32_t>>& images) {
+  auto u16 = [](std::string& s, uint16_t v) { s += char(v & 0xFF), s += char(v >> 8); };
+  auto u32 = [&](std::string& s, uint32_t v) { u16(s, uint16_t(v & 0xFFFF)), u16(s, uint16_t(v >> 16)); };
+  std::string head, body;
+  u16(head, 0), u16(head, 1), u16(head, uint16_t(images.size()));
+  for (const auto& [signedSize, rgb] : images) {
+    const int size = std::abs(signedSize);
+    std::string bmp;
+    if (signedSize < 0) bmp = SolidPng(size, rgb);
+    else u32(bmp, 40), u32(bmp, uint32_t(size)), u32(bmp, uint32_t(size * 2)), u16(bmp, 1), u16(bmp, 32);
+    for (int i = 0; i < 6; ++i) u32(bmp, 0);
+    for (int i = 0; signedSize > 0 && i < size * size; ++i) bmp += {char(rgb & 0xFF), char((rgb >> 8) & 0xFF), char(rgb >> 16), char(0xFF)};
+    if (signedSize > 0) bmp += std::string(size_t((size + 31) / 32 * 4 * size), '\0');  // the AND mask: all opaque
+    head += char(size & 0xFF), head += char(size & 0xFF), head += '\0', head += '\0';
+    u16(head, 1), u16(head, 32), u32(head, uint32_t(bmp.size()));
+    u32(head, uint32_t(6 + 16 * images.size() + body.size()));
+    body += bmp;
+  }
+  return head + body;
+}
+
+// The caption bar's icon is the image that fits the bar at the density: from an icon file, and
+// from an executable's MAINICON group as the builder writes it.
+TEST(PreviewIconTest, TheImageThatFitsTheCaptionBarIsTakenFromAnIconFileOrAnExecutable) {
+  char tmpl[] = "/tmp/preview-icon-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string root = tmpl;
+  SetSandboxRoot(root);
+  const AnsiString ico = TempFolder() + "sizes.ico";
+  // PNG-compressed images, as many icons store their large ones, decode too.
+  WriteFile(ico, SolidIcon({{16, 0xFF0000}, {24, 0x00FF00}, {32, 0x0000FF}, {48, 0xFFFFFF}, {-64, 0xFF00FF}}));
+  auto colour = [](const std::shared_ptr<const TPreviewPicture>& p) -> uint32_t {
+    return p && p->Drawable() ? p->Pixels[p->Pixels.size() / 2] & 0xFFFFFFu : 0x123456u;
+  };
+  const AnsiString exe = TempFolder() + "stub.exe";
+  {
+    TFileStream in(ProgramPath(ICONEDIT_FIXTURE), fmOpenRead | fmShareDenyNone);
+    TArrayByte image(static_cast<size_t>(in.Size()));
+    in.ReadBuffer(image.data(), image.size());
+    const TArrayByte replaced = ReplaceIconInImage(image, LoadIconFile(ico));
+    TFileStream out(exe, fmCreate);
+    out.WriteBuffer(replaced.data(), replaced.size());
+  }
+  for (const AnsiString& file : {ico, exe}) {
+    SCOPED_TRACE(file);
+    const struct {
+      int Size, Width;
+      uint32_t Colour;
+    } cases[] = {{16, 16, 0xFF0000}, {20, 24, 0x00FF00}, {24, 24, 0x00FF00}, {32, 32, 0x0000FF}, {40, 48, 0xFFFFFF}, {64, 64, 0xFF00FF}, {128, 64, 0xFF00FF}};
+    for (const auto& c : cases) {
+      const auto icon = LoadWindowIcon(file, c.Size);
+      ASSERT_TRUE(icon && icon->Drawable()) << c.Size;
+      EXPECT_EQ(icon->Width, c.Width) << c.Size;
+      EXPECT_EQ(colour(icon), c.Colour) << c.Size;
+    }
+  }
+  // A page picture that is such an icon shows its first image; a PNG one decodes as well.
+  WriteFile(TempFolder() + "png.ico", SolidIcon({{-20, 0x00FFFF}}));
+  const auto picture = LoadPreviewPicture(TempFolder() + "png.ico");
+  ASSERT_TRUE(picture->Drawable());
+  EXPECT_EQ(picture->Width, 20);
+  EXPECT_EQ(colour(picture), 0x00FFFFu);
+  // No icon, or not one that decodes: no icon in the bar, and no error.
+  WriteFile(TempFolder() + "bad.ico", std::string("\0\0\1\0\1\0", 6) + std::string(40, 'x'));
+  EXPECT_EQ(LoadWindowIcon(TempFolder() + "bad.ico", 16), nullptr);
+  EXPECT_EQ(LoadWindowIcon(TempFolder() + "missing.exe", 16), nullptr);
+  std::system(("rm -rf '" + root + "'").c_str());
 }
