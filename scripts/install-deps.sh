@@ -86,9 +86,46 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   apt_install "${missing[@]}" || { echo "install-deps: the packages could not be installed" >&2; exit 1; }
 fi
+# The last resort for 32-bit Wine when one architecture's index of a suite is missing: the
+# libraries both architectures must have at one version (Multi-Arch: same) are installed at the
+# version the i386 index offers, with the other packages built from the same source, on both
+# architectures; that can take an installed library back to an earlier update. Done only when
+# apt removes nothing for it, and it names what moves.
+align_for_i386() {  # align_for_i386 PACKAGE... (the i386 packages wanted)
+  local p inst v ma src b pins=() moved=() plan
+  while read -r p; do
+    inst="$(dpkg-query -W -f='${Status} ${Version}' "$p:amd64" 2>/dev/null | awk '/ installed /{ print $NF }')"
+    [ -n "$inst" ] || continue
+    v="$(apt-cache policy "$p:i386" 2>/dev/null | awk '/Candidate:/{ print $2 }')"
+    [ -n "$v" ] && [ "$v" != "(none)" ] || continue
+    ma="$(apt-cache show "$p:i386=$v" 2>/dev/null | awk -F': ' '/^Multi-Arch:/{ print $2; exit }')"
+    [ "$ma" = same ] || continue
+    pins+=("$p:amd64=$v" "$p:i386=$v")
+    [ "$inst" = "$v" ] && continue
+    moved+=("$p $inst -> $v")
+    src="$(dpkg-query -W -f='${source:Package}' "$p:amd64")"
+    for b in $(dpkg-query -W -f='${Package} ${source:Package} ${db:Status-Abbrev} ${Architecture}\n' |
+               awk -v s="$src" '$2 == s && $3 ~ /^ii/ && $4 != "i386" { print $1 }'); do
+      [ "$b" != "$p" ] || continue
+      case " ${pins[*]} " in *" $b:amd64="*) continue ;; esac
+      if apt-cache madison "$b" 2>/dev/null | awk '{ print $3 }' | grep -Fxq -- "$v"; then pins+=("$b:amd64=$v"); fi
+    done
+  done < <(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+             --no-enhances "$@" 2>/dev/null | grep -E '^[a-z0-9].*:i386$' | sed 's/:i386$//' | sort -u)
+  [ "${#pins[@]}" -gt 0 ] || return 1
+  plan="$($SUDO apt-get install -s -q --no-install-recommends --allow-downgrades "$@" "${pins[@]}" 2>/dev/null)" || return 1
+  if grep -q '^Remv' <<<"$plan"; then
+    echo "install-deps: aligning the libraries would remove packages; not done" >&2
+    return 1
+  fi
+  echo "install-deps: installing $* with the libraries both architectures share at the i386 index's versions:" >&2
+  printf 'install-deps:   %s\n' "${moved[@]}" >&2
+  $SUDO apt-get install -y -q --no-install-recommends --allow-downgrades "$@" "${pins[@]}"
+}
+
 if [ "${#missing_optional[@]}" -gt 0 ]; then
   echo "install-deps: installing ${missing_optional[*]} (32-bit Wine)"
-  apt_install "${missing_optional[@]}" ||
+  apt_install "${missing_optional[@]}" || align_for_i386 "${missing_optional[@]}" ||
     echo "install-deps: ${missing_optional[*]} could not be installed; the Windows tests run on x86_64 only" >&2
 fi
 
