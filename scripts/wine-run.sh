@@ -68,6 +68,8 @@ ensure_prefix() {  # ensure_prefix ARCH PREFIX
     # find in its own font folder here: a prefix without it shows letters in their place.
     marlett=/usr/share/wine/fonts/marlett.ttf
     [ -f "$marlett" ] && version="$version, marlett"
+    # A win64 prefix runs 32-bit programs only when it was made with 32-bit Wine installed.
+    if [ "$winearch" = win64 ] && "$(loader_of i686)" --version >/dev/null 2>&1; then version="$version, wow64"; fi
     template="$templates/$winearch"
     exec 9>"$template.lock"
     flock 9
@@ -100,6 +102,8 @@ arch_prefix() { echo "$prefixes/$(winearch_of "$1")"; }
 case "${1:-}" in
   --prefix)
     arch="${2:-${GBSETUP_WIN_ARCH:-x86_64}}"
+    # The prefix programs of that kind run in (see GBSETUP_WINE_MACHINE).
+    if [ "${GBSETUP_WINE_MACHINE:-}" = win64 ]; then arch=x86_64; fi
     ensure_prefix "$arch" "$(arch_prefix "$arch")"
     arch_prefix "$arch"
     exit 0
