@@ -24,7 +24,7 @@ key='HKEY_CURRENT_USER\Software\GbUpgrade'
 # build VERSION FILE:FOLDER... -- KEY:VALUE...: the setup out-VERSION/$name.exe; folders below
 # the installation folder ("." for itself), keys below $key.
 build() {
-  local version="$1" dir="$work/v$1" spec
+  local version="$1" dir="$work/v$1" entry
   shift
   rm -rf "$dir"
   mkdir -p "$dir/src"
@@ -37,19 +37,19 @@ build() {
     "$gbsetup" set p.gbp 安装界面显示 否
     "$gbsetup" page p.gbp 选择安装文件夹 程序文件夹名称 "$name"
     while [ $# -gt 0 ] && [ "$1" != -- ]; do
-      spec="$1"
+      entry="$1"
       shift
-      printf '%s %s\r\n' "$version" "${spec%%:*}" >"src/${spec%%:*}"
-      if [ "${spec#*:}" = . ]; then
-        "$gbsetup" add-files p.gbp "src/${spec%%:*}" --to "Program Files"
+      printf '%s %s\r\n' "$version" "${entry%%:*}" >"src/${entry%%:*}"
+      if [ "${entry#*:}" = . ]; then
+        "$gbsetup" add-files p.gbp "src/${entry%%:*}" --to "Program Files"
       else
-        "$gbsetup" add-files p.gbp "src/${spec%%:*}" --to "Program Files\\${spec#*:}"
+        "$gbsetup" add-files p.gbp "src/${entry%%:*}" --to "Program Files\\${entry#*:}"
       fi
     done
     "$gbsetup" page p.gbp 安装完毕 主程序 src/main.exe
     [ "${1:-}" = -- ] && shift
-    for spec in "$@"; do
-      "$gbsetup" add-registry p.gbp "$key\\${spec%%:*}" "${spec#*:}" "$version"
+    for entry in "$@"; do
+      "$gbsetup" add-registry p.gbp "$key\\${entry%%:*}" "${entry#*:}" "$version"
     done
     "$gbsetup" --data "$data" build --arch "$win_setup_arch" p.gbp --output out
   ) >"$dir/build.log" 2>&1 || { cat "$dir/build.log"; echo "upgrade: building $version failed" >&2; exit 1; }
