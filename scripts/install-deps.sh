@@ -129,10 +129,17 @@ if [ "${#missing_optional[@]}" -gt 0 ]; then
     echo "install-deps: ${missing_optional[*]} could not be installed; the Windows tests run on x86_64 only" >&2
 fi
 
-# Wine shows GBK text only when the zh_CN.UTF-8 locale exists.
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  $SUDO sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+# Wine takes its code page for non-Unicode programs from the locale: zh_CN.UTF-8 gives 936,
+# en_US.UTF-8 1252 and zh_TW.UTF-8 950. The Windows programs are tested under all three.
+wanted_locales=()
+for loc in zh_CN en_US zh_TW; do
+  locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8\$" || wanted_locales+=("$loc")
+done
+if [ "${#wanted_locales[@]}" -gt 0 ]; then
+  for loc in "${wanted_locales[@]}"; do
+    $SUDO sed -i "s/^# *\($loc.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  done
   $SUDO locale-gen
 fi
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine with the Chinese locale, in the Wine of the program's kind:
+# Runs a Windows program under Wine with the Chinese locale (or GBSETUP_WINE_LANG's), in the Wine of the program's kind:
 # a PE32 (i686) in 32-bit Wine and a win32 prefix, a PE32+ (x86_64) in 64-bit Wine and a win64
 # prefix. Programs that are not files here (wineboot, reg, C:\...\UnIns.exe) run in the Wine of
 # GBSETUP_WIN_ARCH (i686 or x86_64; default x86_64, which every machine of ours runs).
@@ -20,7 +20,10 @@ set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 prefixes="${GBSETUP_WINE_PREFIXES:-/tmp/gbsetup-wine-$(id -u)}"
 templates="${GBSETUP_WINE_TEMPLATES:-/tmp/gbsetup-wine-templates-$(id -u)}"
-export WINEDEBUG="${WINEDEBUG:--all}" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# GBSETUP_WINE_LANG runs the program under another locale, and so another code page for
+# non-Unicode programs (en_US.UTF-8: 1252, zh_TW.UTF-8: 950).
+wine_lang="${GBSETUP_WINE_LANG:-zh_CN.UTF-8}"
+export WINEDEBUG="${WINEDEBUG:--all}" LANG="$wine_lang" LC_ALL="$wine_lang"
 
 die() { echo "wine-run: $*" >&2; exit 127; }
 

@@ -11,7 +11,8 @@
 std::string HostPath(const AnsiString& path);
 // Program path for a host path: on Linux an absolute path /a/b becomes Z:\a\b (or the
 // sandbox drive path when it lies below a drive_x folder of the sandbox root); a relative
-// one is made absolute first. On Windows the text itself.
+// one is made absolute first. On Windows the same path, its names in UTF-8 on the host side.
+// ProgramPath raises EConvertError for a name that GBK cannot hold.
 AnsiString ProgramPath(const std::string& hostPath);
 
 // GBK <-> UTF-8 at the edges (terminal, JSON). Utf8ToGbk raises EConvertError for text

@@ -10,6 +10,7 @@ struct TAppState {
   AnsiString Title;
   std::function<void()> ProcessMessages;
   bool Terminated = false;
+  std::vector<std::string> Unlisted;
 };
 TAppState& AppState() {
   static TAppState state;
@@ -42,6 +43,16 @@ void ProcessMessages() {
 void SetProcessMessagesHandler(std::function<void()> handler) { AppState().ProcessMessages = std::move(handler); }
 bool ApplicationTerminated() { return AppState().Terminated; }
 void SetApplicationTerminated(bool terminated) { AppState().Terminated = terminated; }
+
+std::vector<std::string> TakeUnlistedEntries() {
+  std::vector<std::string> taken;
+  taken.swap(AppState().Unlisted);
+  return taken;
+}
+void NoteUnlistedEntry(const std::string& hostPath) {
+  // Bounded: a setup lists folders all its run and never takes the record.
+  if (AppState().Unlisted.size() < 1000) AppState().Unlisted.push_back(hostPath);
+}
 
 const AnsiString& ApplicationTitle() { return AppState().Title; }
 void SetApplicationTitle(const AnsiString& title) { AppState().Title = title; }

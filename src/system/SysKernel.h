@@ -4,6 +4,7 @@
 // calls, src/system/posix for the Linux sandbox.
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "core/StringList.h"
@@ -86,7 +87,7 @@ void RunAndWait(const AnsiString& program);
 // Like RunAndWait for a full command line (program and parameters); returns the exit
 // code, or -1 when it could not be started. Used by the uninstaller.
 int32_t RunCommandAndWait(const AnsiString& program, const AnsiString& parameters);
-// ShellExecuteA(no owner, verb, file, parameters, directory, show); result ignored.
+// ShellExecute(no owner, verb, file, parameters, directory, show); result ignored.
 void ShellOpen(const AnsiString& verb, const AnsiString& file, const AnsiString& parameters,
                const AnsiString& directory, int showCommand);
 // As ShellOpen, then waits until the started program waits for input (it has opened the
@@ -147,6 +148,22 @@ struct TSearchRec {
 // file system returns them (the sandbox sorts by upper-cased name). Empty when the folder
 // cannot be read.
 std::vector<TSearchRec> ListFolder(const AnsiString& folder);
+
+// Entries that ListFolder met and could not list under their own names, since program text
+// cannot hold them (a character outside GBK): their host paths, in UTF-8. On Windows such an
+// entry is listed by its short (8.3) name where it has one; in the sandbox it is left out.
+// Either way it is recorded here (the first 1,000), so that the builder can refuse such a
+// folder instead of storing a file under another name or leaving it out without a word.
+// TakeUnlistedEntries returns the record and empties it; NoteUnlistedEntry is for the backends.
+std::vector<std::string> TakeUnlistedEntries();
+void NoteUnlistedEntry(const std::string& hostPath);
+
+// Checks, before anything is written, that the program's own path and the folders it reads
+// and writes (temporary, Windows, program files, the user's desktop, start menu and
+// application data, all users' start menu) have names that program text can hold, in full or
+// in their short (8.3) form. Otherwise shows an error box that names the folder and returns
+// false. Always true in the sandbox, whose names are program text.
+bool SystemFolderNamesFit();
 
 // Shell copy of a folder with everything in it into destFolder, no confirmation; when the
 // name is taken there the copy is named "<name> (2)", "<name> (3)", ... And shell delete of a

@@ -6,6 +6,7 @@
 #include "engine/PackageCheck.h"
 #include "system/Platform.h"
 #include "system/Sandbox.h"
+#include "system/SysKernel.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -72,7 +73,23 @@ AnsiString In(const std::string& utf8) {
   }
 }
 
-AnsiString ArgPath(const std::string& hostPath) { return ProgramPath(hostPath); }
+AnsiString ArgPath(const std::string& hostPath) {
+  try {
+    return ProgramPath(hostPath);
+  } catch (const EConvertError&) {
+    throw ECliError("the name cannot be written in GBK, so no setup can hold it: " + hostPath);
+  }
+}
+
+void RefuseUnlistedEntries() {
+  const std::vector<std::string> names = TakeUnlistedEntries();
+  if (names.empty()) return;
+  std::string text = "these names cannot be written in GBK, so no setup can hold them; nothing was written "
+                     "(rename them, or keep them out of the project's folders):";
+  for (const std::string& name : names) text += "\n  " + name;
+  if (names.size() >= 1000) text += "\n  ... and perhaps more (the first 1,000 are listed)";
+  throw ECliError(text);
+}
 
 void UseSandboxWindows(const TParsedArgs& args) {
   int bits = 0;

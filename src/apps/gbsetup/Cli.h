@@ -44,6 +44,10 @@ std::string Out(const AnsiString& gbk);
 AnsiString In(const std::string& utf8);
 // A host path given on the command line -> program path (Z:\... on Linux).
 AnsiString ArgPath(const std::string& hostPath);
+// Names that no setup can store (GBK lacks a character of them) stop the command before it
+// writes anything: every such entry that the folder scans since the last call met, in one error.
+// A scan never leaves a file out without a word.
+void RefuseUnlistedEntries();
 // True when standard output is a terminal (progress bars) rather than a pipe or file.
 bool StdoutIsTerminal();
 // "x86 setup (PE32)" / "x64 setup (PE32+)" on standard error: the architecture of the stub a

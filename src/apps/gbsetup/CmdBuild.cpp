@@ -2,6 +2,8 @@
 #include <sys/time.h>
 #ifdef _WIN32
 #include <windows.h>
+
+#include "system/win32/WideText.h"
 #else
 #include <sys/wait.h>
 #endif
@@ -131,8 +133,7 @@ int RunShellCommand(const std::string& line, std::string& output) {
   si.hStdError = writeEnd;
   PROCESS_INFORMATION pi{};
   const std::string cmd = "cmd.exe /d /s /c \"" + line + "\"";
-  std::wstring wide(size_t(MultiByteToWideChar(CP_UTF8, 0, cmd.data(), int(cmd.size()), nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, cmd.data(), int(cmd.size()), wide.data(), int(wide.size()));
+  std::wstring wide = wintext::FromUtf8(cmd);
   const BOOL started = CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   CloseHandle(writeEnd);
   if (!started) {
@@ -161,11 +162,7 @@ int RunShellCommand(const std::string& line, std::string& output) {
 // when it fails.
 void RunSignCommand(const std::string& pattern, const AnsiString& file) {
   std::string output;
-#ifdef _WIN32
-  const std::string path = Out(HostPath(file));  // the program's GBK path, in UTF-8 as the pattern
-#else
-  const std::string path = HostPath(file);
-#endif
+  const std::string path = HostPath(file);  // UTF-8, as the pattern
   const int code = RunShellCommand(SignCommandLine(pattern, path), output);
   if (code == -1) throw ESignError("cannot start the signing command for " + HostPath(file), 1);
   if (code != 0) {
@@ -247,6 +244,15 @@ int RunBuild(const TArgs& args) {
     std::shared_ptr<TDialogResponder> R;
     ~TRestore() { SetDialogResponder(R); }
   } restore{previous};
+
+  // Every folder the package takes files from is listed once before the output is written:
+  // a name there that no setup can store stops the build with nothing written.
+  {
+    TakeUnlistedEntries();
+    TInsPackList entries;
+    CollectPayloadEntries(project, entries, true);
+    RefuseUnlistedEntries();
+  }
 
   auto* engine = new TCompile();
   TIntfPtr<ICompile> compile(engine);

@@ -10,6 +10,7 @@
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
 #include "system/Platform.h"
+#include "system/SysKernel.h"
 
 namespace {
 
@@ -102,7 +103,9 @@ int CmdAddFolder(const TArgs& args) {
   if (!FolderExists(answers.FFolder)) throw ECliError(a.Positional[1] + " is not a folder");
   auto files = QueryIntf<IProjectFiles>(project);
   int before = files->GetFileList()->Count();
+  TakeUnlistedEntries();
   files->AddFolder(In(a.Get("--to")));
+  RefuseUnlistedEntries();
   Save(project, a.Positional[0]);
   std::printf("%d files added\n", files->GetFileList()->Count() - before);
   return 0;
@@ -215,6 +218,13 @@ int CmdComponent(const TArgs& args) {
     auto project = OpenForEdit(a.Positional[0]);
     TStringList sources;
     for (size_t i = 3; i < a.Positional.size(); ++i) sources.Add(ArgPath(a.Positional[i]));
+    // The copy would leave out what the catalogue cannot name: refused before anything is copied.
+    TakeUnlistedEntries();
+    for (const AnsiString& source : sources) {
+      TStringList found;
+      if (FolderExists(source)) CollectFiles(source, found);
+    }
+    RefuseUnlistedEntries();
     QueryIntf<IProjectComponents>(project)->ImportComponent(In(a.Positional[1]), In(a.Positional[2]), sources);
     return 0;
   }

@@ -603,7 +603,9 @@ void ProjectFromJson(const std::string& text, const std::string& sourceName, con
     throw ECliError(sourceName + ": " + e.what());
   }
   try {
+    TakeUnlistedEntries();  // only what this project's folders hold counts
     TJsonReader(baseDir).Read(j, data, arch);
+    RefuseUnlistedEntries();
   } catch (const ECliError& e) {
     throw ECliError(sourceName + ": " + e.what());
   }

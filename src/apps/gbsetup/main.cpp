@@ -12,8 +12,7 @@
 #include "system/SysKernel.h"
 
 #ifdef _WIN32
-#include <windows.h>
-#include <shellapi.h>
+#include "system/win32/WideText.h"
 #endif
 
 namespace {
@@ -49,20 +48,13 @@ namespace {
 // Chinese arguments into something else: read the UTF-16 command line instead.
 TArgs CommandArguments(int argc, char** argv) {
 #ifdef _WIN32
-  int n = 0;
-  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
-    TArgs args;
-    for (int i = 1; i < n; ++i) {
-      const int len = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-      std::string a(len > 0 ? static_cast<size_t>(len - 1) : 0, '\0');
-      if (len > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, a.data(), len, nullptr, nullptr);
-      args.push_back(std::move(a));
-    }
-    LocalFree(wide);
-    return args;
-  }
-#endif
+  (void)argc;
+  (void)argv;
+  const std::vector<std::string> args = wintext::ArgumentsUtf8();
+  return TArgs(args.begin(), args.end());
+#else
   return TArgs(argv + 1, argv + argc);
+#endif
 }
 }  // namespace
 

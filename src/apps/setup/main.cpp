@@ -7,14 +7,17 @@
 #include "wizard/SetupForm.h"
 #include "wizard/win32/SetupWindow.h"
 #include "wizard/win32/WinUi.h"
+#include "system/win32/WideText.h"
 
-int main(int argc, char** argv) {
+int main() {
   // Until the project names it, boxes carry the program's own name.
   const AnsiString exeName = ExtractFileName(ApplicationExeName());
   SetApplicationTitle(exeName.substr(0, exeName.rfind('.')));
+  // A folder whose name program text cannot hold stops the run here, before anything is written.
+  if (!SystemFolderNamesFit()) return 1;
   // The first instance has no window, but its queue is still serviced while it waits.
   SetProcessMessagesHandler(winui::PumpPending);
-  return SetupEntry(argc - 1, [] {
+  return SetupEntry(static_cast<int>(wintext::Arguments().size()), [] {
     TIntfPtr<IProject> project(new TProject());
     TIntfPtr<ICompile> compile(new TCompile());
     TFrm_Setup form(project, compile);

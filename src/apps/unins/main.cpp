@@ -11,6 +11,7 @@
 #include "core/TextUtils.h"
 #include "engine/Uninstall.h"
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 
 namespace {
 struct TOptions {
@@ -19,10 +20,9 @@ struct TOptions {
   DWORD WaitPid = 0;
 };
 
-TOptions ParseOptions(int argc, char** argv) {
+TOptions ParseOptions(const std::vector<AnsiString>& args) {
   TOptions o;
-  for (int i = 1; i < argc; ++i) {
-    const AnsiString a = argv[i];
+  for (const AnsiString& a : args) {
     if (SameText(a, "/S"))
       o.Silent = true;
     else if (StartsText("/Orig=", a))
@@ -39,11 +39,12 @@ bool RestartFromTemp(const AnsiString& self, bool silent) {
   if (!CopyFileTo(self, copy, false)) return false;
   AnsiString cmd = "\"" + copy + "\"" + (silent ? " /S" : "") + " \"/Orig=" + self + "\" /Pid=" +
                    IntToStr(GetCurrentProcessId());
-  STARTUPINFOA si{};
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  const AnsiString dir = TempFolder();
-  if (!CreateProcessA(copy.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) {
+  wintext::W commandLine(cmd);
+  if (!CreateProcessW(wintext::W(copy), commandLine.Data(), nullptr, nullptr, FALSE, 0, nullptr, wintext::W(TempFolder()),
+                      &si, &pi)) {
     DeleteFileAt(copy);
     return false;
   }
@@ -53,11 +54,11 @@ bool RestartFromTemp(const AnsiString& self, bool silent) {
 }
 
 bool DeleteAtReboot(const AnsiString& file) {
-  return MoveFileExA(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  return MoveFileExW(wintext::W(file), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 void InfoBox(const AnsiString& text) {
-  MessageBoxA(nullptr, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONINFORMATION);
+  MessageBoxW(nullptr, wintext::W(text), wintext::W(ApplicationTitle()), MB_OK | MB_ICONINFORMATION);
 }
 
 int Uninstall(const TOptions& o, const AnsiString& self) {
@@ -98,9 +99,10 @@ int Uninstall(const TOptions& o, const AnsiString& self) {
 }
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
   SetApplicationTitle("卸载");
-  const TOptions options = ParseOptions(argc, argv);
+  const TOptions options = ParseOptions(wintext::Arguments());
+  if (!SystemFolderNamesFit()) return 1;
   const AnsiString self = ApplicationExeName();
   try {
     if (options.Original.empty() && RestartFromTemp(self, options.Silent)) return 0;

@@ -372,7 +372,8 @@ std::vector<TSearchRec> ListFolder(const AnsiString& folder) {
     try {
       rec.Name = Utf8ToGbk(n);
     } catch (const EConvertError&) {
-      continue;  // a name that no program path can reach
+      NoteUnlistedEntry(Join(host, n));  // no program path can reach it
+      continue;
     }
     struct stat st;
     std::string full = Join(host, n);
@@ -394,6 +395,8 @@ std::vector<TSearchRec> ListFolder(const AnsiString& folder) {
   });
   return out;
 }
+
+bool SystemFolderNamesFit() { return true; }
 
 void ShellCopyFolder(const AnsiString& source, const AnsiString& destFolder) {
   std::string src = HostPath(source);

@@ -1,6 +1,5 @@
-// The shell's folder picker, the common file dialog and folder creation.
+// The shell's folder picker and folder creation.
 #include <windows.h>
-#include <commdlg.h>
 #include <shlobj.h>
 
 #include <vector>
@@ -11,8 +10,11 @@
 #include "system/FileCtrl.h"
 #include "system/PathText.h"
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 
 namespace {
+using wintext::W;
+
 BOOL CALLBACK CollectEnabledWindow(HWND wnd, LPARAM list) {
   if (IsWindowVisible(wnd) && IsWindowEnabled(wnd)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(wnd);
   return TRUE;
@@ -35,19 +37,19 @@ struct TTaskWindowsDisabled {
 };
 
 int CALLBACK SelectionCallback(HWND wnd, UINT msg, LPARAM, LPARAM data) {
-  if (msg == BFFM_INITIALIZED && data) SendMessageA(wnd, BFFM_SETSELECTIONA, TRUE, data);
+  if (msg == BFFM_INITIALIZED && data) SendMessageW(wnd, BFFM_SETSELECTIONW, TRUE, data);
   return 0;
 }
 }  // namespace
 
 bool FolderExists(const AnsiString& path) {
   if (path.empty()) return false;
-  DWORD a = GetFileAttributesA(path.c_str());
+  DWORD a = GetFileAttributesW(W(path));
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool CreateFolderAt(const AnsiString& path) {
-  return CreateDirectoryA(path.c_str(), nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(path));
+  return CreateDirectoryW(W(path), nullptr) || (GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(path));
 }
 
 bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiString& folder) {
@@ -55,10 +57,10 @@ bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiStrin
   if (bool answer; ResponderBrowseFolder(title, folder, answer)) return answer;
   IMalloc* shellMalloc = nullptr;
   if (FAILED(SHGetMalloc(&shellMalloc)) || !shellMalloc) return false;
-  char* buffer = static_cast<char*>(shellMalloc->Alloc(MAX_PATH));
+  auto* buffer = static_cast<wchar_t*>(shellMalloc->Alloc((MAX_PATH + 1) * sizeof(wchar_t)));
   bool result = false;
   if (buffer) {
-    buffer[0] = '\0';
+    buffer[0] = L'\0';
     HWND owner = GetActiveWindow();
     LPITEMIDLIST rootList = nullptr;
     if (!root.empty()) {
@@ -70,58 +72,39 @@ bool BrowseFolder(const AnsiString& title, const std::u16string& root, AnsiStrin
         desktop->Release();
       }
     }
-    BROWSEINFOA info{};
+    const W wideTitle(title), start(folder);
+    BROWSEINFOW info{};
     info.hwndOwner = owner;
     info.pidlRoot = rootList;
     info.pszDisplayName = buffer;
-    info.lpszTitle = title.c_str();
+    info.lpszTitle = wideTitle;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     if (!folder.empty()) {
       info.lpfn = SelectionCallback;
-      info.lParam = reinterpret_cast<LPARAM>(folder.c_str());
+      info.lParam = reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(start));
     }
     LPITEMIDLIST chosen;
     {
       TTaskWindowsDisabled modal;
-      chosen = SHBrowseForFolderA(&info);
+      chosen = SHBrowseForFolderW(&info);
     }
     if (chosen) {
-      SHGetPathFromIDListA(chosen, buffer);
+      buffer[0] = L'\0';
+      SHGetPathFromIDListW(chosen, buffer);
       shellMalloc->Free(chosen);
-      folder = buffer;
-      result = true;
+      // A folder whose name program text cannot hold, not even in its short form, is named
+      // and refused: the caller would otherwise go on with a name that reaches another place.
+      if (AnsiString picked; wintext::NarrowPath(buffer, picked)) {
+        folder = picked;
+        result = true;
+      } else {
+        ShowErrorBox("所选文件夹“" + wintext::Narrow(buffer) + "”的名称含有简体中文字符集（GBK）无法表示的字符，"
+                     "而且它没有短文件名，无法使用。请选择其他文件夹。");
+      }
     }
     if (rootList) shellMalloc->Free(rootList);
     shellMalloc->Free(buffer);
   }
   shellMalloc->Release();
   return result;
-}
-
-bool OpenFilesDialog(const AnsiString& filter, TStringList& files) {
-  if (bool answer; ResponderOpenFiles(filter, files, answer)) return answer;
-  // "Text|*.txt|All|*.*" becomes the dialog's NUL-separated pairs.
-  AnsiString f = filter;
-  for (char& c : f)
-    if (c == '|') c = '\0';
-  f += AnsiString(2, '\0');
-  std::vector<char> buf(65536, '\0');
-  OPENFILENAMEA ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = GetActiveWindow();
-  ofn.lpstrFilter = filter.empty() ? nullptr : f.c_str();
-  ofn.lpstrFile = buf.data();
-  ofn.nMaxFile = static_cast<DWORD>(buf.size());
-  ofn.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (!GetOpenFileNameA(&ofn)) return false;
-  TStringList chosen;
-  AnsiString first = buf.data();
-  const char* p = buf.data() + first.size() + 1;
-  if (!*p) {
-    chosen.Add(first);  // one file: the full path
-  } else {
-    for (; *p; p += std::char_traits<char>::length(p) + 1) chosen.Add(AppendPathDelimiter(first) + p);
-  }
-  files = chosen;
-  return true;
 }

@@ -4,14 +4,16 @@
 #include <shellapi.h>
 
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 
 int32_t FileIconIndex(const AnsiString& path, bool small) {
   // The shell has no icon for a path that is not there, and finding that out costs it a
   // parse of every level (about 1 ms under Wine). A project opened away from the machine that
   // made it names source paths that are not there: one attribute query per file instead.
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
-  SHFILEINFOA info{};
-  if (!SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICON | (small ? SHGFI_SMALLICON : SHGFI_LARGEICON)))
+  const wintext::W widePath(path);
+  if (GetFileAttributesW(widePath) == INVALID_FILE_ATTRIBUTES) return 0;
+  SHFILEINFOW info{};
+  if (!SHGetFileInfoW(widePath, 0, &info, sizeof info, SHGFI_ICON | (small ? SHGFI_SMALLICON : SHGFI_LARGEICON)))
     return 0;
   if (info.hIcon) DestroyIcon(info.hIcon);
   return info.iIcon;

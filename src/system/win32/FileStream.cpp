@@ -1,14 +1,15 @@
-// File streams on CreateFileA, with the share modes of the open mode.
+// File streams on CreateFileW, with the share modes of the open mode.
 #include <windows.h>
 
 #include "core/Exceptions.h"
 #include "system/FileStream.h"
 #include "system/Platform.h"
+#include "system/win32/WideText.h"
 
 TFileStream::TFileStream(const AnsiString& fileName, uint16_t mode) : FFileName(fileName) {
   HANDLE h;
   if (mode == fmCreate) {
-    h = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    h = CreateFileW(wintext::W(fileName), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFCreateError(fileName, SystemErrorMessage(LastSystemError()));
   } else {
@@ -22,7 +23,7 @@ TFileStream::TFileStream(const AnsiString& fileName, uint16_t mode) : FFileName(
       case fmShareDenyNone: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
       default: share = (mode & 3) == fmOpenRead ? FILE_SHARE_READ : 0; break;
     }
-    h = CreateFileA(fileName.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    h = CreateFileW(wintext::W(fileName), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFOpenError(fileName, SystemErrorMessage(LastSystemError()));
   }
   FHandle = reinterpret_cast<intptr_t>(h);

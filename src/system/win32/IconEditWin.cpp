@@ -4,18 +4,19 @@
 #include "core/Exceptions.h"
 #include "core/Stream.h"
 #include "system/IconEdit.h"
+#include "system/win32/WideText.h"
 
 namespace {
 
-BOOL CALLBACK FirstLanguageProc(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+BOOL CALLBACK FirstLanguageProc(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
   *reinterpret_cast<WORD*>(param) = language;
   return FALSE;  // the first instance is enough
 }
 
 // Language of the first instance of the resource; 0 when it has none.
-WORD FirstResourceLanguage(HMODULE module, LPCSTR type, LPCSTR name) {
+WORD FirstResourceLanguage(HMODULE module, LPCWSTR type, LPCWSTR name) {
   WORD language = 0;
-  EnumResourceLanguagesA(module, type, name, FirstLanguageProc, reinterpret_cast<LONG_PTR>(&language));
+  EnumResourceLanguagesW(module, type, name, FirstLanguageProc, reinterpret_cast<LONG_PTR>(&language));
   return language;
 }
 
@@ -24,7 +25,7 @@ struct TFoundLanguage {
   WORD Language = 0;
 };
 
-BOOL CALLBACK FoundLanguageProc(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+BOOL CALLBACK FoundLanguageProc(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
   auto* found = reinterpret_cast<TFoundLanguage*>(param);
   found->Any = true;
   found->Language = language;
@@ -40,12 +41,12 @@ struct TModuleGuard {
 
 // Steps that run inside the pending update; the caller discards it when they raise.
 void UpdateIcon(HANDLE update, const AnsiString& exeFile, const TArrayByte& icon) {
-  HMODULE module = LoadLibraryExA(exeFile.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE module = LoadLibraryExW(wintext::W(exeFile), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (module == nullptr) RaiseLastError("LoadLibraryEx failed (1)");
   TModuleGuard guard{module};
 
-  const LPCSTR groupName = "MAINICON";
-  HRSRC found = FindResourceA(module, groupName, MAKEINTRESOURCEA(14));
+  const LPCWSTR groupName = L"MAINICON";
+  HRSRC found = FindResourceW(module, groupName, MAKEINTRESOURCEW(14));
   if (found == nullptr) RaiseLastError("FindResource failed (1)");
   HGLOBAL loaded = LoadResource(module, found);
   if (loaded == nullptr) RaiseLastError("LoadResource failed (1)");
@@ -54,12 +55,12 @@ void UpdateIcon(HANDLE update, const AnsiString& exeFile, const TArrayByte& icon
   // Entries are read only as far as the resource reaches.
   const size_t oldGroupSize = SizeofResource(module, found);
 
-  if (!UpdateResourceA(update, MAKEINTRESOURCEA(14), groupName,
-                       FirstResourceLanguage(module, MAKEINTRESOURCEA(14), groupName), nullptr, 0))
+  if (!UpdateResourceW(update, MAKEINTRESOURCEW(14), groupName,
+                       FirstResourceLanguage(module, MAKEINTRESOURCEW(14), groupName), nullptr, 0))
     RaiseLastError("UpdateResource failed (1)");
   for (uint16_t id : IconGroupImageIds(oldGroup, oldGroupSize)) {
-    if (!UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(id),
-                         FirstResourceLanguage(module, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(id)), nullptr, 0))
+    if (!UpdateResourceW(update, MAKEINTRESOURCEW(3), MAKEINTRESOURCEW(id),
+                         FirstResourceLanguage(module, MAKEINTRESOURCEW(3), MAKEINTRESOURCEW(id)), nullptr, 0))
       RaiseLastError("UpdateResource failed (2)");
   }
 
@@ -67,11 +68,11 @@ void UpdateIcon(HANDLE update, const AnsiString& exeFile, const TArrayByte& icon
   const uint16_t count = GetLE16(icon.data() + 4);
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t* entry = icon.data() + 6 + 16 * i;
-    if (!UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(i + 1), IconResourceLanguage,
+    if (!UpdateResourceW(update, MAKEINTRESOURCEW(3), MAKEINTRESOURCEW(i + 1), IconResourceLanguage,
                          const_cast<uint8_t*>(icon.data() + GetLE32(entry + 12)), GetLE32(entry + 8)))
       RaiseLastError("UpdateResource failed (3)");
   }
-  if (!UpdateResourceA(update, MAKEINTRESOURCEA(14), groupName, IconResourceLanguage, newGroup.data(),
+  if (!UpdateResourceW(update, MAKEINTRESOURCEW(14), groupName, IconResourceLanguage, newGroup.data(),
                        DWORD(newGroup.size())))
     RaiseLastError("UpdateResource failed (4)");
 }
@@ -82,37 +83,37 @@ bool ReplaceExeIcon(const AnsiString& iconFile, const AnsiString& exeFile) {
   if ((GetVersion() & 0x80000000u) != 0) RaiseResourceError("Only supported on Windows NT and above");
   const TArrayByte icon = LoadIconFile(iconFile);
 
-  HANDLE update = BeginUpdateResourceA(exeFile.c_str(), FALSE);
+  HANDLE update = BeginUpdateResourceW(wintext::W(exeFile), FALSE);
   if (update == nullptr) RaiseLastError("BeginUpdateResource failed (1)");
   try {
     UpdateIcon(update, exeFile, icon);
   } catch (...) {
-    EndUpdateResourceA(update, TRUE);
+    EndUpdateResourceW(update, TRUE);
     throw;
   }
-  if (!EndUpdateResourceA(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
+  if (!EndUpdateResourceW(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
   return true;
 }
 
 bool ReplaceExeVersion(const AnsiString& exeFile, const TArrayByte& data) {
   // The language of the existing resource, looked up before the update begins.
   WORD language = VersionResourceLanguage;
-  if (HMODULE module = LoadLibraryExA(exeFile.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+  if (HMODULE module = LoadLibraryExW(wintext::W(exeFile), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
     TModuleGuard guard{module};
     // Found with a flag: a resource in the neutral language (0) is replaced too.
     TFoundLanguage found;
-    EnumResourceLanguagesA(module, MAKEINTRESOURCEA(RtVersion), MAKEINTRESOURCEA(1), FoundLanguageProc,
+    EnumResourceLanguagesW(module, MAKEINTRESOURCEW(RtVersion), MAKEINTRESOURCEW(1), FoundLanguageProc,
                            reinterpret_cast<LONG_PTR>(&found));
     if (found.Any) language = found.Language;
   }
-  HANDLE update = BeginUpdateResourceA(exeFile.c_str(), FALSE);
+  HANDLE update = BeginUpdateResourceW(wintext::W(exeFile), FALSE);
   if (update == nullptr) RaiseLastError("BeginUpdateResource failed (1)");
-  if (!UpdateResourceA(update, MAKEINTRESOURCEA(RtVersion), MAKEINTRESOURCEA(1), language,
+  if (!UpdateResourceW(update, MAKEINTRESOURCEW(RtVersion), MAKEINTRESOURCEW(1), language,
                        const_cast<uint8_t*>(data.data()), DWORD(data.size()))) {
     const int code = int(GetLastError());
-    EndUpdateResourceA(update, TRUE);
+    EndUpdateResourceW(update, TRUE);
     RaiseResourceErrorCode("UpdateResource failed (5)", code);
   }
-  if (!EndUpdateResourceA(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
+  if (!EndUpdateResourceW(update, FALSE)) RaiseResourceError("EndUpdateResource failed");
   return true;
 }

@@ -1,12 +1,36 @@
-// The registry API over advapi32's ANSI calls.
+// The registry API over advapi32's wide calls. String values are stored as UTF-16, as every
+// other program reads them; the raw data of string values is GBK here as in the sandbox, so a
+// value read before an installation is written back the same on both.
 #include <windows.h>
 
 #include "core/Exceptions.h"
 #include "system/PathText.h"
 #include "system/Platform.h"
 #include "system/Registry.h"
+#include "system/win32/WideText.h"
 
 namespace {
+using wintext::W;
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// UTF-16 data as stored <-> GBK data as the program holds it, terminators included.
+TArrayByte GbkData(const TArrayByte& utf16) {
+  std::wstring w(utf16.size() / 2, L'\0');
+  for (size_t i = 0; i < w.size(); ++i) w[i] = static_cast<wchar_t>(utf16[2 * i] | utf16[2 * i + 1] << 8);
+  const AnsiString text = wintext::Narrow(w);
+  return TArrayByte(text.begin(), text.end());
+}
+TArrayByte Utf16Data(const void* gbk, size_t size) {
+  const std::wstring w = wintext::Wide(AnsiString(static_cast<const char*>(gbk), size));
+  TArrayByte out(w.size() * 2);
+  for (size_t i = 0; i < w.size(); ++i) {
+    out[2 * i] = static_cast<uint8_t>(w[i] & 0xFF);
+    out[2 * i + 1] = static_cast<uint8_t>(w[i] >> 8);
+  }
+  return out;
+}
+
 HKEY RootHandle(TRootKey root) {
   switch (root) {
     case TRootKey::ClassesRoot: return HKEY_CLASSES_ROOT;
@@ -38,9 +62,9 @@ public:
   void WriteBinary(const AnsiString& name, const TArrayByte& value) override {
     Set(name, REG_BINARY, value.data(), value.size());
   }
-  bool DeleteValue(const AnsiString& name) override { return RegDeleteValueA(FKey, name.c_str()) == ERROR_SUCCESS; }
+  bool DeleteValue(const AnsiString& name) override { return RegDeleteValueW(FKey, W(name)) == ERROR_SUCCESS; }
   bool ValueExists(const AnsiString& name) override {
-    return RegQueryValueExA(FKey, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return RegQueryValueExW(FKey, W(name), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
   }
   bool ReadString(const AnsiString& name, AnsiString& value) override {
     DWORD type;
@@ -73,34 +97,44 @@ public:
   }
   void GetValueNames(TStringList& names) override {
     names.Clear();
-    char buf[16384];
+    std::wstring buf(16384, L'\0');
     for (DWORD i = 0;; ++i) {
-      DWORD len = sizeof buf;
-      if (RegEnumValueA(FKey, i, buf, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      names.Add(AnsiString(buf, len));
+      DWORD len = static_cast<DWORD>(buf.size());
+      if (RegEnumValueW(FKey, i, &buf[0], &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.Add(wintext::Narrow(buf.data(), len));
     }
   }
   void GetKeyNames(TStringList& names) override {
     names.Clear();
-    char buf[256];
+    wchar_t buf[256];
     for (DWORD i = 0;; ++i) {
-      DWORD len = sizeof buf;
-      if (RegEnumKeyExA(FKey, i, buf, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      names.Add(AnsiString(buf, len));
+      DWORD len = 256;
+      if (RegEnumKeyExW(FKey, i, buf, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.Add(wintext::Narrow(buf, len));
     }
   }
 
 private:
+  // data as the program holds it: string types in GBK.
   void Set(const AnsiString& name, DWORD type, const void* data, size_t size) {
-    LONG rc = RegSetValueExA(FKey, name.c_str(), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+    TArrayByte wide;
+    if (IsStringType(type)) {
+      wide = Utf16Data(data, size);
+      data = wide.data();
+      size = wide.size();
+    }
+    LONG rc = RegSetValueExW(FKey, W(name), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
     if (rc != ERROR_SUCCESS) throw Exception("Failed to set data for '" + name + "'. " + SystemErrorMessage(rc));
   }
+  // The data as the program holds it: string types in GBK.
   bool Query(const AnsiString& name, DWORD& type, TArrayByte& data) {
+    const W wideName(name);
     DWORD size = 0;
-    if (RegQueryValueExA(FKey, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    if (RegQueryValueExW(FKey, wideName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     data.assign(size, 0);
-    if (RegQueryValueExA(FKey, name.c_str(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
+    if (RegQueryValueExW(FKey, wideName, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return false;
     data.resize(size);
+    if (IsStringType(type)) data = GbkData(data);
     return true;
   }
   HKEY FKey;
@@ -111,13 +145,14 @@ std::unique_ptr<TRegKey> TRegKey::Open(TRootKey root, const AnsiString& path, bo
   AnsiString rel = RelativePath(path);
   HKEY key;
   if (create) {
-    if (RegCreateKeyExA(RootHandle(root), rel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+    if (RegCreateKeyExW(RootHandle(root), W(rel), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                         &key, nullptr) == ERROR_SUCCESS)
       return std::make_unique<TWinKey>(key);
     return nullptr;
   }
-  if (RegOpenKeyExA(RootHandle(root), rel.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS ||
-      RegOpenKeyExA(RootHandle(root), rel.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+  const W wideRel(rel);
+  if (RegOpenKeyExW(RootHandle(root), wideRel, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS ||
+      RegOpenKeyExW(RootHandle(root), wideRel, 0, KEY_READ, &key) == ERROR_SUCCESS)
     return std::make_unique<TWinKey>(key);
   return nullptr;
 }
@@ -126,20 +161,21 @@ bool TRegKey::DeleteKeyIfEmpty(TRootKey root, const AnsiString& path) {
   AnsiString rel = RelativePath(path);
   if (rel.empty()) return false;
   HKEY key;
-  LONG r = RegOpenKeyExA(RootHandle(root), rel.c_str(), 0, KEY_READ, &key);
+  const W wideRel(rel);
+  LONG r = RegOpenKeyExW(RootHandle(root), wideRel, 0, KEY_READ, &key);
   if (r == ERROR_FILE_NOT_FOUND) return true;
   if (r != ERROR_SUCCESS) return false;
   DWORD subkeys = 0, values = 0;
-  LONG q = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+  LONG q = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                             nullptr, nullptr);
   RegCloseKey(key);
   if (q != ERROR_SUCCESS || subkeys || values) return false;
-  return RegDeleteKeyA(RootHandle(root), rel.c_str()) == ERROR_SUCCESS;
+  return RegDeleteKeyW(RootHandle(root), wideRel) == ERROR_SUCCESS;
 }
 
 bool TRegKey::KeyExists(TRootKey root, const AnsiString& path) {
   HKEY key;
-  if (RegOpenKeyExA(RootHandle(root), RelativePath(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(RootHandle(root), W(RelativePath(path)), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   return true;
 }

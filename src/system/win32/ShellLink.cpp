@@ -1,4 +1,4 @@
-// Shortcut files through the shell link object (IShellLinkA) saved with IPersistFile.
+// Shortcut files through the shell link object (IShellLinkW) saved with IPersistFile.
 #include <windows.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -7,6 +7,7 @@
 #include "core/TextUtils.h"
 #include "system/Platform.h"
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 
 namespace {
 template <class T>
@@ -29,19 +30,18 @@ struct TComInit {
 void CreateShellLink(const AnsiString& linkPath, const AnsiString& target, const AnsiString& arguments,
                      const AnsiString& description) {
   TComInit com;
-  TComRef<IShellLinkA> link;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  using wintext::W;
+  TComRef<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                               reinterpret_cast<void**>(&link.P))))
     throw Exception("Cannot create the shell link object");
   link.P->SetShowCmd(SW_SHOWNORMAL);
-  link.P->SetArguments(arguments.c_str());
-  link.P->SetDescription(description.c_str());
-  link.P->SetPath(target.c_str());
-  link.P->SetWorkingDirectory(ExtractFilePath(target).c_str());
+  link.P->SetArguments(W(arguments));
+  link.P->SetDescription(W(description));
+  link.P->SetPath(W(target));
+  link.P->SetWorkingDirectory(W(ExtractFilePath(target)));
   TComRef<IPersistFile> file;
   if (FAILED(link.P->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.P))))
     throw Exception("Cannot create the shell link object");
-  std::u16string u = GbkToUtf16(linkPath);
-  std::wstring w(u.begin(), u.end());
-  if (FAILED(file.P->Save(w.c_str(), FALSE))) RaiseFCreateError(linkPath, SystemErrorMessage(LastSystemError()));
+  if (FAILED(file.P->Save(W(linkPath), FALSE))) RaiseFCreateError(linkPath, SystemErrorMessage(LastSystemError()));
 }

@@ -4,12 +4,13 @@
 #include <commctrl.h>
 
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 #include "wizard/win32/WinUi.h"
 
 namespace {
 constexpr UINT WM_START_RELEASE = WM_APP + 1;
 constexpr UINT_PTR kTimer1 = 1;
-const char* const kClassName = "TFrm_ReleasePlan";
+const wchar_t* const kClassName = L"TFrm_ReleasePlan";
 
 class TReleasePlanWindow : public IReleasePlanView {
 public:
@@ -21,32 +22,32 @@ public:
     const DWORD exStyle = WS_EX_DLGMODALFRAME;
     const TScaledRect client = FScale.Rect(0, 0, TFrm_ReleasePlan::kClientWidth, TFrm_ReleasePlan::kClientHeight);
     RECT r = winui::CentredWindowRect(client.W, client.H, style, exStyle);
-    FHwnd = CreateWindowExA(exStyle, kClassName, FForm.Caption.c_str(), style, r.left, r.top, r.right - r.left,
-                            r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    FHwnd = CreateWindowExW(exStyle, kClassName, wintext::W(FForm.Caption), style, r.left, r.top, r.right - r.left,
+                            r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (!FHwnd) {
       // No window: the release still has to run, without a picture of its progress.
       FForm.FormShow();
       return;
     }
     HFONT font = winui::UiFont(FScale.Font(-12));
-    FLabel = winui::MakeControl(FHwnd, "STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, FScale.Rect(15, 25, 357, 14), font);
-    FBar = winui::MakeControl(FHwnd, PROGRESS_CLASSA, "", WS_VISIBLE, FScale.Rect(15, 51, 357, 19), font);
+    FLabel = winui::MakeControl(FHwnd, L"STATIC", FForm.Label1.Caption, WS_VISIBLE | SS_LEFT, FScale.Rect(15, 25, 357, 14), font);
+    FBar = winui::MakeControl(FHwnd, PROGRESS_CLASSW, "", WS_VISIBLE, FScale.Rect(15, 51, 357, 19), font);
     FForm.SetView(this);
     SetTimer(FHwnd, kTimer1, TFrm_ReleasePlan::kTimerInterval, nullptr);
     ShowWindow(FHwnd, SW_SHOWNORMAL);
     UpdateWindow(FHwnd);
-    PostMessageA(FHwnd, WM_START_RELEASE, 0, 0);
+    PostMessageW(FHwnd, WM_START_RELEASE, 0, 0);
     MSG msg;
     while (!FClosed && !winui::QuitReceived()) {
-      BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+      BOOL got = GetMessageW(&msg, nullptr, 0, 0);
       if (got == 0) {
         PostQuitMessage(static_cast<int>(msg.wParam));  // for the caller's loop
         break;
       }
       if (got < 0) break;
-      if (IsDialogMessageA(FHwnd, &msg)) continue;
+      if (IsDialogMessageW(FHwnd, &msg)) continue;
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     FForm.SetView(nullptr);
     KillTimer(FHwnd, kTimer1);
@@ -60,9 +61,9 @@ public:
     ProcessMessages();
   }
 
-  void CaptionChanged(const TControl& label) override { SetWindowTextA(FLabel, label.Caption.c_str()); }
+  void CaptionChanged(const TControl& label) override { wintext::SetText(FLabel, label.Caption); }
 
-  void CloseDialog() override { PostMessageA(FHwnd, WM_CLOSE, 0, 0); }
+  void CloseDialog() override { PostMessageW(FHwnd, WM_CLOSE, 0, 0); }
 
 private:
   static void Register() {
@@ -74,7 +75,7 @@ private:
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = static_cast<TReleasePlanWindow*>(winui::WindowObject(hwnd, msg, lp));
-    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
       case WM_START_RELEASE:
         if (!self->FStarted) {
@@ -99,7 +100,7 @@ private:
         SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
+    return DefWindowProcW(hwnd, msg, wp, lp);
   }
 
   TFrm_ReleasePlan& FForm;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 #include "wizard/LayoutGeometry.h"
 #include "wizard/win32/ReleasePlanWindow.h"
 #include "wizard/win32/WinUi.h"
@@ -19,8 +20,8 @@
 #endif
 
 namespace {
-const char* const kClassName = "TFrm_Setup";
-const char* const kPageClassName = "TFrm_Setup.Page";
+const wchar_t* const kClassName = L"TFrm_Setup";
+const wchar_t* const kPageClassName = L"TFrm_Setup.Page";
 constexpr UINT_PTR kMemoTimer = 1;
 constexpr ULONGLONG kMemoInterval = 50;  // ms between two pictures of the detail lines
 constexpr UINT WM_FIX_FOCUS = WM_APP + 1;
@@ -100,8 +101,8 @@ public:
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     const TScaledRect client = FScale.Rect(0, 0, TFrm_Setup::kClientWidth, TFrm_Setup::kClientHeight);
     RECT r = winui::CentredWindowRect(client.W, client.H, style, 0);
-    FHwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kClassName, FForm.Form.Caption.c_str(), style, r.left, r.top,
-                            r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    FHwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, wintext::W(FForm.Form.Caption), style, r.left, r.top,
+                            r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (FHwnd) CreateControls();
     FForm.SetView(this);
     gActive = this;
@@ -115,11 +116,11 @@ public:
     FForm.FormShow();
     if (FHwnd && !FForm.Closed() && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) ShowMain();
     MSG msg;
-    while (!FForm.Closed() && !winui::QuitReceived() && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (!FForm.Closed() && !winui::QuitReceived() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
       if (winui::FilterMessage(msg)) continue;
-      if (FHwnd && IsDialogMessageA(FHwnd, &msg)) continue;
+      if (FHwnd && IsDialogMessageW(FHwnd, &msg)) continue;
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
     SetProcessMessagesHandler(nullptr);
     return FForm.Failed() ? 1 : 0;
@@ -128,7 +129,7 @@ public:
   // ISetupView
   void ControlChanged(const TControl& c) override {
     if (&c == &FForm.Form) {
-      if (FHwnd) SetWindowTextA(FHwnd, c.Caption.c_str());
+      if (FHwnd) wintext::SetText(FHwnd, c.Caption);
       return;
     }
     auto it = FByControl.find(&c);
@@ -148,22 +149,22 @@ public:
     } else if (item.Kind == K::Edit) {
       if (WindowText(h) != c.Caption) {
         FEcho = true;  // the logic set it: no EN_CHANGE back into the logic
-        SetWindowTextA(h, c.Caption.c_str());
+        wintext::SetText(h, c.Caption);
         FEcho = false;
       }
-      const bool readOnly = (GetWindowLongA(h, GWL_STYLE) & ES_READONLY) != 0;
-      if (readOnly != c.ReadOnly) SendMessageA(h, EM_SETREADONLY, c.ReadOnly, 0);
+      const bool readOnly = (GetWindowLongW(h, GWL_STYLE) & ES_READONLY) != 0;
+      if (readOnly != c.ReadOnly) SendMessageW(h, EM_SETREADONLY, c.ReadOnly, 0);
     } else if (item.Kind == K::Memo) {
       if (row.Sent != c.Caption) {
         row.Sent = c.Caption;
-        SetWindowTextA(h, WithCrLf(c.Caption).c_str());
+        wintext::SetText(h, WithCrLf(c.Caption));
       }
     } else if (item.Kind != K::DetailList) {  // the detail lines arrive through LineAdded
       // Only real changes: the percentage alone changes a hundred times in a run, and
       // each text costs a round of messages under Wine.
       if (row.Sent != c.Caption) SetCaption(row, c.Caption);
     }
-    const bool shown = (GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) != 0;  // its own flag, whatever the page's
+    const bool shown = (GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) != 0;  // its own flag, whatever the page's
     bool moved = false;
     if (shown != c.Visible) {
       ShowWindow(h, c.Visible ? SW_SHOWNA : SW_HIDE);
@@ -173,7 +174,7 @@ public:
       EnableWindow(h, c.Enabled);
       moved = true;
     }
-    if (moved && item.Kind == K::Button) PostMessageA(FHwnd, WM_FIX_FOCUS, 0, 0);
+    if (moved && item.Kind == K::Button) PostMessageW(FHwnd, WM_FIX_FOCUS, 0, 0);
   }
 
   void LineAdded(const TControl& memo, const AnsiString& line) override {
@@ -183,9 +184,9 @@ public:
     // at most every kMemoInterval and once more that long after the last line. Scrolling
     // and repainting it for each line would cost more than installing a small file.
     HWND h = FRows[it->second].Hwnd;
-    if (!FMemoPending) SendMessageA(h, WM_SETREDRAW, FALSE, 0);
+    if (!FMemoPending) SendMessageW(h, WM_SETREDRAW, FALSE, 0);
     FMemoPending = true;
-    SendMessageA(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    AddListLine(h, line);
     if (GetTickCount64() - FMemoShownAt >= kMemoInterval) {
       ShowMemoLines();
     } else if (!FMemoTimer) {
@@ -201,7 +202,7 @@ public:
     // A silent setup moves to the finish page too, but its window never appears.
     if (FHwnd && !IsWindowVisible(FHwnd) && !FForm.IsSilentInstall()) ShowMain();
     // The buttons change after this call: the focus is put right once they have.
-    if (FHwnd) PostMessageA(FHwnd, WM_FIX_FOCUS, 0, 0);
+    if (FHwnd) PostMessageW(FHwnd, WM_FIX_FOCUS, 0, 0);
   }
 
   void RowsChanged(const char* listName) override {
@@ -231,12 +232,11 @@ private:
     done = true;
   }
 
-  static AnsiString WindowText(HWND h) {
-    const int n = GetWindowTextLengthA(h);
-    AnsiString s(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
-    const int got = GetWindowTextA(h, s.data(), n + 1);
-    s.resize(static_cast<size_t>(got > 0 ? got : 0));
-    return s;
+  static AnsiString WindowText(HWND h) { return wintext::TextOf(h); }
+
+  static void AddListLine(HWND list, const AnsiString& line) {
+    const wintext::W text(line);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(text)));
   }
 
   size_t RowIndex(const char* name) const {
@@ -264,7 +264,7 @@ private:
   }
 
   // A button that can be pressed: shown by its own flag and enabled.
-  static bool Usable(HWND h) { return h && (GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) && IsWindowEnabled(h); }
+  static bool Usable(HWND h) { return h && (GetWindowLongW(h, GWL_STYLE) & WS_VISIBLE) && IsWindowEnabled(h); }
 
   // The focus never stays on a control that went away with its page or its button state.
   void FixFocus() {
@@ -302,7 +302,7 @@ private:
     const TLayoutItem& item = *row.Item;
     const bool transparent = HasFlag(item, lfTransparent) || item.Kind == K::Link;
     RECT old = row.Box;
-    SetWindowTextA(row.Hwnd, caption.c_str());
+    wintext::SetText(row.Hwnd, caption);
     if (item.Kind == K::Label || item.Kind == K::Link) {
       const RECT box = TextBox(row, caption);
       if (!EqualRect(&box, &row.Box)) {
@@ -350,10 +350,10 @@ private:
   }
 
   void FillFolderList(HWND h) {
-    SendMessageA(h, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(h, LB_RESETCONTENT, 0, 0);
-    for (const AnsiString& name : FForm.List_SelectShot) SendMessageA(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(h, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(h, LB_RESETCONTENT, 0, 0);
+    for (const AnsiString& name : FForm.List_SelectShot) AddListLine(h, name);
+    SendMessageW(h, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(h, nullptr, TRUE);
   }
 
@@ -365,33 +365,42 @@ private:
     if (!rows) return;
     HWND h = row.Hwnd;
     FEcho = true;
-    const int count = static_cast<int>(SendMessageA(h, LVM_GETITEMCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
     if (count != static_cast<int>(rows->size())) {
-      SendMessageA(h, LVM_DELETEALLITEMS, 0, 0);
+      SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
       for (size_t i = 0; i < rows->size(); ++i) {
-        LVITEMA it{};
+        wintext::W text((*rows)[i].Text);
+        LVITEMW it{};
         it.mask = LVIF_TEXT;
         it.iItem = static_cast<int>(i);
-        it.pszText = const_cast<char*>((*rows)[i].Text.c_str());
-        SendMessageA(h, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
+        it.pszText = text.Data();
+        SendMessageW(h, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&it));
       }
     }
     for (size_t i = 0; i < rows->size(); ++i) {
       const int item = static_cast<int>(i);
-      char text[512] = "";
-      LVITEMA get{};
+      wchar_t shown[512] = L"";
+      LVITEMW get{};
       get.iSubItem = 0;
-      get.pszText = text;
-      get.cchTextMax = sizeof(text);
-      SendMessageA(h, LVM_GETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&get));
-      if ((*rows)[i].Text != text) {
-        LVITEMA set{};
+      get.pszText = shown;
+      get.cchTextMax = 512;
+      SendMessageW(h, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&get));
+      wintext::W text((*rows)[i].Text);
+      if (text.Str() != shown) {
+        LVITEMW set{};
         set.iSubItem = 0;
-        set.pszText = const_cast<char*>((*rows)[i].Text.c_str());
-        SendMessageA(h, LVM_SETITEMTEXTA, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&set));
+        set.pszText = text.Data();
+        SendMessageW(h, LVM_SETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&set));
       }
-      const bool checked = ListView_GetCheckState(h, item) != 0;
-      if (checked != (*rows)[i].Checked) ListView_SetCheckState(h, item, (*rows)[i].Checked);
+      // The check box is the state image: 1 unchecked, 2 checked.
+      const UINT state = static_cast<UINT>(SendMessageW(h, LVM_GETITEMSTATE, static_cast<WPARAM>(item), LVIS_STATEIMAGEMASK));
+      const bool checked = ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+      if (checked != (*rows)[i].Checked) {
+        LVITEMW set{};
+        set.stateMask = LVIS_STATEIMAGEMASK;
+        set.state = INDEXTOSTATEIMAGEMASK((*rows)[i].Checked ? 2 : 1);
+        SendMessageW(h, LVM_SETITEMSTATE, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&set));
+      }
     }
     FEcho = false;
   }
@@ -400,7 +409,7 @@ private:
   // geometry at the window's density; a row inside a group box is placed by the box's
   // position on the page, and scaled where it lands, so its edges meet the page's others.
   void CreateControls() {
-    HINSTANCE inst = GetModuleHandleA(nullptr);
+    HINSTANCE inst = GetModuleHandleW(nullptr);
     for (size_t i = 0; i < kLayoutCount; ++i) {
       const TLayoutItem& item = kLayout[i];
       TRowWindow& row = FRows[i];
@@ -413,7 +422,7 @@ private:
       const int x = box.X, y = box.Y;
       row.Box = RECT{x, y, x + box.W, y + box.H};
       if (item.Kind == K::Page) {
-        row.Hwnd = CreateWindowExA(WS_EX_CONTROLPARENT, kPageClassName, item.Caption,
+        row.Hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClassName, wintext::W(item.Caption),
                                    WS_CHILD | WS_CLIPSIBLINGS | (item.Page == 0 ? WS_VISIBLE : 0), x, y, box.W, box.H, FHwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + i)), inst, this);
         FPages.push_back(row.Hwnd);
@@ -435,7 +444,7 @@ private:
     const TControl* c = row.Control;
     const AnsiString caption = c ? c->Caption : AnsiString(item.Caption);
     const bool visible = c ? c->Visible : !HasFlag(item, lfHidden);
-    const char* cls = "STATIC";
+    const wchar_t* cls = L"STATIC";
     DWORD style = WS_CLIPSIBLINGS, ex = 0;
     AnsiString text = caption;
     row.Font = winui::UiFont(FScale.Font(item.FontHeight), HasFlag(item, lfBold));
@@ -451,12 +460,12 @@ private:
         }
         break;
       case K::Edit:
-        cls = "EDIT";
+        cls = L"EDIT";
         style |= WS_TABSTOP | ES_AUTOHSCROLL | (c && c->ReadOnly ? ES_READONLY : 0);
         if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
         break;
       case K::Memo:
-        cls = "EDIT";
+        cls = L"EDIT";
         style |= WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | (HasFlag(item, lfVScroll) ? WS_VSCROLL : 0);
         if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
         text.clear();  // set after the limit is lifted
@@ -464,40 +473,40 @@ private:
       case K::DetailList:
         // The details are a list: it takes a line at its end at the same cost however many it
         // holds, where a multi-line edit (under Wine) goes over all its text for each new line.
-        cls = "LISTBOX";
+        cls = L"LISTBOX";
         style |= WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL;
         if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
         text.clear();
         break;
       case K::List:
-        cls = "LISTBOX";
+        cls = L"LISTBOX";
         style |= WS_TABSTOP | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | (HasFlag(item, lfVScroll) ? WS_VSCROLL : 0);
         if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
         text.clear();
         break;
       case K::CheckList:
       case K::ReportList:
-        cls = WC_LISTVIEWA;
+        cls = WC_LISTVIEWW;
         style |= WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
         if (!HasFlag(item, lfNoBorder)) ex |= WS_EX_CLIENTEDGE;
         text.clear();
         break;
       case K::ProgressBar:
-        cls = PROGRESS_CLASSA;
+        cls = PROGRESS_CLASSW;
         text.clear();
         break;
       case K::Frame:
         style |= SS_SUNKEN;
         break;
       case K::GroupBox:
-        cls = "BUTTON";
+        cls = L"BUTTON";
         style |= BS_GROUPBOX;
         break;
       case K::Bevel:
         style |= SS_ETCHEDHORZ;
         break;
       case K::Button:
-        cls = "BUTTON";
+        cls = L"BUTTON";
         style |= WS_TABSTOP | (HasFlag(item, lfDefault) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
         break;
       default:
@@ -505,9 +514,9 @@ private:
     }
     if (item.Kind == K::Label || item.Kind == K::Link) row.Box = TextBox(row, caption);
     const int w = row.Box.right - row.Box.left, h = row.Box.bottom - row.Box.top;
-    row.Hwnd = CreateWindowExA(ex, cls, text.c_str(), WS_CHILD | style | (visible ? WS_VISIBLE : 0), row.Box.left, row.Box.top,
+    row.Hwnd = CreateWindowExW(ex, cls, wintext::W(text), WS_CHILD | style | (visible ? WS_VISIBLE : 0), row.Box.left, row.Box.top,
                                w, h, row.Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstSetupControlId + index)),
-                               GetModuleHandleA(nullptr), nullptr);
+                               GetModuleHandleW(nullptr), nullptr);
     if (!row.Hwnd) return;
     FByHwnd[row.Hwnd] = index;
     // Some classes size themselves at creation (an etched line takes its edges): the table's box wins.
@@ -515,32 +524,32 @@ private:
     GetWindowRect(row.Hwnd, &made);
     if (made.right - made.left != w || made.bottom - made.top != h)
       SetWindowPos(row.Hwnd, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SendMessageA(row.Hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(row.Font), FALSE);
+    SendMessageW(row.Hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(row.Font), FALSE);
     row.Sent = text;
     if (c && !c->Enabled) EnableWindow(row.Hwnd, FALSE);
     switch (item.Kind) {
       case K::Memo:
-        SendMessageA(row.Hwnd, EM_SETLIMITTEXT, 0, 0);
+        SendMessageW(row.Hwnd, EM_SETLIMITTEXT, 0, 0);
         row.Sent = caption;
-        if (!caption.empty()) SetWindowTextA(row.Hwnd, WithCrLf(caption).c_str());
+        if (!caption.empty()) wintext::SetText(row.Hwnd, WithCrLf(caption));
         break;
       case K::List:
-        if (HasFlag(item, lfFixedRows)) SendMessageA(row.Hwnd, LB_SETITEMHEIGHT, 0, FScale.Size(kFixedRowHeight));
+        if (HasFlag(item, lfFixedRows)) SendMessageW(row.Hwnd, LB_SETITEMHEIGHT, 0, FScale.Size(kFixedRowHeight));
         break;
       case K::CheckList:
       case K::ReportList: {
-        SendMessageA(row.Hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
+        SendMessageW(row.Hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, LVS_EX_CHECKBOXES);
         if (HasFlag(item, lfFixedRows)) {
           // The row height of a list view follows its small images: a blank one of the height.
           HIMAGELIST rows = ImageList_Create(1, FScale.Size(kFixedRowHeight), ILC_COLOR, 1, 0);
-          SendMessageA(row.Hwnd, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
+          SendMessageW(row.Hwnd, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(rows));
         }
         RECT client;
         GetClientRect(row.Hwnd, &client);
-        LVCOLUMNA col{};
+        LVCOLUMNW col{};
         col.mask = LVCF_WIDTH;
         col.cx = item.Kind == K::ReportList ? FScale.Size(kReportColumnWidth) : client.right - GetSystemMetrics(SM_CXVSCROLL) - 2;
-        SendMessageA(row.Hwnd, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&col));
+        SendMessageW(row.Hwnd, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
         FillCheckRows(row);
         break;
       }
@@ -555,9 +564,9 @@ private:
     if (!FMemoPending) return;
     FMemoPending = false;
     HWND h = RowWindow("mInstall");
-    const LRESULT count = SendMessageA(h, LB_GETCOUNT, 0, 0);
-    if (count > 0) SendMessageA(h, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
-    SendMessageA(h, WM_SETREDRAW, TRUE, 0);
+    const LRESULT count = SendMessageW(h, LB_GETCOUNT, 0, 0);
+    if (count > 0) SendMessageW(h, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+    SendMessageW(h, WM_SETREDRAW, TRUE, 0);
     RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
     FMemoShownAt = GetTickCount64();
   }
@@ -607,7 +616,7 @@ private:
         if (code == EN_CHANGE && !FEcho && row.Control) FForm.EditChanged(*row.Control, WindowText(ctl ? ctl : row.Hwnd));
         return;
       case K::List:
-        if (code == LBN_SELCHANGE) FForm.List_SelectShotClick(static_cast<int>(SendMessageA(row.Hwnd, LB_GETCURSEL, 0, 0)));
+        if (code == LBN_SELCHANGE) FForm.List_SelectShotClick(static_cast<int>(SendMessageW(row.Hwnd, LB_GETCURSEL, 0, 0)));
         return;
       case K::Link:
         if (code == STN_CLICKED) FForm.lLinkClick();
@@ -654,12 +663,12 @@ private:
       SetBkColor(dc, RGB(255, 255, 255));
       return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
     }
-    return DefWindowProcA(page, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(ctl));
+    return DefWindowProcW(page, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(ctl));
   }
 
   static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = static_cast<TSetupWindow*>(winui::WindowObject(hwnd, msg, lp));
-    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
       case WM_COMMAND:
         self->Command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
@@ -681,18 +690,18 @@ private:
       case WM_SETCURSOR: {
         const TRowWindow* row = self->RowOf(reinterpret_cast<HWND>(wp));
         if (row && row->Item->Kind == K::Link) {
-          SetCursor(LoadCursor(nullptr, IDC_HAND));
+          SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
           return TRUE;
         }
         break;
       }
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
+    return DefWindowProcW(hwnd, msg, wp, lp);
   }
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = static_cast<TSetupWindow*>(winui::WindowObject(hwnd, msg, lp));
-    if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+    if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
       case WM_CLOSE:  // the title bar's close button and Alt+F4
         self->FForm.Close();
@@ -726,7 +735,7 @@ private:
         self->Notify(*reinterpret_cast<const NMHDR*>(lp));
         return 0;
     }
-    return DefWindowProcA(hwnd, msg, wp, lp);
+    return DefWindowProcW(hwnd, msg, wp, lp);
   }
 
   TFrm_Setup& FForm;

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "system/SysKernel.h"
+#include "system/win32/WideText.h"
 
 namespace winui {
 namespace {
@@ -31,8 +32,11 @@ HFONT UiFont(int height, bool bold, bool underline) {
   static size_t count = 0;
   for (size_t i = 0; i < count; ++i)
     if (kinds[i].Height == height && kinds[i].Bold == bold && kinds[i].Underline == underline) return kinds[i].Font;
-  HFONT font = CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE, GB2312_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "宋体");
+  // 宋体 by name; GB2312_CHARSET lets the font mapper take another Chinese face where the
+  // machine lacks it, and the system's font linking fills in what a face does not hold.
+  HFONT font = CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE, GB2312_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                           wintext::W("宋体"));
   if (count < sizeof kinds / sizeof kinds[0]) kinds[count++] = {height, bold, underline, font};
   return font;
 }
@@ -42,7 +46,10 @@ SIZE TextSize(HFONT font, const AnsiString& text, int wrapWidth) {
   HGDIOBJ old = SelectObject(dc, font);
   RECT r{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
   const UINT flags = DT_CALCRECT | DT_LEFT | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
-  if (!text.empty()) DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
+  if (!text.empty()) {
+    const std::wstring w = wintext::Wide(text);
+    DrawTextW(dc, w.c_str(), static_cast<int>(w.size()), &r, flags);
+  }
   SelectObject(dc, old);
   DeleteDC(dc);
   return SIZE{r.right - r.left, r.bottom - r.top};
@@ -61,7 +68,7 @@ RECT CentredWindowRect(int clientWidth, int clientHeight, DWORD style, DWORD exS
   AdjustWindowRectEx(&r, style, FALSE, exStyle);
   const int w = r.right - r.left, h = r.bottom - r.top;
   RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const int x = work.left + ((work.right - work.left) - w) / 2;
   const int y = work.top + ((work.bottom - work.top) - h) / 2;
   return RECT{x, y, x + w, y + h};
@@ -69,7 +76,7 @@ RECT CentredWindowRect(int clientWidth, int clientHeight, DWORD style, DWORD exS
 
 void PumpPending() {
   MSG msg;
-  while (!gQuit && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (!gQuit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       gQuit = true;
       gQuitCode = static_cast<int>(msg.wParam);
@@ -78,9 +85,9 @@ void PumpPending() {
     }
     if (FilterMessage(msg)) continue;
     HWND top = GetAncestor(msg.hwnd, GA_ROOT);
-    if (top && IsDialogMessageA(top, &msg)) continue;
+    if (top && IsDialogMessageW(top, &msg)) continue;
     TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+    DispatchMessageW(&msg);
   }
 }
 
@@ -97,28 +104,28 @@ void SetMessageFilter(bool (*filter)(const MSG& msg)) { gFilter = filter; }
 bool FilterMessage(const MSG& msg) { return gFilter && gFilter(msg); }
 int QuitCode() { return gQuitCode; }
 
-void RegisterWindowClass(const char* name, WNDPROC proc, bool withIcon) {
-  WNDCLASSA wc{};
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool withIcon) {
+  WNDCLASSW wc{};
   wc.lpfnWndProc = proc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  if (withIcon) wc.hIcon = LoadIconA(wc.hInstance, "MAINICON");
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  if (withIcon) wc.hIcon = LoadIconW(wc.hInstance, L"MAINICON");
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = name;
-  RegisterClassA(&wc);
+  RegisterClassW(&wc);
 }
 
 void* WindowObject(HWND hwnd, UINT msg, LPARAM lp) {
   if (msg == WM_NCCREATE)
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams));
-  return reinterpret_cast<void*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
+  return reinterpret_cast<void*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
 void TBarFeed::Show(HWND bar, int32_t position, int32_t max) {
   if (max != FMax) {
     FMax = max;
     FPixel = -1;
-    SendMessageA(bar, PBM_SETRANGE32, 0, max);
+    SendMessageW(bar, PBM_SETRANGE32, 0, max);
   }
   RECT r{};
   GetClientRect(bar, &r);
@@ -130,13 +137,13 @@ void TBarFeed::Show(HWND bar, int32_t position, int32_t max) {
   if (!end && FPixel >= 0 && now - FSentAt < 20) return;
   FPixel = pixel;
   FSentAt = now;
-  SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, const TScaledRect& r, HFONT font) {
-  HWND hwnd = CreateWindowExA(0, cls, text.c_str(), WS_CHILD | style, r.X, r.Y, r.W, r.H, parent, nullptr,
-                              GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+HWND MakeControl(HWND parent, const wchar_t* cls, const AnsiString& text, DWORD style, const TScaledRect& r, HFONT font) {
+  HWND hwnd = CreateWindowExW(0, cls, wintext::W(text), WS_CHILD | style, r.X, r.Y, r.W, r.H, parent, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   return hwnd;
 }
 }  // namespace winui

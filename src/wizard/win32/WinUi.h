@@ -33,9 +33,9 @@ bool QuitReceived();
 void SetMessageFilter(bool (*filter)(const MSG& msg));
 bool FilterMessage(const MSG& msg);
 int QuitCode();
-// Registers a window class with the arrow cursor and the dialog colour; top-level classes
+// Registers a Unicode window class with the arrow cursor and the dialog colour; top-level classes
 // also carry the program's icon (MAINICON, which the builder replaces).
-void RegisterWindowClass(const char* name, WNDPROC proc, bool withIcon);
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool withIcon);
 // The object a window was created for (its creation parameter), kept in the window's user
 // data from WM_NCCREATE on; null for the messages that come before.
 void* WindowObject(HWND hwnd, UINT msg, LPARAM lp);
@@ -54,5 +54,5 @@ private:
   ULONGLONG FSentAt = 0;
 };
 // A child control with that font.
-HWND MakeControl(HWND parent, const char* cls, const AnsiString& text, DWORD style, const TScaledRect& r, HFONT font);
+HWND MakeControl(HWND parent, const wchar_t* cls, const AnsiString& text, DWORD style, const TScaledRect& r, HFONT font);
 }  // namespace winui

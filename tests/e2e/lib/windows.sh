@@ -96,11 +96,12 @@ win_workdir() {
   trap 'wine_cleanup; [ -n "${KEEP:-}" ] || rm -rf "$work" 2>/dev/null' EXIT
 }
 
+# reg prints in the console's code page: read under the Chinese locale, whatever the program ran under.
 reg_value() {  # reg_value KEY NAME -> the data, UTF-8
-  wine_run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 |
+  GBSETUP_WINE_LANG=zh_CN.UTF-8 wine_run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 |
     awk -v n="$2" '{ sub(/\r$/, "") } $1 == n && $2 ~ /^REG_/ { sub(/^[ \t]*[^ \t]+[ \t]+REG_[A-Z_]+[ \t]*/, ""); print; f = 1 } END { exit !f }'
 }
-reg_key_exists() { wine_run reg query "$1" >/dev/null 2>&1; }
+reg_key_exists() { GBSETUP_WINE_LANG=zh_CN.UTF-8 wine_run reg query "$1" >/dev/null 2>&1; }
 
 # pe_kind FILE: PE32 or PE32+ as an independent reader (pefile) sees it; the architecture's
 # expected kind is win_pe_kind.

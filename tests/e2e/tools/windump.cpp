@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "system/win32/WideText.h"
+
 namespace {
 // Line breaks and the separator stay on one line.
 std::string Flat(std::string s) {
@@ -35,17 +37,13 @@ std::string TextOf(HWND h) {
                            &got) ||
       got == 0 || got >= sizeof buf / sizeof buf[0])
     return "";
-  const int n = static_cast<int>(got);
-  const int m = WideCharToMultiByte(CP_UTF8, 0, buf, n, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(m), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buf, n, out.data(), m, nullptr, nullptr);
-  return out;
+  return wintext::Utf8(std::wstring(buf, got));
 }
 
 // A window that does not answer within two seconds counts as empty.
 LRESULT Ask(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(h, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result)) return -1;
+  if (!SendMessageTimeoutW(h, msg, wp, lp, SMTO_ABORTIFHUNG, 2000, &result)) return -1;
   return static_cast<LRESULT>(result);
 }
 
@@ -63,9 +61,7 @@ std::string Extra(HWND h, const std::string& cls) {
                                &len) ||
           static_cast<LRESULT>(len) < 0 || len >= sizeof row / sizeof row[0])
         len = 0;
-      std::string u(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, row, static_cast<int>(len), nullptr, 0, nullptr, nullptr)), '\0');
-      WideCharToMultiByte(CP_UTF8, 0, row, static_cast<int>(len), u.data(), static_cast<int>(u.size()), nullptr, nullptr);
-      out += (i ? "|" : "") + Flat(u);
+      out += (i ? "|" : "") + Flat(wintext::Utf8(std::wstring(row, len)));
     }
     out += " count=" + std::to_string(n);
   } else if (cls == "SysListView32") {
@@ -77,15 +73,21 @@ std::string Extra(HWND h, const std::string& cls) {
     }
     out += " count=" + std::to_string(n);
   } else if (cls == "Edit") {
-    const LONG style = GetWindowLongA(h, GWL_STYLE);
+    const LONG style = GetWindowLongW(h, GWL_STYLE);
     out += std::string(" readonly=") + ((style & ES_READONLY) ? "1" : "0");
   }
   return out;
 }
 
+// Class names are ASCII, but asked for in UTF-16 as every text.
+std::string ClassOf(HWND h) {
+  wchar_t cls[128] = {};
+  const int n = GetClassNameW(h, cls, 128);
+  return wintext::Utf8(std::wstring(cls, n > 0 ? static_cast<size_t>(n) : 0));
+}
+
 void Print(HWND h, int depth) {
-  char cls[128] = {};
-  GetClassNameA(h, cls, sizeof cls);
+  const std::string cls = ClassOf(h);
   RECT r{};
   GetWindowRect(h, &r);
   const std::string text = Flat(TextOf(h));
@@ -98,7 +100,7 @@ void Print(HWND h, int depth) {
     extra += " client=" + std::to_string(at.x) + "," + std::to_string(at.y) + "," + std::to_string(c.right) + "," +
              std::to_string(c.bottom);
   }
-  std::printf("%d|%s|%s|vis=%d|en=%d|rect=%ld,%ld,%ld,%ld|id=%d%s\n", depth, cls, text.c_str(),
+  std::printf("%d|%s|%s|vis=%d|en=%d|rect=%ld,%ld,%ld,%ld|id=%d%s\n", depth, cls.c_str(), text.c_str(),
               IsWindowVisible(h) ? 1 : 0, IsWindowEnabled(h) ? 1 : 0, r.left, r.top, r.right - r.left, r.bottom - r.top,
               GetDlgCtrlID(h), extra.c_str());
   std::fflush(stdout);
@@ -120,13 +122,13 @@ int Depth(HWND h, HWND top) {
   return d;
 }
 
-const char* gClass = nullptr;
+std::string gClass;  // empty: every class
 
 BOOL CALLBACK TopProc(HWND h, LPARAM) {
   if (!IsWindowVisible(h)) return TRUE;
-  char cls[128] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (gClass && lstrcmpiA(cls, gClass) != 0) return TRUE;
+  if (!gClass.empty() && CompareStringOrdinal(wintext::FromUtf8(ClassOf(h)).c_str(), -1, wintext::FromUtf8(gClass).c_str(),
+                                               -1, TRUE) != CSTR_EQUAL)
+    return TRUE;
   Print(h, 0);
   TWalk walk{h, {}};
   EnumChildWindows(h, ChildProc, reinterpret_cast<LPARAM>(&walk));
@@ -135,14 +137,15 @@ BOOL CALLBACK TopProc(HWND h, LPARAM) {
 }
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::string(argv[1]) == "--dpi") {
+int main() {
+  const std::vector<std::string> args = wintext::ArgumentsUtf8();
+  if (!args.empty() && args[0] == "--dpi") {
     HDC screen = GetDC(nullptr);
     std::printf("%d\n", GetDeviceCaps(screen, LOGPIXELSY));
     ReleaseDC(nullptr, screen);
     return 0;
   }
-  if (argc > 1) gClass = argv[1];
+  if (!args.empty()) gClass = args[0];
   EnumWindows(TopProc, 0);
   return 0;
 }
