@@ -28,6 +28,7 @@
 #include "unit/wizard/PictureFixtures.h"
 #include "wizard/win32/SetupWindow.h"
 #include "wizard/win32/WinUi.h"
+#include "system/win32/WideText.h"
 #endif
 
 namespace {
@@ -123,10 +124,20 @@ size_t RowOf(const char* name) {
   return kLayoutCount;
 }
 
+// Read in UTF-16, as the window keeps it (a Unicode window): no code page in between.
 AnsiString TextOf(HWND h) {
-  char buf[1024] = "";
-  GetWindowTextA(h, buf, sizeof(buf));
-  return buf;
+  wchar_t buf[1024] = L"";
+  GetWindowTextW(h, buf, 1024);
+  return wintext::Narrow(buf);
+}
+AnsiString ItemText(HWND list, int item) {
+  wchar_t buf[256] = L"";
+  LVITEMW it{};
+  it.iSubItem = 0;
+  it.pszText = buf;
+  it.cchTextMax = 256;
+  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&it));
+  return wintext::Narrow(buf);
 }
 
 const char* ClassFor(TLayoutKind kind) {
@@ -266,6 +277,10 @@ TEST_F(WindowTest, EveryLayoutRowIsAWindowWithItsClassPlaceCaptionAndVisibility)
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME)) << "fixed size";
   EXPECT_EQ(TextOf(Main), "“示例软件”安装向导");
+  EXPECT_TRUE(IsWindowUnicode(Main)) << "the title bar and screen readers get UTF-16";
+  wchar_t title[64] = L"";
+  GetWindowTextW(Main, title, 64);
+  EXPECT_EQ(std::wstring(title), std::wstring(L"“示例软件”安装向导"));
   EXPECT_FALSE(IsWindowVisible(Main)) << "built, not shown";
 
   for (size_t i = 0; i < kLayoutCount; ++i) {
@@ -329,14 +344,11 @@ TEST_F(WindowTest, EveryLayoutRowIsAWindowWithItsClassPlaceCaptionAndVisibility)
   EXPECT_EQ(SendMessageA(Row("List_SelectShot"), LB_GETITEMHEIGHT, 0, 0), 18);
   HWND components = Row("List_Component");
   ASSERT_EQ(ListView_GetItemCount(components), 3);
-  char text[64] = "";
-  ListView_GetItemText(components, 2, 0, text, sizeof(text));
-  EXPECT_STREQ(text, "乙");
+  EXPECT_EQ(ItemText(components, 2), "乙");
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(ListView_GetCheckState(components, i));
   HWND finish = Row("lFinished");
   ASSERT_EQ(ListView_GetItemCount(finish), 2);
-  ListView_GetItemText(finish, 1, 0, text, sizeof(text));
-  EXPECT_STREQ(text, "创建快捷方式到桌面");
+  EXPECT_EQ(ItemText(finish, 1), "创建快捷方式到桌面");
   EXPECT_EQ(ListView_GetColumnWidth(finish, 0), 200);
   EXPECT_TRUE(ListView_GetExtendedListViewStyle(finish) & LVS_EX_CHECKBOXES);
 
@@ -366,7 +378,7 @@ TEST_F(WindowTest, ToggledComponentChangesTheNeededSizeAndTheMainRowStaysChecked
 
   // A click on an existing folder names the program folder; the logic's text reaches the box.
   HWND folders = Row("List_SelectShot");
-  SendMessageA(folders, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("现有组"));
+  SendMessageW(folders, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"现有组"));
   Form->List_SelectShot.Add("现有组");
   const int last = static_cast<int>(SendMessageA(folders, LB_GETCOUNT, 0, 0)) - 1;
   SendMessageA(folders, LB_SETCURSEL, static_cast<WPARAM>(last), 0);

@@ -9,6 +9,7 @@
 #include "system/SysKernel.h"
 #include "unit/wizard/PictureFixtures.h"
 #include "wizard/win32/WinPicture.h"
+#include "system/win32/WideText.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ AnsiString MakeEmf(const AnsiString& path) {
   const RECT frame{0, 0, MulDiv(40 * 100, GetDeviceCaps(screen, HORZSIZE), GetDeviceCaps(screen, HORZRES)),
                    MulDiv(20 * 100, GetDeviceCaps(screen, VERTSIZE), GetDeviceCaps(screen, VERTRES))};
   ReleaseDC(nullptr, screen);
-  HDC dc = CreateEnhMetaFileA(nullptr, path.c_str(), &frame, nullptr);
+  HDC dc = CreateEnhMetaFileW(nullptr, wintext::Wide(path).c_str(), &frame, nullptr);
   EXPECT_NE(dc, nullptr);
   DrawHalves(dc);
   DeleteEnhMetaFile(CloseEnhMetaFile(dc));
@@ -91,17 +92,17 @@ AnsiString MakeEmf(const AnsiString& path) {
 }
 
 // A placeable wmf: the header (key, box 0,0-40,20 at 96 units an inch, checksum), then the
-// metafile that CreateMetaFileA wrote.
+// metafile that CreateMetaFileW wrote.
 AnsiString MakeWmf(const AnsiString& path, bool placeable, bool goodChecksum = true, bool withExtent = true) {
   const AnsiString plain = path + ".plain";
-  HDC dc = CreateMetaFileA(plain.c_str());
+  HDC dc = CreateMetaFileW(wintext::Wide(plain).c_str());
   EXPECT_NE(dc, nullptr);
   SetWindowOrgEx(dc, 0, 0, nullptr);
   if (withExtent) SetWindowExtEx(dc, 40, 20, nullptr);
   DrawHalves(dc);
   DeleteMetaFile(CloseMetaFile(dc));
   TArrayByte body = picture_test::ReadAll(plain);
-  DeleteFileA(plain.c_str());
+  DeleteFileAt(plain);
   TArrayByte file;
   if (placeable) {
     const uint16_t words[10] = {0xCDD7, 0x9AC6, 0, 0, 0, 40, 20, 96, 0, 0};
