@@ -127,12 +127,7 @@ else
   setup_pid=$!
   check "the wizard appears" wait_for TFrm_Setup "$name" 60
   next_page
-  check "the installation ends on the finish page" wait_for Button '^完成\(&F\)$' 60
-  click Button '^完成\(&F\)$'
-  for _ in $(seq 1 40); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.5; done
-  wait "$setup_pid"
-  check "the setup ends with exit code 0" test "$?" = 0
-  wine_wait
+  finish_setup "$setup_pid" "the setup"
   if [ "$win_setup_arch" = x64 ]; then pf="Program Files" key="HKLM\\SOFTWARE\\$name"; else pf="Program Files (x86)" key="HKLM\\SOFTWARE\\WOW6432Node\\$name"; fi
   inst="$drive/$pf/$name"
   check "files in C:\\$pf" test -f "$inst/Hello.exe" -a -f "$inst/UnLog.txt"

@@ -120,6 +120,17 @@ if wine_runs; then
   "$gbsetup" export "$work/win.gbp" >"$work/win.json" 2>&1 || fail "export of the Windows builder's project: $(cat "$work/win.json")"
   grep -q '"Value": "示例 软件"' "$work/win.json" ||
     fail "Windows builder stored another name: $(grep -A1 '项目名称' "$work/win.json" | tr -d '\n')"
+  # A Chinese path on its command line names that file, on an English Windows (code page
+  # 1252) too; a name GBK cannot hold is refused, and nothing is written.
+  for lang in zh_CN.UTF-8 en_US.UTF-8; do
+    rm -f "$work/中文项目.gbp"
+    (cd "$work" && GBSETUP_WINE_LANG="$lang" wine_run "$wingbsetup" new 中文项目.gbp >/dev/null 2>&1) ||
+      fail "Windows builder under $lang: new with a Chinese path"
+    [ -f "$work/中文项目.gbp" ] || fail "Windows builder under $lang wrote another name: $(ls "$work" | grep -i gbp | tr '\n' ' ')"
+  done
+  if (cd "$work" && wine_run "$wingbsetup" new 한국.gbp >/dev/null 2>&1); then fail "Windows builder took a Korean name"; fi
+  [ -z "$(find "$work" -maxdepth 1 -name '*.gbp' -newer "$work/中文项目.gbp" ! -name 'win.gbp')" ] ||
+    fail "Windows builder wrote a file for the Korean name"
   echo "cli-package: the $win_arch Windows build checked under Wine"
 else
   wine_not_run "the Windows build's list and extract"

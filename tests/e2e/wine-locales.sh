@@ -117,12 +117,7 @@ check "the components page" wait_for Static '选择' 20
 mojibake="$(LC_ALL=C.UTF-8 grep -P '\|vis=1\|' "$work/screen.txt" | cut -d'|' -f3 | LC_ALL=C.UTF-8 grep -P '[\x{00A0}-\x{00FF}]')"
 check "no text of the window is mojibake${mojibake:+: $mojibake}" test -z "$mojibake"
 next_page
-check "the installation ends on the finish page" wait_for Button '^完成\(&F\)$' 60
-click Button '^完成\(&F\)$'
-for _ in $(seq 1 40); do kill -0 "$setup_pid" 2>/dev/null || break; sleep 0.5; done
-wait "$setup_pid"
-check "the walked setup ends with exit code 0" test "$?" = 0
-wine_wait
+finish_setup "$setup_pid" "the walked setup"
 unset GBSETUP_WINE_LANG
 links="$(find "$drive/users" -name '*.lnk' 2>/dev/null)"
 check "the desktop link under its Chinese name" grep -qF "/Desktop/$name.lnk" <<<"$links"

@@ -185,7 +185,12 @@ int RunBuild(const TArgs& args) {
   // builds unsigned.
   std::string signCommand;
   if (p.Has("--sign")) signCommand = p.Get("--sign");
+#ifdef _WIN32
+  // The environment in UTF-16, as the arguments: a path in it arrives whatever the code page.
+  else if (const wchar_t* env = _wgetenv(L"GBSETUP_SIGN")) signCommand = wintext::Utf8(env);
+#else
   else if (const char* env = std::getenv("GBSETUP_SIGN")) signCommand = env;
+#endif
   // A project file or JSON, with this build's --set and --page changes.
   TBuildProject source;
   OpenBuildProject(p.Positional[0], p.All("--set"), p.All("--page"), source);

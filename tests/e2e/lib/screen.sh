@@ -41,6 +41,16 @@ checks_of() {  # checks of the visible list view at that position in the list of
   awk -F'|' '$2 == "SysListView32" && $4 == "vis=1" { for (i = 1; i <= NF; i++) if ($i ~ /checks=/) { sub(/.*checks=/, "", $i); sub(/ .*/, "", $i); print $i; exit } }' "$work/screen.txt"
 }
 # The wizard's Next (or 我同意 on the licence page) and Previous buttons.
+# finish_setup PID WHAT: waits for the finish page, presses Finish and waits for the setup
+# (started in the background as PID) to end with exit code 0; one check for each.
+finish_setup() {
+  check "the installation ends on the finish page" wait_for Button '^完成\(&F\)$' 60
+  click Button '^完成\(&F\)$'
+  for _ in $(seq 1 40); do kill -0 "$1" 2>/dev/null || break; sleep 0.5; done
+  wait "$1"
+  check "$2 ends with exit code 0" test "$?" = 0
+  wine_wait
+}
 next_page() { click Button '^下一步\(&N\)->$|^我同意$'; sleep 0.4; refresh; }
 prev_page() { click Button '^<-上一步\(&P\)$'; sleep 0.4; refresh; }
 
