@@ -165,11 +165,13 @@ fi
 # without the arithmetic-coded variant of JPEG (which the tools that make pictures do not
 # write; such a picture is named as unreadable and left out, as any other), without forced
 # inlining, and with the
-# system's C runtime for its message texts. The stamp names this configuration, so a machine
+# system's C runtime for its message texts. For 32-bit Windows it has no unwind tables: its
+# errors leave it by longjmp, which needs none there (the 64-bit longjmp unwinds through the
+# frames, so that build keeps them). The stamp names this configuration, so a machine
 # with a library built otherwise builds it again.
 here="$(cd "$(dirname "$0")/.." && pwd)"
 deps_base="${GBSETUP_MINGW_DEPS:-/opt/gbsetup}"
-jpeg_config="decoder-for-stub-3"
+jpeg_config="decoder-for-stub-4"
 jsrc=""
 jpeg_src=""
 trap 'if [ -n "$jpeg_src" ]; then rm -rf "$jpeg_src"; fi' EXIT
@@ -200,10 +202,12 @@ for arch in i686 x86_64; do
   fetch_jpeg_source
   echo "install-deps: building a static libjpeg for the Windows cross-build ($arch)"
   jbuild="$jpeg_src/build-$arch"
+  unwind=""
+  if [ "$arch" = i686 ]; then unwind="-fno-asynchronous-unwind-tables -fno-unwind-tables"; fi
   cmake -S "$jsrc" -B "$jbuild" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$mingw_deps" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF \
     -DWITH_ARITH_DEC=OFF -DWITH_ARITH_ENC=OFF \
-    -DFORCE_INLINE=OFF -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0" \
+    -DFORCE_INLINE=OFF -DCMAKE_C_FLAGS="-Os -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0 $unwind" \
     >"$jbuild.configure.log" 2>&1 || { cat "$jbuild.configure.log" >&2; exit 1; }
   cmake --build "$jbuild" -j "$(nproc)" --target jpeg-static >"$jbuild.log" 2>&1 || { tail -30 "$jbuild.log" >&2; exit 1; }
   $SUDO mkdir -p "$mingw_deps/include" "$mingw_deps/lib"

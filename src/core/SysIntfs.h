@@ -205,12 +205,15 @@ struct IReleaseWork : IInterface {
                             const AnsiString& exeName, TInsPackList& list, TReleaseProgressEvent onProgress) = 0;
 };
 
-// What the payload release wrote below the temporary folder: the files it unpacked (also one
-// it was writing when it failed) and the folders it made for them, outer ones first. The
-// window that owns the entry list removes them when it closes; the engine deletes nothing.
+// What the payload release wrote into its own folder in the temporary folder: the files it
+// unpacked (also one it was writing when it failed) and the folders it made for them, that
+// folder first, outer ones before inner ones. The window that owns the entry list removes them
+// when it closes; the engine deletes nothing. ReleaseFolder is that folder (with a trailing
+// backslash), empty before the release made it.
 struct IReleasedFiles : IInterface {
   static constexpr TGUID IID = {0x6C3E2A41, 0x8D57, 0x4B1F, {0x9A, 0x2E, 0x53, 0x0C, 0x7B, 0xD4, 0x18, 0xE6}};
   virtual void GetReleasedFiles(TStringList& files, TStringList& folders) = 0;
+  virtual AnsiString ReleaseFolder() = 0;
 };
 
 struct ICompile : IInterface {

@@ -12,3 +12,7 @@ extern const char* const SAgree;         // 65255
 extern const char* const SNextCaption;   // 65256
 extern const char* const SPrevCaption;   // 65257
 extern const char* const SExitQuestion;  // 65258, %s = project name
+// %s = project name: another setup or uninstaller of it holds the run lock.
+extern const char* const SProductBusy;
+// %s = the "<program>.local" path beside the program.
+extern const char* const SLocalRedirection;

@@ -41,6 +41,7 @@ public:
 
   // IReleasedFiles
   void GetReleasedFiles(TStringList& files, TStringList& folders) override;
+  AnsiString ReleaseFolder() override { return FReleaseFolder; }
 
   // Signs a file of the build in place (a failure raises). Called on the uninstaller copy
   // before it is packed and on the finished setup; may be unset (nothing is signed).
@@ -66,8 +67,11 @@ private:
   // what was there before, so that a failure can be undone.
   std::unique_ptr<TRunJournal> FJournal;
   std::unique_ptr<TInstallLog> FEarlierLog;
-  // What the release wrote below the temporary folder. Its folders are not logged: the window
-  // removes them with the files when it closes, so the uninstaller would only look for them.
+  // What the release wrote into its own folder, made fresh in the temporary folder (where the
+  // user's other programs could otherwise have put or swapped what runs elevated). Its folders
+  // are not logged: the window removes them with the files when it closes, so the uninstaller
+  // would only look for them.
+  AnsiString FReleaseFolder;
   TStringList FReleasedFiles, FReleasedFolders;
   AnsiString FDamagedLogCopy;
 

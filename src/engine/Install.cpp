@@ -58,7 +58,9 @@ void WriteUninstallEntry(TRunJournal& journal, const AnsiString& uninstaller, co
   if (!key) return;
   const std::pair<const char*, AnsiString> values[] = {
       {"DisplayIcon", uninstaller}, {"DisplayName", name + version}, {"DisplayVersion", version},
-      {"URLInfoAbout", url},        {"Publisher", author},           {"UninstallString", uninstaller}};
+      {"URLInfoAbout", url},        {"Publisher", author},
+      // Quoted: a caller that hands it to CreateProcess must not start "C:\Program.exe".
+      {"UninstallString", "\"" + uninstaller + "\""}};
   for (const auto& [valueName, data] : values) {
     journal.BeforeValue(TRootKey::LocalMachine, path, valueName);
     try {

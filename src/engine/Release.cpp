@@ -1,5 +1,5 @@
 // The payload release: reads the package of the running setup and unpacks what the
-// wizard needs into the temporary folder.
+// wizard needs into a folder of its own in the temporary folder.
 #include <algorithm>
 #include <cstdint>
 
@@ -73,7 +73,11 @@ void TCompile::ReleaseFiles(const AnsiString& fileName, TInsPackList& list, TRel
   for (TInsPackRec* e : found) list.Add(std::make_unique<TInsPackRec>(*e));
   found.Clear();
 
-  const AnsiString base = TempFolder();
+  if (FReleaseFolder.empty()) {
+    FReleaseFolder = CreatePrivateFolder(TempFolder());
+    FReleasedFolders.Add(FReleaseFolder.substr(0, FReleaseFolder.size() - 1));
+  }
+  const AnsiString base = FReleaseFolder;
   const int n = list.Count();
   for (int i = first; i < n; ++i) {
     TInsPackRec* e = list[i];

@@ -220,7 +220,7 @@ bool TUninstaller::RemovePlainFile(const AnsiString& path) {
 bool TUninstaller::RemoveFileRecord(const TInsLogRec& rec) {
   if (!IsFullPath(rec.Path)) return false;
   const bool present = FileExists(rec.Path);
-  if (present && rec.RegServer) RunCommandAndWait("regsvr32.exe", "/s/u \"" + rec.Path + "\"");
+  if (present && rec.RegServer) RunCommandAndWait(SystemFolder() + "\\regsvr32.exe", "/s/u \"" + rec.Path + "\"");
   if (present && rec.SelfRegister) RunCommandAndWait(rec.Path, "-unInstall");
   if (rec.AutoRun) {
     // Only the value that still starts this file: another program may have taken the name since.

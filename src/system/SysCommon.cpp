@@ -1,6 +1,7 @@
 // Portable parts of the system layer: the path delimiter, the application state that the
 // user interface sets, and the registry root names.
 #include "core/TextUtils.h"
+#include "system/FileCtrl.h"
 #include "system/PathText.h"
 #include "system/Registry.h"
 #include "system/SysKernel.h"
@@ -52,6 +53,21 @@ std::vector<std::string> TakeUnlistedEntries() {
 void NoteUnlistedEntry(const std::string& hostPath) {
   // Bounded: a setup lists folders all its run and never takes the record.
   if (AppState().Unlisted.size() < 1000) AppState().Unlisted.push_back(hostPath);
+}
+
+bool HasLocalRedirection(const AnsiString& program) {
+  const AnsiString local = program + ".local";
+  return FileExists(local) || FolderExists(local);
+}
+
+AnsiString ProductLockName(const AnsiString& product) {
+  // FNV-1a over the upper-cased bytes: any name, of any length, gives a name the system takes.
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : UpperCaseAscii(product)) h = (h ^ c) * 1099511628211ull;
+  char hex[17];
+  for (int i = 15; i >= 0; --i, h >>= 4) hex[i] = "0123456789ABCDEF"[h & 15];
+  hex[16] = 0;
+  return AnsiString("GBSetupRun-") + hex;
 }
 
 const AnsiString& ApplicationTitle() { return AppState().Title; }

@@ -33,6 +33,42 @@ enum : uint32_t {
   faReparsePoint = 0x400,  // a link to elsewhere (junction, symbolic link)
 };
 
+// ---- Start-up hardening ----
+
+// Makes the DLLs that the process loads from now on come from the system folder only: never
+// from beside the program, the current folder or PATH, where a download page or another user
+// may have left one. Called first thing in main. Nothing to do in the sandbox.
+void RestrictDllSearch();
+// True when "<program>.local" lies beside the program (a file or a folder): Windows would then
+// take system components from there, so the program's files are not what was shipped.
+bool HasLocalRedirection(const AnsiString& program);
+// The system folder (System32), no trailing backslash.
+AnsiString SystemFolder();
+// Makes a new folder in parent, named from 64 bits of the system's random source; a name that
+// is taken means another name, so a folder made beforehand is never used (and a parent's last
+// level "Low", which low-integrity programs may write, is left for the one above it). When the
+// process runs elevated or as the system, only administrators and the system may change the
+// folder and what is put in it, and the user may read it. Returns the folder with a trailing
+// backslash; raises EInOutError when none could be made.
+AnsiString CreatePrivateFolder(const AnsiString& parent);
+// The lock that one setup or uninstaller of a product holds while it runs, from its making to
+// its end. Held() is false when another process holds it; a lock that cannot be made at all
+// counts as held, so that it does not stop the run.
+class TProductLock {
+public:
+  explicit TProductLock(const AnsiString& product);
+  ~TProductLock();
+  TProductLock(const TProductLock&) = delete;
+  TProductLock& operator=(const TProductLock&) = delete;
+  bool Held() const { return FHeld; }
+
+private:
+  intptr_t FHandle = -1;  // the mutex handle, or the lock file's descriptor
+  bool FHeld = true;
+};
+// The name of that lock: the same for every spelling of the product's name in ASCII case.
+AnsiString ProductLockName(const AnsiString& product);
+
 // ---- Version and start-up ----
 
 // "0" when the version query fails, "1" for Win32s, "2" for the 9x family, "major.minor" for NT.
@@ -76,13 +112,15 @@ AnsiString TempFolder();
 // HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run: enable writes valueName
 // = command, disable deletes it. Silent on every failure.
 void SetRunAtLogon(const AnsiString& valueName, const AnsiString& command, bool enable);
-// Starts path + " -Install" (or " -unInstall"), unquoted, not waited for.
+// Starts "\"path\" -Install" (or " -unInstall"), not waited for.
 void RunInstallSwitch(const AnsiString& path, bool install);
-// Starts "regsvr32.exe /s " (or "/s/u ") + quoted path, not waited for.
+// Starts the system folder's regsvr32.exe, quoted, with "/s " (or "/s/u ") and the quoted path,
+// not waited for.
 void RunRegSvr32(const AnsiString& path, bool registerServer);
 // Starts program through the shell (default verb, no parameters, shown normally) and waits
-// in 10 ms steps, servicing messages, until it ends or the application terminates.
-// A program that cannot be started returns at once.
+// in 10 ms steps, servicing messages, until it ends or the application terminates. The file
+// is held open first, so that nobody can write or replace it until it has ended; a program
+// that cannot be opened so, or started, returns at once.
 void RunAndWait(const AnsiString& program);
 // Like RunAndWait for a full command line (program and parameters); returns the exit
 // code, or -1 when it could not be started. Used by the uninstaller.

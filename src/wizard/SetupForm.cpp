@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/ExitCodes.h"
 #include "core/IniData.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
@@ -97,12 +98,25 @@ void TFrm_Setup::FormShow() {
     // this is not a package the installation can use.
     if (FFileList.Count() < 2) return Fail("安装程序中没有可用的安装数据，安装文件可能已损坏。");
   }
+  // One run of a product at a time: two would write the same files and the same log.
+  const TWorkInfoRec* nameRec = FProject ? FProject->FindWork("项目名称") : nullptr;
+  const AnsiString product = nameRec ? nameRec->Value : AnsiString();
+  FRunLock = std::make_unique<TProductLock>(product);
+  if (!FRunLock->Held()) {
+    FBusy = true;
+    return Fail(Format(SProductBusy, product.c_str()));
+  }
   try {
     FillPagesFromProject();
   } catch (const Exception& e) {
     return Fail(e.Message());
   }
   if (IsSilentInstall() || !FView || !FView->HasInteractivePages()) InstallWithoutPages();
+}
+
+int TFrm_Setup::ExitCode() const {
+  if (FBusy) return kExitAlreadyRunning;
+  return FFailed ? kExitFailed : kExitSuccess;
 }
 
 void TFrm_Setup::InstallWithoutPages() {
@@ -350,9 +364,14 @@ void TFrm_Setup::AddFinishRow(const AnsiString& caption, const char* code, const
 void TFrm_Setup::FillPagesFromProject() {
   TWorkInfoRec* nameRec = FProject->FindWork("项目名称");
   ApplyProjectName(nameRec ? nameRec->Value : AnsiString());
-  const AnsiString temp = TempFolder();
-  LoadLines(m_ReadMe, temp + "Readme.txt");
-  LoadLines(m_Protected, temp + "Protocel.txt");
+  // The default texts, from the release's own folder: a file that another program left in the
+  // temporary folder never reaches the wizard.
+  TIntfPtr<IReleasedFiles> released = Supports<IReleasedFiles>(FCompile);
+  const AnsiString unpacked = released ? released->ReleaseFolder() : AnsiString();
+  if (!unpacked.empty()) {
+    LoadLines(m_ReadMe, unpacked + "Readme.txt");
+    LoadLines(m_Protected, unpacked + "Protocel.txt");
+  }
   FillComponents();
   ShowNeededSize(InitialNeededSize());
   const AnsiString programFiles = ProgramFilesFolder();

@@ -7,6 +7,7 @@
 #include "core/IniData.h"
 
 #include "core/SysIntfs.h"
+#include "system/SysKernel.h"
 #include "wizard/Controls.h"
 #include "wizard/Layout.h"
 #include "wizard/ReleasePlanForm.h"
@@ -101,6 +102,9 @@ public:
   bool Closed() const { return FClosed; }
   // Set when unpacking or a silent installation failed; the error box has been shown.
   bool Failed() const { return FFailed; }
+  // What the program ends with: 0, kExitAlreadyRunning when another run of the product held
+  // its lock, 1 for any other failure.
+  int ExitCode() const;
 
   // The control of that name that this logic drives; null for fixed ones (plain labels, frames).
   TControl* FindControl(const char* name);
@@ -207,6 +211,8 @@ private:
   TModalResult FModalResult = mrNone;
   bool FClosed = false;
   bool FFailed = false;
+  bool FBusy = false;              // another run of the product holds the lock
+  std::unique_ptr<TProductLock> FRunLock;  // held from the release until the window goes
   bool FInstalled = false;  // the installation run went through
   bool FLogSaved = false;   // and its log is on disk
 };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "apps/gbsetup/Cli.h"
+#include "core/ExitCodes.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
@@ -145,6 +146,11 @@ int RunInstall(const TArgs& args) {
 
   // The defaults the wizard would show.
   const AnsiString projectName = project->GetProjectName();
+  const TProductLock lock(projectName);
+  if (!lock.Held()) {
+    std::fprintf(stderr, "gbsetup: %s\n", Out(Format(SProductBusy, projectName.c_str())).c_str());
+    return kExitAlreadyRunning;
+  }
   AnsiString programFolder = projectName;
   if (AnsiString v = PageItem(*project, "选择程序文件夹", "程序文件夹名称"); !v.empty()) programFolder = v;
   AnsiString installDir = ProgramFilesFolder();

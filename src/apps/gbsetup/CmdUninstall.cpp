@@ -3,6 +3,8 @@
 
 #include "apps/gbsetup/Cli.h"
 #include "core/Exceptions.h"
+#include "core/ExitCodes.h"
+#include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/PackageCheck.h"
 #include "engine/Uninstall.h"
@@ -37,6 +39,11 @@ int RunUninstall(const TArgs& args) {
     return 1;
   }
   SetApplicationTitle("卸载“" + uninstaller.Title() + "”");
+  const TProductLock lock(uninstaller.Title());
+  if (!lock.Held()) {
+    std::fprintf(stderr, "gbsetup: %s\n", Out(Format(SProductBusy, uninstaller.Title().c_str())).c_str());
+    return kExitAlreadyRunning;
+  }
   if (!silent && !AskYesNo(uninstaller.Question())) {
     std::printf("nothing removed\n");
     return 2;

@@ -1,4 +1,6 @@
 // Setup.exe: decides in which process the wizard runs, then runs it.
+#include "core/ExitCodes.h"
+#include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "project/Project.h"
@@ -10,9 +12,16 @@
 #include "system/win32/WideText.h"
 
 int main() {
+  // Before anything can load a DLL by name: only the system folder's copies are taken.
+  RestrictDllSearch();
   // Until the project names it, boxes carry the program's own name.
-  const AnsiString exeName = ExtractFileName(ApplicationExeName());
+  const AnsiString self = ApplicationExeName();
+  const AnsiString exeName = ExtractFileName(self);
   SetApplicationTitle(exeName.substr(0, exeName.rfind('.')));
+  if (HasLocalRedirection(self)) {
+    ShowErrorBox(Format(SLocalRedirection, (self + ".local").c_str()));
+    return kExitTampered;
+  }
   // A folder whose name program text cannot hold stops the run here, before anything is written.
   if (!SystemFolderNamesFit()) return 1;
   // The first instance has no window, but its queue is still serviced while it waits.

@@ -1,13 +1,16 @@
 // UnIns.exe: removes what the setup installed, as its UnLog.txt records it.
 //   UnIns.exe [/S]    /S: no question and no boxes
-// A running program cannot delete its own file, so the uninstaller first copies itself to the
-// temporary folder and lets the copy do the work; the copy is told which file is the original
-// ("/Orig=") and which process to wait for ("/Pid=").
+// A running program cannot delete its own file, so the uninstaller first copies itself into a
+// new folder of its own in the temporary folder (see CreatePrivateFolder: nobody else can swap
+// the copy that then runs with our rights) and lets the copy do the work; the copy is told which
+// file is the original ("/Orig=") and which process to wait for ("/Pid=").
 #include <windows.h>
 
 #include <cstdlib>
 
 #include "core/Exceptions.h"
+#include "core/ExitCodes.h"
+#include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Uninstall.h"
 #include "system/SysKernel.h"
@@ -33,19 +36,29 @@ TOptions ParseOptions(const std::vector<AnsiString>& args) {
   return o;
 }
 
-// Starts a copy of this program from the temporary folder; true when it runs.
+// Starts a copy of this program from a folder of its own; true when it runs.
 bool RestartFromTemp(const AnsiString& self, bool silent) {
-  const AnsiString copy = TempFolder() + "UnIns" + IntToStr(GetCurrentProcessId()) + ".exe";
-  if (!CopyFileTo(self, copy, false)) return false;
+  AnsiString folder;
+  try {
+    folder = CreatePrivateFolder(TempFolder());
+  } catch (const Exception&) {
+    return false;  // then this instance does the work
+  }
+  const AnsiString copy = folder + "UnIns.exe";
+  if (!CopyFileTo(self, copy, true)) {
+    RemoveFolder(folder);
+    return false;
+  }
   AnsiString cmd = "\"" + copy + "\"" + (silent ? " /S" : "") + " \"/Orig=" + self + "\" /Pid=" +
                    IntToStr(GetCurrentProcessId());
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   wintext::W commandLine(cmd);
-  if (!CreateProcessW(wintext::W(copy), commandLine.Data(), nullptr, nullptr, FALSE, 0, nullptr, wintext::W(TempFolder()),
+  if (!CreateProcessW(wintext::W(copy), commandLine.Data(), nullptr, nullptr, FALSE, 0, nullptr, wintext::W(folder),
                       &si, &pi)) {
     DeleteFileAt(copy);
+    RemoveFolder(folder);
     return false;
   }
   CloseHandle(pi.hThread);
@@ -81,6 +94,12 @@ int Uninstall(const TOptions& o, const AnsiString& self) {
     return 1;
   }
   SetApplicationTitle("卸载“" + uninstaller.Title() + "”");
+  // Not while a setup or another uninstaller of the product is at work.
+  const TProductLock lock(uninstaller.Title());
+  if (!lock.Held()) {
+    if (!o.Silent) ShowErrorBox(Format(SProductBusy, uninstaller.Title().c_str()));
+    return kExitAlreadyRunning;
+  }
   if (!o.Silent && !AskYesNo(uninstaller.Question())) return 2;
   uninstaller.SetUninstallerFile(original, DeleteAtReboot);
   uninstaller.Run();
@@ -100,15 +119,25 @@ int Uninstall(const TOptions& o, const AnsiString& self) {
 }  // namespace
 
 int main() {
+  // Before anything can load a DLL by name: only the system folder's copies are taken.
+  RestrictDllSearch();
   SetApplicationTitle("卸载");
   const TOptions options = ParseOptions(wintext::Arguments());
-  if (!SystemFolderNamesFit()) return 1;
   const AnsiString self = ApplicationExeName();
+  if (HasLocalRedirection(self)) {
+    if (!options.Silent) ShowErrorBox(Format(SLocalRedirection, (self + ".local").c_str()));
+    return kExitTampered;
+  }
+  if (!SystemFolderNamesFit()) return 1;
   try {
     if (options.Original.empty() && RestartFromTemp(self, options.Silent)) return 0;
     int code = Uninstall(options, self);
-    // The temporary copy goes with the next restart.
-    if (!options.Original.empty()) DeleteAtReboot(self);
+    // The temporary copy and its folder go with the next restart, in that order.
+    if (!options.Original.empty()) {
+      DeleteAtReboot(self);
+      const AnsiString folder = ExtractFilePath(self);
+      DeleteAtReboot(folder.substr(0, folder.size() - 1));
+    }
     return code;
   } catch (const Exception& e) {
     if (!options.Silent) ShowErrorBox(e.Message());

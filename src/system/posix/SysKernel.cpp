@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -132,6 +134,50 @@ AnsiString WithParameters(const AnsiString& program, const AnsiString& parameter
 }
 }  // namespace
 
+// ---- Start-up hardening ----
+
+void RestrictDllSearch() {}
+
+AnsiString SystemFolder() { return sandbox::EnsureFolder("C:\\Windows\\System32"); }
+
+AnsiString CreatePrivateFolder(const AnsiString& parent) {
+  const AnsiString base = AppendPathDelimiter(parent);
+  ForceFolders(base);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    unsigned char bytes[8];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+      throw EInOutError("无法从系统取得随机数，不能创建临时文件夹");
+    AnsiString name = "gbs-";
+    for (unsigned char b : bytes) {
+      name += "0123456789abcdef"[b >> 4];
+      name += "0123456789abcdef"[b & 15];
+    }
+    const AnsiString folder = base + name;
+    // mkdir never takes a folder that is there: a taken name means another name.
+    if (mkdir(HostPath(folder).c_str(), 0700) == 0) return folder + "\\";
+    if (errno != EEXIST) break;
+  }
+  throw EInOutError("无法在“" + base + "”中创建临时文件夹");
+}
+
+TProductLock::TProductLock(const AnsiString& product) {
+  // A lock file outside the sandbox's drive: flock holds it while the descriptor is open.
+  const std::string folder = sandbox::Root() + "/run-locks";
+  mkdir(folder.c_str(), 0755);
+  const int fd = open((folder + "/" + ProductLockName(product)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    FHeld = false;
+    return;
+  }
+  FHandle = fd;
+}
+
+TProductLock::~TProductLock() {
+  if (FHandle != -1) close(static_cast<int>(FHandle));
+}
+
 // ---- Version and start-up ----
 
 AnsiString WindowsVersionText() { return SandboxVersionText(); }
@@ -210,11 +256,11 @@ void SetRunAtLogon(const AnsiString& valueName, const AnsiString& command, bool 
 }
 
 void RunInstallSwitch(const AnsiString& path, bool install) {
-  sandbox::LogCommand("exec", path + (install ? " -Install" : " -unInstall"));
+  sandbox::LogCommand("exec", "\"" + path + "\"" + (install ? " -Install" : " -unInstall"));
 }
 
 void RunRegSvr32(const AnsiString& path, bool registerServer) {
-  sandbox::LogCommand("exec", (registerServer ? "regsvr32.exe /s \"" : "regsvr32.exe /s/u \"") + path + "\"");
+  sandbox::LogCommand("exec", "\"" + SystemFolder() + "\\regsvr32.exe" + (registerServer ? "\" /s \"" : "\" /s/u \"") + path + "\"");
 }
 
 void RunAndWait(const AnsiString& program) {

@@ -47,15 +47,18 @@ AnsiString PathFromWindows(const std::wstring& path) {
   return wintext::NarrowPath(path, out) ? out : wintext::Narrow(path);
 }
 
-// Starts a command line (program and parameters) without waiting; false when it could not.
-bool StartCommandLine(const AnsiString& commandLine, int show) {
+// Starts program with the command line (the program quoted, then its parameters) without
+// waiting; false when it could not. Naming the program as well leaves Windows nothing to
+// guess from a command line with spaces.
+bool StartCommandLine(const AnsiString& program, const AnsiString& commandLine, int show) {
   std::wstring cmd = Wide(commandLine);
+  const W application(program);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!CreateProcessW(application, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return true;
@@ -233,14 +236,22 @@ void SetRunAtLogon(const AnsiString& valueName, const AnsiString& command, bool 
 }
 
 void RunInstallSwitch(const AnsiString& path, bool install) {
-  StartCommandLine(path + (install ? " -Install" : " -unInstall"), SW_SHOWNORMAL);
+  StartCommandLine(path, "\"" + path + "\"" + (install ? " -Install" : " -unInstall"), SW_SHOWNORMAL);
 }
 
 void RunRegSvr32(const AnsiString& path, bool registerServer) {
-  StartCommandLine((registerServer ? "regsvr32.exe /s \"" : "regsvr32.exe /s/u \"") + path + "\"", SW_SHOWNORMAL);
+  const AnsiString regsvr32 = SystemFolder() + "\\regsvr32.exe";
+  StartCommandLine(regsvr32, "\"" + regsvr32 + (registerServer ? "\" /s \"" : "\" /s/u \"") + path + "\"", SW_SHOWNORMAL);
 }
 
-void RunAndWait(const AnsiString& program) { ShellStartAndWait(program, ""); }
+void RunAndWait(const AnsiString& program) {
+  // Others may read and run it, never write, rename or delete it while it runs.
+  HANDLE held = CreateFileW(W(program), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (held == INVALID_HANDLE_VALUE) return;
+  THandleGuard guard{held};
+  ShellStartAndWait(program, "");
+}
 
 int32_t RunCommandAndWait(const AnsiString& program, const AnsiString& parameters) {
   return ShellStartAndWait(program, parameters);

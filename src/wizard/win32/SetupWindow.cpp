@@ -123,7 +123,7 @@ public:
       DispatchMessageW(&msg);
     }
     SetProcessMessagesHandler(nullptr);
-    return FForm.Failed() ? 1 : 0;
+    return FForm.ExitCode();
   }
 
   // ISetupView

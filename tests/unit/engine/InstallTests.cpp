@@ -142,6 +142,7 @@ protected:
   }
 
   AnsiString Src, Inst, Key;
+  const AnsiString Regsvr32 = "C:\\Windows\\System32\\regsvr32.exe";  // the sandbox's system folder
   TIntfPtr<IProject> Project;
   TIntfPtr<ICompile> Engine;
   TCompile* Raw = nullptr;
@@ -240,7 +241,7 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
   // Uninstall entry and the Run value of the auto-started file.
   const AnsiString uninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique;
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "DisplayName"), "引擎测试" + Unique + "1.2");
-  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), Inst + "\\UnIns.exe");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), "\"" + Inst + "\\UnIns.exe\"");
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "Publisher"), "作者");
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "main.exe"),
             Inst + "\\main.exe");
@@ -248,9 +249,10 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
 
   // Started programs (the sandbox records them; Windows really starts them).
   if (IsSandbox()) {
-    std::vector<std::string> want = {"exec: " + Inst + "\\bin\\lib.dll -Install",
-                                     "exec: regsvr32.exe /s \"" + Inst + "\\bin\\lib.dll\"",
-                                     "wait: " + TempFolder() + Unique + "\\Imports\\scom\\scom\\inst.exe"};
+    // Quoted and complete: the system's own regsvr32, the component's program from the private folder.
+    std::vector<std::string> want = {"exec: \"" + Inst + "\\bin\\lib.dll\" -Install",
+                                     "exec: \"" + Regsvr32 + "\" /s \"" + Inst + "\\bin\\lib.dll\"",
+                                     "wait: " + Raw->ReleaseFolder() + Unique + "\\Imports\\scom\\scom\\inst.exe"};
     EXPECT_EQ(Commands(), want);
   }
 
@@ -422,10 +424,10 @@ TEST_F(InstallRunTest, RollbackRestoresWhatWasThere) {
   if (IsSandbox()) {
     std::vector<std::string> after = Commands();
     after.erase(after.begin(), after.begin() + long(commandsBefore));
-    std::vector<std::string> want = {"exec: " + Inst + "\\bin\\lib.dll -Install",
-                                     "exec: regsvr32.exe /s \"" + Inst + "\\bin\\lib.dll\"",
+    std::vector<std::string> want = {"exec: \"" + Inst + "\\bin\\lib.dll\" -Install",
+                                     "exec: \"" + Regsvr32 + "\" /s \"" + Inst + "\\bin\\lib.dll\"",
                                      "wait: " + Inst + "\\bin\\lib.dll -unInstall",
-                                     "wait: regsvr32.exe /s/u \"" + Inst + "\\bin\\lib.dll\""};
+                                     "wait: " + Regsvr32 + " /s/u \"" + Inst + "\\bin\\lib.dll\""};
     std::sort(after.begin(), after.end());
     std::sort(want.begin(), want.end());
     EXPECT_EQ(after, want);
@@ -578,7 +580,8 @@ TEST_F(InstallRunTest, MainProgramNotInstalledNoVersionNoComponents) {
   EXPECT_EQ(Project->GetMainProgramItem()->Value, Work + "elsewhere\\prog.exe");
   const AnsiString uninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\引擎测试" + Unique;
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "DisplayName"), "引擎测试" + Unique);
-  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), Work + "elsewhere\\UnIns.exe");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"),
+            "\"" + Work + "elsewhere\\UnIns.exe\"");
   // No component chosen: nothing copied to the Windows folder, no component program started.
   EXPECT_FALSE(FileExists(WindowsFolder() + "\\" + Unique + "u.dll"));
   for (const std::string& line : Commands()) EXPECT_NE(line.rfind("wait: ", 0), 0u) << line;

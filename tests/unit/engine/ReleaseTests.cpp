@@ -41,10 +41,11 @@ TEST_F(EngineTest, ReleaseUnpacksSupportComponentAndPageFiles) {
   TCompile* engine;
   auto c = NewEngine(engine, project);
   TInsPackList list;
-  const AnsiString base = TempFolder() + Unique + "R\\";
+  AnsiString base;
   bool loadedFirst = false;
   QueryIntf<IReleaseWork>(c)->ReleaseFiles(setup, list, [&](int32_t max, int32_t pos, const AnsiString& text, bool flag) {
     Reports.push_back({max, pos, text, flag});
+    if (base.empty() && !engine->ReleaseFolder().empty()) base = engine->ReleaseFolder() + Unique + "R\\";
     // The project is loaded right after entry 1, before the catalogue is unpacked.
     if (pos == 1) loadedFirst = project->GetProjectName() == "释放测试" && !FileExists(base + "Imports\\ComList.ini");
   });
@@ -88,7 +89,13 @@ TEST_F(EngineTest, ReleaseUnpacksSupportComponentAndPageFiles) {
   QueryIntf<IReleasedFiles>(c)->GetReleasedFiles(files, folders);
   EXPECT_EQ(files, (TStringList{base + "proj.gbp", base + "Imports\\ComList.ini", base + "Imports\\c\\c.ini",
                                 base + "pic\\head.jpg", base + "empty.txt"}));
-  EXPECT_EQ(folders, (TStringList{TempFolder() + Unique + "R", base + "Imports", base + "Imports\\c", base + "pic"}));
+  // Everything lies in a fresh folder of its own, directly in the temporary folder, which goes first.
+  const AnsiString priv = engine->ReleaseFolder();
+  ASSERT_EQ(priv.size(), TempFolder().size() + 21) << priv;
+  EXPECT_EQ(priv.substr(0, TempFolder().size() + 4), TempFolder() + "gbs-");
+  EXPECT_EQ(priv.find_first_not_of("0123456789abcdef", TempFolder().size() + 4), priv.size() - 1) << priv;
+  EXPECT_EQ(folders, (TStringList{priv.substr(0, priv.size() - 1), priv + Unique + "R", base + "Imports",
+                                  base + "Imports\\c", base + "pic"}));
 
   c->ClearPackList(list);
   EXPECT_EQ(list.Count(), 0);

@@ -411,12 +411,13 @@ TEST_F(SystemTest, StartedCommandsKeepTheirExactText) {
   }
   EXPECT_EQ(code, 3u);
   SetSandboxElevation(false, 0);
-  EXPECT_EQ(CommandLog(), "exec: " + FDir + "\\App\\svc.exe -Install\n"
-                          "exec: " + FDir + "\\App\\svc.exe -unInstall\n"
+  // Programs quoted, regsvr32 the system's own by its full path.
+  EXPECT_EQ(CommandLog(), "exec: \"" + FDir + "\\App\\svc.exe\" -Install\n"
+                          "exec: \"" + FDir + "\\App\\svc.exe\" -unInstall\n"
                           "wait: " + FDir + "\\missing.exe\n"
-                          "exec: regsvr32.exe /s/u \"C:\\A B\\x.dll\"\n"
-                          "exec: regsvr32.exe /s \"C:\\A B\\x.dll\"\n"
-                          "exec: C:\\Program Files\\App\\svc.exe -Install\n"
+                          "exec: \"C:\\Windows\\System32\\regsvr32.exe\" /s/u \"C:\\A B\\x.dll\"\n"
+                          "exec: \"C:\\Windows\\System32\\regsvr32.exe\" /s \"C:\\A B\\x.dll\"\n"
+                          "exec: \"C:\\Program Files\\App\\svc.exe\" -Install\n"
                           "wait: C:\\UnIns.exe /x\n"
                           "open: C:\\读我.txt\n"
                           "runas: C:\\Setup.exe Ins\n"

@@ -159,6 +159,8 @@ public:
     files = UnpackedFiles;
     folders = UnpackedFolders;
   }
+  AnsiString Unpacked = TempFolder();
+  AnsiString ReleaseFolder() override { return Unpacked; }
 };
 
 inline HResult TFakeCompile::QueryInterface(const TGUID& iid, void** obj) {

@@ -170,6 +170,29 @@ TEST_F(WizardTest, InteractiveProjectWaitsOnTheWelcomePage) {
   EXPECT_EQ(form.Edt_SelectFolder.Caption, "示例软件");
   EXPECT_EQ(form.eInsDir.Caption, ProgramFilesFolder());
 
+  EXPECT_EQ(form.ExitCode(), 0);
+
+  // While it waits there, a second setup of the same product leaves with a box and 1618.
+  {
+    TFakeView second;
+    TFrm_Setup busy(ProjectRef, EngineRef, &second);
+    busy.FormShow();
+    EXPECT_TRUE(Engine->Installs.empty());
+    EXPECT_TRUE(second.Pages.empty());
+    EXPECT_EQ(busy.ExitCode(), 1618);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
+    EXPECT_NE(Boxes[0].Text.find("“示例软件”的另一个安装程序或卸载程序正在运行"), std::string::npos) << Boxes[0].Text;
+  }
+}
+
+TEST_F(WizardTest, AProjectWithoutPagesInstallsAtOnceAndOtherProductsAreNotHeldUp) {
+  Project->AddWork("安装界面显示", "是");
+  TFrm_Setup waiting(ProjectRef, EngineRef, &View);
+  waiting.FormShow();
+  ASSERT_EQ(waiting.PageIndex(), 0);
+  Project->Works[0]->Value = "另一软件";
+
   // Until the pages exist the window installs such a project straight away.
   TFakeView noPages;
   noPages.Interactive = false;
@@ -178,6 +201,8 @@ TEST_F(WizardTest, InteractiveProjectWaitsOnTheWelcomePage) {
   EXPECT_EQ(Engine->Installs.size(), 1u);
   EXPECT_EQ(noPages.Pages, (std::vector<int>{7, 8})) << "installs on the progress page";
   EXPECT_TRUE(noPages.Destroyed);
+  EXPECT_EQ(form2.ExitCode(), 0);
+  EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(WizardTest, NavigationSkipsHiddenPagesAndStartsTheInstallationOnTheProgressPage) {
