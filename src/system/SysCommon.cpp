@@ -60,6 +60,13 @@ bool HasLocalRedirection(const AnsiString& program) {
   return FileExists(local) || FolderExists(local);
 }
 
+AnsiString PrivateFolderParent(const AnsiString& parent) {
+  AnsiString base = AppendPathDelimiter(parent);
+  // "...\Low\" is where low-integrity programs write: the level above it is the user's own.
+  if (base.size() > 7 && SameText(base.substr(base.size() - 5), "\\Low\\")) base.resize(base.size() - 4);
+  return base;
+}
+
 AnsiString ProductLockName(const AnsiString& product) {
   // FNV-1a over the upper-cased bytes: any name, of any length, gives a name the system takes.
   uint64_t h = 14695981039346656037ull;

@@ -51,6 +51,9 @@ AnsiString SystemFolder();
 // folder and what is put in it, and the user may read it. Returns the folder with a trailing
 // backslash; raises EInOutError when none could be made.
 AnsiString CreatePrivateFolder(const AnsiString& parent);
+// Where CreatePrivateFolder makes it: parent with a trailing backslash, or the level above a
+// last "Low".
+AnsiString PrivateFolderParent(const AnsiString& parent);
 // The lock that one setup or uninstaller of a product holds while it runs, from its making to
 // its end. Held() is false when another process holds it; a lock that cannot be made at all
 // counts as held, so that it does not stop the run.

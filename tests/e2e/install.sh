@@ -143,15 +143,16 @@ cmp -s "$c/Windows/System32/ucom.dll" "$data/Imports/ucom/ucom/ucom.dll" || fail
   printf '"DisplayVersion"="2.0"\r\n'
   printf '"URLInfoAbout"="http://example.invalid/"\r\n'
   printf '"Publisher"="示例作者"\r\n'
-  printf '"UninstallString"="C:\\\\Program Files\\\\示例\\\\UnIns.exe"\r\n'
+  printf '"UninstallString"="\\"C:\\\\Program Files\\\\示例\\\\UnIns.exe\\""\r\n'
 } | iconv -f UTF-8 -t GBK >"$work/want.reg"
 cmp -s "$work/want.reg" "$root/registry.reg" || {
   diff <(iconv -f GBK -t UTF-8 "$work/want.reg") <(iconv -f GBK -t UTF-8 "$root/registry.reg") >&2 || true
   fail "registry.reg"
 }
 
-# commands.log: the self-registration and regsvr32 of lib.dll, nothing else.
-printf 'exec: C:\\Program Files\\示例\\bin\\lib.dll -Install\nexec: regsvr32.exe /s "C:\\Program Files\\示例\\bin\\lib.dll"\n' \
+# commands.log: the self-registration and regsvr32 of lib.dll, nothing else; quoted, and the
+# system's own regsvr32.
+printf 'exec: "C:\\Program Files\\示例\\bin\\lib.dll" -Install\nexec: "C:\\Windows\\System32\\regsvr32.exe" /s "C:\\Program Files\\示例\\bin\\lib.dll"\n' \
   | iconv -f UTF-8 -t GBK >"$work/want.log"
 cmp -s "$work/want.log" "$root/commands.log" || fail "commands.log: $(iconv -f GBK -t UTF-8 "$root/commands.log")"
 

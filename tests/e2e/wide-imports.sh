@@ -5,7 +5,8 @@
 # ends in A and the same DLL's import library (MinGW's) also offers the name ending in W.
 # Imports by ordinal and names without a wide twin (GetProcAddress) pass. The objects compiled
 # from src/ are read the same way, by the imports they leave undefined: there no ANSI function
-# may appear at all; in the linked programs only the few that MinGW's runtime brings. Read
+# may appear at all; in the linked programs only the few that MinGW's runtime brings. Setup.exe
+# and UnIns.exe import system libraries only. Read
 # without running anything, so it holds where the programs cannot run.
 #   tests/e2e/wide-imports.sh   (after scripts/build.sh; GBSETUP_WIN_ARCH=i686|x86_64 picks the build)
 # e2e-arch: each
@@ -66,6 +67,18 @@ for f in "${programs[@]}"; do
     wide_twin "$dll" "$fn" && [[ "$runtime_ansi" != *" $fn "* ]] && ansi+=" $dll:$fn"
   done <<<"$list"
   check "$name: no ANSI function imported but the runtime's${ansi:+ (found:$ansi)}" test -z "$ansi"
+done
+
+echo "-- the libraries Setup.exe and UnIns.exe import"
+# Only libraries Windows always takes from its system folder (known DLLs, and comctl32 through
+# the manifest): anything else is looked up at run time from there, so no DLL beside the
+# program is loaded before it restricts the search.
+allowed_dlls=" ADVAPI32.DLL COMCTL32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL SHELL32.DLL USER32.DLL "
+for f in "$win_stubs/Setup.exe" "$win_stubs/UnIns.exe"; do
+  dlls="$("$win_tools-objdump" -p "$f" | sed -n 's/^\tDLL Name: //p' | sort -u | tr '\n' ' ')"
+  other=""
+  for d in $dlls; do [[ "$allowed_dlls" == *" ${d^^} "* ]] || other+=" $d"; done
+  check "$(basename "$f") imports only system libraries (${dlls% })${other:+, not:$other}" test -n "$dlls" -a -z "$other"
 done
 
 echo "-- what the project's own code calls"

@@ -99,7 +99,7 @@ for lang in en_US.UTF-8 zh_TW.UTF-8 zh_CN.UTF-8; do
   check "$lang: the path value" test "$(reg_value "$key" Path)" = "C:\\Program Files\\$name"
   check "$lang: the uninstall entry's name" test "$(reg_value "$ukey" DisplayName)" = "${name}2.0"
   check "$lang: the uninstall entry's command" \
-    test "$(reg_value "$ukey" UninstallString)" = "C:\\Program Files\\$name\\UnIns.exe"
+    test "$(reg_value "$ukey" UninstallString)" = "\"C:\\Program Files\\$name\\UnIns.exe\""
   uninstall_and_check "$lang"
 done
 

@@ -81,7 +81,7 @@ check "DisplayName" test "$(reg_value "$ukey" DisplayName)" = "E2E测试1.2"
 check "DisplayVersion" test "$(reg_value "$ukey" DisplayVersion)" = "1.2"
 check "URLInfoAbout" test "$(reg_value "$ukey" URLInfoAbout)" = "http://example.com/"
 check "Publisher" test "$(reg_value "$ukey" Publisher)" = "测试作者"
-check "UninstallString" test "$(reg_value "$ukey" UninstallString)" = "$unins"
+check "UninstallString, quoted" test "$(reg_value "$ukey" UninstallString)" = "\"$unins\""
 runkey='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
 check "Run value of the AutoRun file" test "$(reg_value "$runkey" hello.exe)" = 'C:\Program Files\E2E测试\app\hello.exe'
 
@@ -91,7 +91,8 @@ WINEDEBUG=+process wine_run "C:\\Program Files\\$name\\app\\UnIns.exe" /S >/dev/
 rc=$?
 wine_wait
 check "UnIns.exe /S exits 0 (got $rc)" test "$rc" = 0
-check "the work was done by a copy in the temporary folder" grep -aqi 'NtCreateUserProcess .*Temp.*UnIns[0-9]*\.exe.* /S .*/Orig=C:' "$work/unins.trace"
+check "the work was done by a copy in a private folder of the temporary folder" \
+  grep -aqiE 'NtCreateUserProcess .*Temp\\\\gbs-[0-9a-f]{16}\\\\UnIns\.exe.* /S .*/Orig=C:' "$work/unins.trace"
 check "installed files removed" test ! -e "$inst/app/hello.exe" -a ! -e "$inst/app/doc/guide.txt"
 check "UnIns.exe and UnLog.txt removed" test ! -e "$inst/app/UnIns.exe" -a ! -e "$inst/app/UnLog.txt"
 check "created folders removed once empty" test ! -e "$inst/app"

@@ -141,8 +141,7 @@ void RestrictDllSearch() {}
 AnsiString SystemFolder() { return sandbox::EnsureFolder("C:\\Windows\\System32"); }
 
 AnsiString CreatePrivateFolder(const AnsiString& parent) {
-  const AnsiString base = AppendPathDelimiter(parent);
-  ForceFolders(base);
+  const AnsiString base = PrivateFolderParent(parent);
   for (int attempt = 0; attempt < 16; ++attempt) {
     unsigned char bytes[8];
     if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))

@@ -32,6 +32,16 @@ const wchar_t* const kLateLoadedDlls[] = {
     L"textshaping", L"cryptsp", L"sspicli",   L"dbghelp",   L"rsaenh",   L"wtsapi32", L"bcrypt",
     L"windowscodecs", L"edputil", L"srvcli",  L"netutils",  L"wkscli",   L"samcli",  L"secur32"};
 
+// The system DLLs the programs bind on first use, loaded now that the search is restricted,
+// dependencies first: their own imports are then found in the system folder. Left to a first
+// call, one of them may first be loaded by another system DLL's delayed import, which some
+// Windows implementations resolve without the restriction.
+const wchar_t* const kDelayedDlls[] = {L"advapi32.dll", L"gdi32.dll",  L"user32.dll",  L"ole32.dll",
+                                       L"oleaut32.dll", L"shell32.dll", L"comctl32.dll", L"comdlg32.dll"};
+void BindDelayedDlls() {
+  for (const wchar_t* name : kDelayedDlls) LoadLibraryW(name);
+}
+
 // The system folder into buf (MAX_PATH + 1 characters); its length, 0 when it is not known.
 UINT SystemFolderInto(wchar_t* buf) {
   const UINT n = GetSystemDirectoryW(buf, MAX_PATH + 1);
@@ -44,10 +54,10 @@ F KernelFunction(const char* name) {
 }
 
 // Random bytes from the system's source, looked up at run time: a static import of it would
-// bring in its DLL before the search is restricted.
+// bring in its DLL before the search is restricted (advapi32 is a known DLL: always the system's).
 bool SystemRandom(void* out, ULONG size) {
   using TGenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
-  HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+  HMODULE advapi = LoadLibraryW(L"advapi32.dll");
   auto gen = advapi ? reinterpret_cast<TGenRandom>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
                     : nullptr;
   return gen && gen(out, size);
@@ -125,22 +135,29 @@ bool UseSystemFolderForDlls(bool allowDefaultDirectories) {
   using TSetDllDirectoryW = BOOL(WINAPI*)(LPCWSTR);
   if (auto mode = KernelFunction<TSetSearchPathMode>("SetSearchPathMode"))
     mode(BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT);
+  bool restricted = false;
   if (allowDefaultDirectories)
     if (auto set = KernelFunction<TSetDefaultDllDirectories>("SetDefaultDllDirectories"))
-      if (set(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
-  // Windows 7 without its loader update: the current folder leaves the search, and what
-  // Windows' own DLLs will load is taken from the system folder now.
-  if (auto set = KernelFunction<TSetDllDirectoryW>("SetDllDirectoryW")) set(L"");
+      restricted = set(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+  // Windows 7 without its loader update: at least the current folder leaves the search.
+  if (!restricted)
+    if (auto set = KernelFunction<TSetDllDirectoryW>("SetDllDirectoryW")) set(L"");
+  // What Windows' own DLLs load later is taken from the system folder now, by full path: a
+  // later load by name finds it loaded and looks nowhere else. That covers a loader without
+  // the restriction, and the delayed imports of system DLLs, which not every implementation
+  // resolves with it.
   wchar_t path[MAX_PATH + 1];
   const UINT n = SystemFolderInto(path);
-  if (!n) return false;
-  for (const wchar_t* name : kLateLoadedDlls) {
-    path[n] = L'\\';
-    lstrcpyW(path + n + 1, name);
-    lstrcatW(path, L".dll");
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (n) {
+    for (const wchar_t* name : kLateLoadedDlls) {
+      path[n] = L'\\';
+      lstrcpyW(path + n + 1, name);
+      lstrcatW(path, L".dll");
+      if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
   }
-  return false;
+  BindDelayedDlls();
+  return restricted;
 }
 
 void RestrictDllSearch() { UseSystemFolderForDlls(true); }
@@ -153,9 +170,7 @@ AnsiString SystemFolder() {
 }
 
 AnsiString CreatePrivateFolder(const AnsiString& parent) {
-  AnsiString base = AppendPathDelimiter(parent);
-  // "...\Low\" is where low-integrity programs write: the level above it is the user's own.
-  if (base.size() > 7 && SameText(base.substr(base.size() - 5), "\\Low\\")) base.resize(base.size() - 4);
+  const AnsiString base = PrivateFolderParent(parent);
   const bool elevated = RunsElevated();
   for (int attempt = 0; attempt < 16; ++attempt) {
     unsigned char bytes[8];
@@ -175,12 +190,17 @@ AnsiString CreatePrivateFolder(const AnsiString& parent) {
 }
 
 TProductLock::TProductLock(const AnsiString& product) {
-  // Global: another session's setup of the product counts too; where that namespace is refused,
-  // the session's own.
+  // Global: another session's setup of the product counts too; where that namespace cannot be
+  // used (a name the system refuses), the session's own.
   HANDLE mutex = nullptr;
   for (const char* space : {"Global\\", "Local\\"}) {
     mutex = CreateMutexW(nullptr, TRUE, W(AnsiString(space) + ProductLockName(product)));
     if (mutex) break;
+    // One made by an elevated run refuses a run without elevation: it exists, so it is held.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      FHeld = false;
+      return;
+    }
   }
   if (!mutex) return;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {

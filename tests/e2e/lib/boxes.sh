@@ -2,14 +2,21 @@
 # Needs: lib/windows.sh sourced, wine_start and wine_display done.
 
 # run_boxed DIR EXE [ARGS...]: runs DIR/EXE under Wine, answers every message box it shows
-# with Return, and waits for it. Sets box_rc (exit code) and box_count; the boxes' texts,
+# with Return, and waits for it. Sets box_rc (exit code: all of it when exitcode_exe names the
+# helper that prints it, else the low 8 bits that reach Linux) and box_count; the boxes' texts,
 # decoded from Wine's message box trace, go to $work/EXE.boxes, one per line (line breaks
 # as " | "), the exit code to $work/EXE.rc. Programs of different names may run at once.
 run_boxed() {
   local dir="$1" exe="$2"; shift 2
   local class="^${exe//./\\.}\$" trace="$work/$exe.trace" rcfile="$work/$exe.rc"
   rm -f "$rcfile"
-  ( cd "$dir" && WINEDEBUG=trace+msgbox WINE_TIMEOUT="${WINE_TIMEOUT:-180}" wine_run "$exe" "$@" >/dev/null 2>"$trace"; echo $? >"$rcfile" ) &
+  if [ -n "${exitcode_exe:-}" ]; then
+    # The whole exit code, through the helper that prints it.
+    ( cd "$dir" && WINEDEBUG=trace+msgbox WINE_TIMEOUT="${WINE_TIMEOUT:-180}" wine_run "$exitcode_exe" "$exe" "$@" 2>"$trace" |
+        tr -d '\r' >"$rcfile.full"; mv "$rcfile.full" "$rcfile" ) &
+  else
+    ( cd "$dir" && WINEDEBUG=trace+msgbox WINE_TIMEOUT="${WINE_TIMEOUT:-180}" wine_run "$exe" "$@" >/dev/null 2>"$trace"; echo $? >"$rcfile" ) &
+  fi
   local runner=$! w
   while [ ! -f "$rcfile" ]; do
     # Without a window manager a box has no title; it is a visible window of the program.

@@ -643,3 +643,40 @@ TEST_F(SystemTest, SandboxRegistryFileIsReadBack) {
   for (const TSearchRec& e : ListFolder(ProgramPath(FHostRoot))) EXPECT_EQ(e.Name.find(".tmp"), AnsiString::npos) << e.Name;
 }
 #endif
+
+TEST_F(SystemTest, PrivateFoldersAreFreshRandomAndNeverBelowLow) {
+  const AnsiString parent = FDir + "\\";
+  const AnsiString a = CreatePrivateFolder(FDir), b = CreatePrivateFolder(parent);
+  for (const AnsiString& f : {a, b}) {
+    ASSERT_EQ(f.size(), parent.size() + 21) << f;
+    EXPECT_EQ(f.substr(0, parent.size() + 4), parent + "gbs-");
+    EXPECT_EQ(f.find_first_not_of("0123456789abcdef", parent.size() + 4), f.size() - 1) << f;
+    EXPECT_TRUE(FolderExists(f.substr(0, f.size() - 1)));
+  }
+  EXPECT_NE(a, b);
+  // A "Low" folder's own level is where low-integrity programs write: the folder goes above it.
+  ASSERT_TRUE(ForceFolders(FDir + "\\Low"));
+  const AnsiString c = CreatePrivateFolder(FDir + "\\Low\\");
+  EXPECT_EQ(c.substr(0, parent.size() + 4), parent + "gbs-") << c;
+  EXPECT_EQ(ExtractFilePath(c.substr(0, c.size() - 1)), parent);
+  // No folder to make it in: an error, not a folder somewhere else.
+  EXPECT_THROW(CreatePrivateFolder(FDir + "\\missing\\deeper"), EInOutError);
+}
+
+TEST_F(SystemTest, OneLockPerProductWhateverItsCase) {
+  const AnsiString product = "锁测试" + IntToStr(ProcessId());
+  {
+    TProductLock first(product + "abc");
+    EXPECT_TRUE(first.Held());
+    TProductLock second(product + "ABC");
+    EXPECT_FALSE(second.Held()) << "the same product in other letters";
+    TProductLock other(product + "abd");
+    EXPECT_TRUE(other.Held()) << "another product is not held up";
+  }
+  TProductLock after(product + "abc");
+  EXPECT_TRUE(after.Held()) << "free again once the first run ended";
+  // Any name gives a name the system takes: no folder separators, bounded length.
+  const AnsiString name = ProductLockName(std::string(5000, 'x') + "\\/:*?");
+  EXPECT_EQ(name.find_first_of("\\/:*?"), std::string::npos) << name;
+  EXPECT_LT(name.size(), 64u);
+}
