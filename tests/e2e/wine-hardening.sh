@@ -27,10 +27,8 @@ wine_display 160 169
 source tests/e2e/lib/screen.sh
 source tests/e2e/lib/boxes.sh
 
-# The names Windows programs are known to load from their own folder. imm32 is not among them:
-# Wine's user32 imports it before the program's first instruction, where Windows takes it from
-# the known DLLs.
-planted_names=(version uxtheme dwmapi cryptbase propsys userenv setupapi apphelp oleacc clbcatq ntmarta
+# The names Windows programs are known to load from their own folder, and a few known DLLs.
+planted_names=(imm32 version uxtheme dwmapi cryptbase propsys userenv setupapi apphelp oleacc clbcatq ntmarta
   profapi winmm msimg32 riched20 msftedit shfolder wininet winhttp mpr netapi32 textshaping cryptsp
   sspicli dbghelp rsaenh wtsapi32 secur32 bcrypt windowscodecs edputil srvcli netutils wkscli samcli
   dnsapi iphlpapi wldp winsta devobj cfgmgr32 powrprof comdlg32 shlwapi oleaut32 rpcrt4 ws2_32)
