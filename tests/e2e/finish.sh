@@ -95,11 +95,12 @@ got_links="$(grep -E '^link( folder)?: ' "$work/install.txt")"
 grep -qxF "  in the sandbox: $c/Users/User/Desktop/示例程序.lnk" "$work/install.txt" || fail "sandbox path not printed"
 grep -q '^question: “示例程序”安装向导需要重启操作系统，方可完成安装。要自动重启吗？ -> yes$' "$work/install.txt" ||
   fail "reboot question: $(cat "$work/install.txt")"
-# Run program, read-me (unpacked into the temporary folder), then the reboot.
-readme="C:\\Temp\\$(printf '%s' "${src#/}" | tr '/' '\\')\\readme.txt"
+# Run program, read-me (unpacked into the run's private folder of the temporary folder, its
+# random name written PRIVATE here), then the reboot.
+readme="C:\\Temp\\PRIVATE\\$(printf '%s' "${src#/}" | tr '/' '\\')\\readme.txt"
 want_cmds="$(printf '%s\n' 'open: C:\Program Files\示例\main.exe' "open: $readme" \
   'reboot: SeShutdownPrivilege, EWX_REBOOT')"
-got_cmds="$(iconv -f GBK -t UTF-8 "$root/commands.log")"
+got_cmds="$(iconv -f GBK -t UTF-8 "$root/commands.log" | sed -E 's/^(open: C:\\Temp\\)gbs-[0-9a-f]{16}\\/\1PRIVATE\\/')"
 [ "$got_cmds" = "$want_cmds" ] || fail "commands.log:\n$got_cmds\nwanted:\n$want_cmds"
 # The saved log holds the links and their folders.
 grep -q 'UnLog' "$work/install.txt" || fail "no log line"
