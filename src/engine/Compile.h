@@ -66,6 +66,7 @@ private:
   // Kept from the start of an installation run until its log is on disk: what the run did and
   // what was there before, so that a failure can be undone.
   std::unique_ptr<TRunJournal> FJournal;
+  int64_t FInstalledBytes = 0;  // what this run wrote, for the uninstall entry's size
   std::unique_ptr<TInstallLog> FEarlierLog;
   // What the release wrote into its own folder, made fresh in the temporary folder (where the
   // user's other programs could otherwise have put or swapped what runs elevated). Its folders

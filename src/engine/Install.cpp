@@ -10,6 +10,7 @@
 #include "project/IniFile.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
+#include "system/PathText.h"
 #include "system/Registry.h"
 #include "system/SysKernel.h"
 
@@ -49,7 +50,8 @@ AnsiString Shortened(const AnsiString& text, size_t n) {
 }
 
 void WriteUninstallEntry(TRunJournal& journal, const AnsiString& uninstaller, const AnsiString& name,
-                         const AnsiString& version, const AnsiString& url, const AnsiString& author) {
+                         const AnsiString& version, const AnsiString& url, const AnsiString& author,
+                         const AnsiString& location, int64_t installedBytes) {
   // Without a name the values would land on the "Uninstall" key itself.
   if (name.empty()) return;
   const AnsiString path = AnsiString(SUninstallKeyPrefix) + name;
@@ -60,11 +62,26 @@ void WriteUninstallEntry(TRunJournal& journal, const AnsiString& uninstaller, co
       {"DisplayIcon", uninstaller}, {"DisplayName", name + version}, {"DisplayVersion", version},
       {"URLInfoAbout", url},        {"Publisher", author},
       // Quoted: a caller that hands it to CreateProcess must not start "C:\Program.exe".
-      {"UninstallString", "\"" + uninstaller + "\""}};
+      {"UninstallString", "\"" + uninstaller + "\""},
+      // What deployment tools and the system's list of programs read besides.
+      {"QuietUninstallString", "\"" + uninstaller + "\" /S"},
+      {"InstallLocation", StripTrailingDelimiters(location)},
+      {"InstallDate", LocalDateText()}};
   for (const auto& [valueName, data] : values) {
     journal.BeforeValue(TRootKey::LocalMachine, path, valueName);
     try {
       key->WriteString(valueName, data);
+    } catch (const Exception& e) {
+      RaiseRegistryError("HKEY_LOCAL_MACHINE", PlainKeyPath(path), valueName, e);
+    }
+  }
+  const int64_t kib = (installedBytes + 1023) / 1024;
+  const std::pair<const char*, int32_t> numbers[] = {
+      {"EstimatedSize", static_cast<int32_t>(std::min<int64_t>(kib, 0x7fffffff))}, {"NoModify", 1}, {"NoRepair", 1}};
+  for (const auto& [valueName, data] : numbers) {
+    journal.BeforeValue(TRootKey::LocalMachine, path, valueName);
+    try {
+      key->WriteInteger(valueName, data);
     } catch (const Exception& e) {
       RaiseRegistryError("HKEY_LOCAL_MACHINE", PlainKeyPath(path), valueName, e);
     }
@@ -76,6 +93,7 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
                             const AnsiString& exeName, TInsPackList& list, TReleaseProgressEvent onProgress) {
   FJournal = std::make_unique<TRunJournal>();
   FJournal->FirstRecord = FLog->Count();
+  FInstalledBytes = 0;
   auto nothingDone = [this] { return FJournal->Empty() && FLog->Count() == FJournal->FirstRecord; };
   try {
     InstallRun(groupFolder, installDir, components, exeName, list, onProgress);
@@ -103,6 +121,7 @@ void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const Ansi
   const bool existed = !inNewFolder && FileExists(target);
   TFileStream out(target, fmCreate);  // names the file and the reason when it cannot be made
   FJournal->FileOpened(target, existed);
+  FInstalledBytes += entry.FileSize;
   try {
     ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
   } catch (const EDecompressionError& e) {
@@ -336,7 +355,8 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
     WriteRunFile(setup, *list.Last(), uninstaller, exeName);
     TWorkInfoList& works = *project.GetWorkList();
     WriteUninstallEntry(*FJournal, uninstaller, LastWorkValue(works, "项目名称"), LastWorkValue(works, "版本号"),
-                        LastWorkValue(works, "作者网址"), LastWorkValue(works, "作者名称"));
+                        LastWorkValue(works, "作者网址"), LastWorkValue(works, "作者名称"), installDir,
+                        FInstalledBytes);
   }
 
   // 8. Shortcut targets, 9. the main program.

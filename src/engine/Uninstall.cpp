@@ -16,8 +16,10 @@ const char* const SUninstallKeyPrefix = "\\SOFTWARE\\Microsoft\\Windows\\Current
 const char* const SRunKeyPath = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 namespace {
-const char* const kEntryValues[] = {"DisplayIcon", "DisplayName", "DisplayVersion", "URLInfoAbout", "Publisher",
-                                    "UninstallString"};
+const char* const kEntryValues[] = {"DisplayIcon",     "DisplayName",     "DisplayVersion", "URLInfoAbout",
+                                    "Publisher",       "UninstallString", "QuietUninstallString",
+                                    "InstallLocation", "InstallDate",     "EstimatedSize",  "NoModify",
+                                    "NoRepair"};
 
 // A full path on a drive ("C:\...") or a network share ("\\server\..."), more than a bare root.
 // Anything else in a log would be resolved against whatever folder is current.

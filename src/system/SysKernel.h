@@ -74,6 +74,9 @@ AnsiString ProductLockName(const AnsiString& product);
 
 // ---- Version and start-up ----
 
+// Today's date on the machine's clock and time zone, as YYYYMMDD.
+AnsiString LocalDateText();
+
 // "0" when the version query fails, "1" for Win32s, "2" for the 9x family, "major.minor" for NT.
 AnsiString WindowsVersionText();
 // The user's decimal separator for numbers shown to them; "." in the sandbox.

@@ -15,9 +15,10 @@ double VersionNumber(const AnsiString& text) {
 int SetupEntry(int paramCount, const std::function<int()>& runWizard) {
   try {
     if (VersionNumber(WindowsVersionText()) >= 6.0 && paramCount == 0) {
-      uint32_t exitCode = 0;  // the elevated instance's result is not ours to report
+      // The elevated instance's code is the run's: a deployment tool sees what it did.
+      uint32_t exitCode = 0;
       RelaunchElevated(ApplicationExeName(), "Ins", exitCode);
-      return 0;
+      return static_cast<int>(exitCode);
     }
     return runWizard();
   } catch (const Exception& e) {

@@ -9,5 +9,6 @@
 double VersionNumber(const AnsiString& text);
 
 // paramCount: the command line's parameters (0 for none). runWizard runs the wizard in this
-// process and returns its exit code. A refused elevation shows "Operation aborted" and gives 1.
+// process and returns its exit code; a relaunch returns the elevated instance's. A refused
+// elevation shows "Operation aborted" and gives 1.
 int SetupEntry(int paramCount, const std::function<int()>& runWizard);

@@ -116,7 +116,11 @@ void TFrm_Setup::FormShow() {
 
 int TFrm_Setup::ExitCode() const {
   if (FBusy) return kExitAlreadyRunning;
-  return FFailed ? kExitFailed : kExitSuccess;
+  if (FFailed) return FInstallStarted ? kExitInstallFailed : kExitFailed;
+  if (!FInstalled && !FLogSaved) return kExitCancelled;
+  if (FRestarting) return kExitRestarting;
+  // The project asks for a restart after the installation; this run did not do it.
+  return FRebootOffered ? kExitRestartNeeded : kExitSuccess;
 }
 
 void TFrm_Setup::InstallWithoutPages() {
@@ -214,14 +218,17 @@ void TFrm_Setup::bCancelClick() {
         return Fail(e.Message());  // without its log the installation was undone
       }
       if (FRebootOffered &&
-          AskYesNo("“" + FProjectName + "”安装向导需要重启操作系统，" + "方可完成安装。要自动重启吗？"))
+          AskYesNo("“" + FProjectName + "”安装向导需要重启操作系统，" + "方可完成安装。要自动重启吗？")) {
+        FRestarting = true;
         RebootSystem();
+      }
     }
   }
   Close();
 }
 
 void TFrm_Setup::StartInstallation() {
+  FInstallStarted = true;
   const AnsiString groupFolder = Edt_SelectFolder.Caption;
   const AnsiString installDir = eInsDir.Caption;
   TStringList components;

@@ -213,6 +213,8 @@ private:
   bool FFailed = false;
   bool FBusy = false;              // another run of the product holds the lock
   std::unique_ptr<TProductLock> FRunLock;  // held from the release until the window goes
+  bool FInstallStarted = false;  // the installation run began (a failure since was undone)
+  bool FRestarting = false;      // the user let the wizard restart Windows
   bool FInstalled = false;  // the installation run went through
   bool FLogSaved = false;   // and its log is on disk
 };

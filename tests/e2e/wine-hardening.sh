@@ -185,8 +185,11 @@ xdotool key Escape
 wait_for Static '确定要退出该安装向导吗' 10 && click Button '^是'
 for _ in $(seq 1 40); do kill -0 "$waiting" 2>/dev/null || break; sleep 0.5; done
 wait "$waiting"
+rc=$?
 wine_wait
 check "cancelled, its private folder went" test ! -e "$private"
+# The first instance passes on the elevated one's code: 1602, of which Linux sees the low byte.
+check "and the setup ended with 1602, cancelled (got $rc: 1602 & 255)" test "$rc" = $((1602 & 255))
 
 echo "wine-hardening: $failures failure(s)"
 [ "$failures" = 0 ]

@@ -262,6 +262,13 @@ void RunRegSvr32(const AnsiString& path, bool registerServer) {
   sandbox::LogCommand("exec", "\"" + SystemFolder() + "\\regsvr32.exe" + (registerServer ? "\" /s \"" : "\" /s/u \"") + path + "\"");
 }
 
+AnsiString LocalDateText() {
+  const time_t now = time(nullptr);
+  struct tm t {};
+  localtime_r(&now, &t);
+  return Format("%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+}
+
 void RunAndWait(const AnsiString& program) {
   sandbox::LogCommand("wait", program);
   ProcessMessages();

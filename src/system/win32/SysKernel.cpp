@@ -244,6 +244,12 @@ void RunRegSvr32(const AnsiString& path, bool registerServer) {
   StartCommandLine(regsvr32, "\"" + regsvr32 + (registerServer ? "\" /s \"" : "\" /s/u \"") + path + "\"", SW_SHOWNORMAL);
 }
 
+AnsiString LocalDateText() {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  return Format("%04u%02u%02u", unsigned(t.wYear), unsigned(t.wMonth), unsigned(t.wDay));
+}
+
 void RunAndWait(const AnsiString& program) {
   // Others may read and run it, never write, rename or delete it while it runs.
   HANDLE held = CreateFileW(W(program), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,

@@ -1,3 +1,4 @@
+#include <ctime>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -243,6 +244,27 @@ TEST_F(InstallRunTest, EveryStepInOrder) {
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "DisplayName"), "引擎测试" + Unique + "1.2");
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "UninstallString"), "\"" + Inst + "\\UnIns.exe\"");
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "Publisher"), "作者");
+  // What deployment tools read besides: the quiet command, the folder, the date, the size in KiB.
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "QuietUninstallString"),
+            "\"" + Inst + "\\UnIns.exe\" /S");
+  EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, uninstallKey, "InstallLocation"), Inst) << "碶 keeps its 0x5C";
+  {
+    const AnsiString date = ReadRegString(TRootKey::LocalMachine, uninstallKey, "InstallDate");
+    char today[16];
+    const time_t now = time(nullptr);
+    strftime(today, sizeof today, "%Y%m%d", localtime(&now));
+    EXPECT_EQ(date, today);
+    auto entry = TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false);
+    ASSERT_TRUE(entry);
+    int32_t size = 0, noModify = 0, noRepair = 0;
+    ASSERT_TRUE(entry->ReadInteger("EstimatedSize", size));
+    EXPECT_GE(size, 9) << "lib.dll alone is 9,000 bytes";
+    EXPECT_LT(size, 40) << "KiB, not bytes";
+    ASSERT_TRUE(entry->ReadInteger("NoModify", noModify));
+    ASSERT_TRUE(entry->ReadInteger("NoRepair", noRepair));
+    EXPECT_EQ(noModify, 1);
+    EXPECT_EQ(noRepair, 1);
+  }
   EXPECT_EQ(ReadRegString(TRootKey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "main.exe"),
             Inst + "\\main.exe");
   TRegKey::Open(TRootKey::LocalMachine, uninstallKey, false)->DeleteValue("DisplayName");

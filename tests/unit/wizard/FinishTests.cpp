@@ -290,6 +290,7 @@ TEST_F(FinishTest, FinishRunsRowsThenSavesTheLogThenAsksAboutTheReboot) {
     EXPECT_EQ(Boxes[0].Style, TBoxStyle::Question);
     EXPECT_EQ(Boxes[0].Text, "“示例软件”安装向导需要重启操作系统，方可完成安装。要自动重启吗？");
     EXPECT_TRUE(View.Destroyed);
+    EXPECT_EQ(form.ExitCode(), 3010) << "installed, the restart it needs not done";
     if (kSandbox) {
       EXPECT_EQ(CommandLog(), "open: " + main + "\nopen: C:\\Readme.txt\n") << "declined: no reboot";
     }
@@ -306,6 +307,7 @@ TEST_F(FinishTest, FinishRunsRowsThenSavesTheLogThenAsksAboutTheReboot) {
   form.bCancelClick();
   EXPECT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(CommandLog().substr(before), "reboot: SeShutdownPrivilege, EWX_REBOOT\n");
+  EXPECT_EQ(form.ExitCode(), 1641) << "installed, and the restart started";
   EXPECT_TRUE(Links().empty()) << "no row ticked: only the log and the question";
   EXPECT_EQ(Engine->SaveLogCalls, 2);
 }

@@ -170,7 +170,7 @@ TEST_F(WizardTest, InteractiveProjectWaitsOnTheWelcomePage) {
   EXPECT_EQ(form.Edt_SelectFolder.Caption, "示例软件");
   EXPECT_EQ(form.eInsDir.Caption, ProgramFilesFolder());
 
-  EXPECT_EQ(form.ExitCode(), 0);
+  EXPECT_EQ(form.ExitCode(), 1602) << "closed now, it was cancelled";
 
   // While it waits there, a second setup of the same product leaves with a box and 1618.
   {
@@ -337,6 +337,7 @@ TEST_F(WizardTest, DamagedOrEmptyPackageShowsOneErrorAndEndsWithoutQuestion) {
     EXPECT_FALSE(View.DialogOpen) << "closed when the release call returned";
     EXPECT_TRUE(form.Failed());
     EXPECT_TRUE(View.Destroyed);
+    EXPECT_EQ(form.ExitCode(), 1) << "refused before anything was written";
   }
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
@@ -545,9 +546,9 @@ TEST_F(WizardTest, EntryRelaunchesElevatedOnlyOnNt6WithoutParameters) {
     ++wizardRuns;
     return 7;
   };
-  SetSandboxElevation(false, 5);
+  SetSandboxElevation(false, 1603);
   SetSandboxVersion("6.1");
-  EXPECT_EQ(SetupEntry(0, wizard), 0) << "the elevated instance's code is not passed on";
+  EXPECT_EQ(SetupEntry(0, wizard), 1603) << "the elevated instance's code is the run's";
   EXPECT_EQ(wizardRuns, 0);
   EXPECT_NE(CommandLog().find("runas: " + ApplicationExeName() + " Ins\n"), std::string::npos) << CommandLog();
   EXPECT_EQ(SetupEntry(1, wizard), 7) << "any parameter runs the wizard here";
@@ -626,6 +627,7 @@ TEST_F(WizardTest, AFailedInstallationShowsItsOneBoxAndEnds) {
     EXPECT_TRUE(form.Failed());
     EXPECT_TRUE(View.Destroyed) << "ends without the exit question";
     EXPECT_EQ(form.PageIndex(), TFrm_Setup::kProgressPage);
+    EXPECT_EQ(form.ExitCode(), 1603) << "failed and undone";
   }
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
@@ -639,6 +641,7 @@ TEST_F(WizardTest, AFailedInstallationShowsItsOneBoxAndEnds) {
   TFrm_Setup silent(ProjectRef, EngineRef, &silentView);
   silent.FormShow();
   EXPECT_TRUE(silent.Failed());
+  EXPECT_EQ(silent.ExitCode(), 1603);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Text, message);
   EXPECT_EQ(Engine->SaveLogCalls, 0);
