@@ -67,25 +67,20 @@ void WriteUninstallEntry(TRunJournal& journal, const AnsiString& uninstaller, co
       {"QuietUninstallString", "\"" + uninstaller + "\" /S"},
       {"InstallLocation", StripTrailingDelimiters(location)},
       {"InstallDate", LocalDateText()}};
-  for (const auto& [valueName, data] : values) {
+  // Each value journalled before it is written, so a failed run restores what was there.
+  auto write = [&](const char* valueName, const auto& writeValue) {
     journal.BeforeValue(TRootKey::LocalMachine, path, valueName);
     try {
-      key->WriteString(valueName, data);
+      writeValue();
     } catch (const Exception& e) {
       RaiseRegistryError("HKEY_LOCAL_MACHINE", PlainKeyPath(path), valueName, e);
     }
-  }
+  };
+  for (const auto& [valueName, data] : values) write(valueName, [&] { key->WriteString(valueName, data); });
   const int64_t kib = (installedBytes + 1023) / 1024;
   const std::pair<const char*, int32_t> numbers[] = {
       {"EstimatedSize", static_cast<int32_t>(std::min<int64_t>(kib, 0x7fffffff))}, {"NoModify", 1}, {"NoRepair", 1}};
-  for (const auto& [valueName, data] : numbers) {
-    journal.BeforeValue(TRootKey::LocalMachine, path, valueName);
-    try {
-      key->WriteInteger(valueName, data);
-    } catch (const Exception& e) {
-      RaiseRegistryError("HKEY_LOCAL_MACHINE", PlainKeyPath(path), valueName, e);
-    }
-  }
+  for (const auto& [valueName, data] : numbers) write(valueName, [&] { key->WriteInteger(valueName, data); });
 }
 }  // namespace
 
