@@ -15,11 +15,15 @@
 #include <vector>
 
 #include "apps/gbsetup/Cli.h"
+#include "apps/gbsetup/Manifest.h"
 #include "apps/gbsetup/ProjectJson.h"
+#include "core/Sha256.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "project/Project.h"
 #include "system/Dialogs.h"
+#include "system/FileCtrl.h"
+#include "system/FileStream.h"
 #include "system/PathText.h"
 #include "system/Platform.h"
 #include "system/SysKernel.h"
@@ -174,9 +178,88 @@ void RunSignCommand(const std::string& pattern, const AnsiString& file) {
   std::printf("signed %s\n", HostPath(file).c_str());
 }
 
-#define BUILD_USAGE "usage: gbsetup build PROJECT [--output DIR] [--arch x86|x64] [--level 0-3] [--jobs N] [--set NAME=VALUE]... [--page PAGE/NAME=VALUE]... [--sign COMMAND]"
+// The last setting of a name, as the setup reads it when it writes its uninstall entry.
+AnsiString LastSetting(IProject& project, const char* name) {
+  AnsiString value;
+  for (TWorkInfoRec* w : *project.GetWorkList())
+    if (SameText(w->Name, name)) value = w->Value;
+  return value;
+}
+
+// What --manifest will write, checked before the build so that a missing value costs no build.
+struct TManifestPlan {
+  AnsiString Folder;
+  // The setup's file name as the builder makes it: a project name with a ':' is no path
+  // component on Windows, so the name is not taken apart from the path.
+  std::string SetupFileName;
+  TManifest Manifest;
+  std::string Id;
+};
+
+std::unique_ptr<TManifestPlan> PlanManifest(const TParsedArgs& p, const TBuildProject& source, IProject& project,
+                                            bool x64) {
+  const char* const valueOptions[] = {"--package-id", "--installer-url", "--license", "--description"};
+  if (!p.Has("--manifest")) {
+    for (const char* o : valueOptions)
+      if (p.Has(o)) throw ECliError(std::string(o) + " belongs to --manifest DIR, which is not given");
+    return nullptr;
+  }
+  auto plan = std::make_unique<TManifestPlan>();
+  if (p.Get("--manifest").empty()) throw ECliError("--manifest takes the folder the manifest files go to");
+  plan->Folder = StripTrailingDelimiters(ArgPath(p.Get("--manifest")));
+  TManifest& m = plan->Manifest;
+  m.Name = Out(LastSetting(project, "项目名称"));
+  m.Version = Out(LastSetting(project, "版本号"));
+  m.Author = Out(LastSetting(project, "作者名称"));
+  m.AuthorUrl = Out(LastSetting(project, "作者网址"));
+  m.X64 = x64;
+  plan->SetupFileName = Out(project.GetProjectName()) + ".exe";
+  // The command line over the JSON project's "manifest".
+  m.Options = source.Manifest;
+  std::string* values[] = {&m.Options.Id, &m.Options.Url, &m.Options.License, &m.Options.Description};
+  for (size_t i = 0; i < 4; ++i) {
+    if (!p.Has(valueOptions[i])) continue;
+    *values[i] = p.Get(valueOptions[i]);
+    if (values[i]->find_first_of("\r\n") != std::string::npos)
+      throw ECliError(std::string(valueOptions[i]) + " takes one line");
+  }
+  plan->Id = CheckManifest(m);
+  // The identifier names the files.
+  try {
+    Utf8ToGbk(plan->Id);
+  } catch (const Exception&) {
+    throw ECliError("--manifest: the package identifier '" + plan->Id +
+                    "' holds a character that GBK lacks, so no file here can be named after it; give --package-id");
+  }
+  return plan;
+}
+
+std::string Sha256OfFile(const AnsiString& file) {
+  TFileStream in(file, fmOpenRead | fmShareDenyWrite);
+  TSha256 sha;
+  std::vector<uint8_t> buffer(1 << 20);
+  for (size_t n; (n = in.Read(buffer.data(), buffer.size())) > 0;) sha.Update(buffer.data(), n);
+  return sha.FinalHex();
+}
+
+// The manifest of the setup just written (signed, when it was): its digest is that of the final file.
+void WriteManifest(const TManifestPlan& plan, const AnsiString& setup) {
+  const auto files = ManifestFiles(plan.Manifest, plan.Id, plan.SetupFileName, Sha256OfFile(setup));
+  if (!FolderExists(plan.Folder) && !ForceFolders(plan.Folder))
+    throw ECliError("--manifest: cannot make the folder " + HostPath(plan.Folder));
+  for (const TManifestFile& f : files) {
+    const AnsiString path = plan.Folder + "\\" + In(f.Name);
+    TFileStream out(path, fmCreate);
+    out.Write(f.Text.data(), f.Text.size());
+    std::printf("%s\n", HostPath(path).c_str());
+  }
+}
+
+#define BUILD_USAGE "usage: gbsetup build PROJECT [--output DIR] [--arch x86|x64] [--level 0-3] [--jobs N] [--set NAME=VALUE]... [--page PAGE/NAME=VALUE]... [--sign COMMAND] [--manifest DIR [--installer-url URL] [--license TEXT] [--description TEXT] [--package-id ID]]"
 // The options that take a value, in the order the help lists them.
-const std::vector<std::string> BuildValueOptions = {"--output", "--arch", "--level", "--jobs", "--set", "--page", "--sign"};
+const std::vector<std::string> BuildValueOptions = {"--output", "--arch",     "--level",       "--jobs",
+                                                    "--set",    "--page",     "--sign",        "--manifest",
+                                                    "--installer-url", "--package-id", "--license", "--description"};
 
 int RunBuild(const TArgs& args) {
   TParsedArgs p = ParseArgs(args, BuildValueOptions);
@@ -221,6 +304,7 @@ int RunBuild(const TArgs& args) {
   std::string arch = p.Has("--arch") ? p.Get("--arch") : source.Arch.empty() ? std::string("x86") : source.Arch;
   if (arch != "x86" && arch != "x64") throw ECliError("--arch takes x86 (a 32-bit setup, the default) or x64");
   options->X64 = arch == "x64";
+  const std::unique_ptr<TManifestPlan> manifest = PlanManifest(p, source, *project, options->X64);
   options->Jobs = 0;
   if (p.Has("--jobs")) {
     int32_t jobs = -1;
@@ -291,6 +375,7 @@ int RunBuild(const TArgs& args) {
   std::printf("%s\n%lld bytes (%s from %s in %.1f s), %s setup\n", HostPath(setup).c_str(),
               static_cast<long long>(size), Size(static_cast<double>(size)).c_str(), Size(progress.Bytes()).c_str(),
               progress.Elapsed(), arch.c_str());
+  if (manifest) WriteManifest(*manifest, setup);
   return 0;
 }
 
@@ -332,6 +417,22 @@ GB_COMMAND("build", "build a setup program from a project",
            "                 program is left behind. For example, with osslsigncode:\n"
            "                 --sign 'osslsigncode sign -pkcs12 cert.p12 -readpass pass.txt\n"
            "                 -in {} -out {}.signed && mv {}.signed {}'\n"
+           "  --manifest DIR also writes into DIR the package manager's manifest of the setup\n"
+           "                 (ID.yaml, ID.installer.yaml, ID.locale.zh-CN.yaml: version,\n"
+           "                 installer with the setup's SHA-256, switches and exit codes, and\n"
+           "                 the zh-CN texts) and ID.deploy.json (command lines, exit codes\n"
+           "                 and the registry detection rule, for deployment tools). Name,\n"
+           "                 version, publisher and uninstall key come from 项目名称, 版本号 and\n"
+           "                 作者名称; the rest from these options or the JSON project's\n"
+           "                 \"manifest\": {\"id\", \"url\", \"license\", \"description\"}, the\n"
+           "                 options winning. A value missing is an error before the build.\n"
+           "  --installer-url URL  where the setup will be downloaded from (http:// or https://);\n"
+           "                 {file} stands for the setup's file name, percent-encoded\n"
+           "  --package-id ID the package identifier, such as Publisher.App (default:\n"
+           "                 作者名称.项目名称 when that is one: 2 to 8 parts of 1 to 32\n"
+           "                 characters without spaces or \\ / : * ? \" < > |)\n"
+           "  --license TEXT the licence, such as MIT or 专有软件\n"
+           "  --description TEXT    a short description of the program\n"
            "\n"
            "A missing source file stops the build with an error naming it (exit code 1).",
            RunBuild);

@@ -312,7 +312,7 @@ class TJsonReader {
 public:
   TJsonReader(std::string baseDir) : FBaseDir(std::move(baseDir)), FNew(NewProject()) {}
 
-  void Read(const TJson& j, TProjectFileData& d, std::string* arch) {
+  void Read(const TJson& j, TProjectFileData& d, std::string* arch, TManifestOptions* manifest) {
     TFields root(j, "");
     if (const TJson* s = root.Get("$schema"); s && !s->is_string()) TFields::Fail("$schema", "expected a string");
     if (const TJson* a = root.Get("arch")) {
@@ -320,6 +320,7 @@ public:
         TFields::Fail("arch", "expected \"x86\" or \"x64\"");
       if (arch) *arch = a->get<std::string>();
     }
+    if (const TJson* m = root.Get("manifest")) ReadManifest(*m, manifest);
     ReadSettings(root, d);
     static const TJson empty = TJson::array();
     EachRecord(root.Array("files", empty), "files", [&](TFields& f) { ReadFile(f, d); });
@@ -367,6 +368,24 @@ private:
   TIntfPtr<IProject> FNew;
 
   const TWorkInfoList& Defaults() { return *FNew->GetWorkList(); }
+
+  // "manifest": what build --manifest needs beyond the project. The values go into files
+  // written as UTF-8 and never into the project, so they need not be GBK text.
+  static void ReadManifest(const TJson& m, TManifestOptions* out) {
+    TFields f(m, "manifest");
+    TManifestOptions read;
+    const std::pair<const char*, std::string*> keys[] = {
+        {"id", &read.Id}, {"url", &read.Url}, {"license", &read.License}, {"description", &read.Description}};
+    for (const auto& [key, value] : keys) {
+      const TJson* v = f.Get(key);
+      if (!v) continue;
+      if (!v->is_string() || v->get_ref<const std::string&>().empty()) TFields::Fail(f.Sub(key), "expected a non-empty string");
+      *value = v->get<std::string>();
+      if (value->find_first_of("\r\n") != std::string::npos) TFields::Fail(f.Sub(key), "line breaks are not allowed here");
+    }
+    f.Finish();
+    if (out) *out = read;
+  }
   const TPageInfoList& Template() { return *FNew->GetPageList(); }
 
   // An array of records as stored, an object of values over a new project's settings, or
@@ -558,7 +577,7 @@ bool LooksLikeJson(const std::string& bytes) {
 }
 
 void ProjectFromJson(const std::string& text, const std::string& sourceName, const std::string& baseDir,
-                     TProjectFileData& data, std::string* arch) {
+                     TProjectFileData& data, std::string* arch, TManifestOptions* manifest) {
   // The parser keeps the last of two equal keys; written by hand, the first one would be lost unseen.
   struct TLevel {
     explicit TLevel(bool isArray) : IsArray(isArray) {}
@@ -604,7 +623,7 @@ void ProjectFromJson(const std::string& text, const std::string& sourceName, con
   }
   try {
     TakeUnlistedEntries();  // only what this project's folders hold counts
-    TJsonReader(baseDir).Read(j, data, arch);
+    TJsonReader(baseDir).Read(j, data, arch, manifest);
     RefuseUnlistedEntries();
   } catch (const ECliError& e) {
     throw ECliError(sourceName + ": " + e.what());
@@ -646,7 +665,7 @@ void LoadProjectArg(const std::string& arg, TLoadedProject& out) {
   out.FileDate = FileStampOf(path);
   out.FromJson = LooksLikeJson(bytes) || SameText(ExtractFileExt(path), ".json");
   if (out.FromJson) {
-    ProjectFromJson(bytes, arg, FolderOfArg(arg), out.Data, &out.Arch);
+    ProjectFromJson(bytes, arg, FolderOfArg(arg), out.Data, &out.Arch, &out.Manifest);
     AnsiString name = ExtractFileName(path);
     const AnsiString ext = ExtractFileExt(name);
     if (!ext.empty()) name.resize(name.size() - ext.size());
@@ -673,6 +692,7 @@ void OpenBuildProject(const std::string& arg, const std::vector<std::string>& se
   for (const std::string& p : pageItems) OverridePageItem(loaded.Data, p);
   out.InMemory = loaded.FromJson || !settings.empty() || !pageItems.empty();
   out.Arch = loaded.Arch;
+  out.Manifest = loaded.Manifest;
   out.Project = NewProject();
   if (!out.InMemory) {
     out.Project->LoadFromFile(loaded.FileName, false);

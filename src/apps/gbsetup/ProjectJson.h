@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/gbsetup/Manifest.h"
 #include "core/Interfaces.h"
 #include "core/SysIntfs.h"
 #include "project/ProjectFile.h"
@@ -21,9 +22,11 @@ bool LooksLikeJson(const std::string& bytes);
 // baseDir they stay as written, and folders are scanned from the current folder. Errors are
 // ECliError "<sourceName>: <JSON path>: <what>".
 // The top-level "arch" ("x86" or "x64", the setup's architecture; it has no place in the
-// project file) goes to arch when given, "" when the JSON leaves it out.
+// project file) goes to arch when given, "" when the JSON leaves it out. So does the top-level
+// "manifest" (the values of build --manifest that the project does not hold: {"id", "url",
+// "license", "description"}, each a one-line string) to manifest.
 void ProjectFromJson(const std::string& text, const std::string& sourceName, const std::string& baseDir,
-                     TProjectFileData& data, std::string* arch = nullptr);
+                     TProjectFileData& data, std::string* arch = nullptr, TManifestOptions* manifest = nullptr);
 
 // The host folder of a file named on the command line, against which its relative paths resolve.
 std::string FolderOfArg(const std::string& arg);
@@ -40,6 +43,7 @@ struct TLoadedProject {
   AnsiString FileName;
   TDateTime FileDate = 0;  // the time stamp of the file that was read
   std::string Arch;        // the JSON's "arch", "" when none
+  TManifestOptions Manifest;  // the JSON's "manifest", empty values when none
 };
 void LoadProjectArg(const std::string& arg, TLoadedProject& out);
 
@@ -49,6 +53,7 @@ void LoadProjectArg(const std::string& arg, TLoadedProject& out);
 struct TBuildProject {
   TIntfPtr<IProject> Project;
   std::string Arch;  // the JSON's "arch", "" when none
+  TManifestOptions Manifest;  // the JSON's "manifest"
   bool InMemory = false;
   AnsiString Image;
   TDateTime ImageDate = 0;
