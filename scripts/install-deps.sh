@@ -39,6 +39,7 @@ pkgs=(
   python3
   python3-pefile
   python3-jsonschema
+  python3-yaml
   openssl osslsigncode
 )
 if [ "$want_fuzz" = 1 ]; then
