@@ -8,6 +8,7 @@
 #include "engine/Package.h"
 #include "engine/Uninstall.h"
 #include "project/IniFile.h"
+#include "system/RunLog.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
 #include "system/PathText.h"
@@ -81,6 +82,7 @@ void WriteUninstallEntry(TRunJournal& journal, const AnsiString& uninstaller, co
   const std::pair<const char*, int32_t> numbers[] = {
       {"EstimatedSize", static_cast<int32_t>(std::min<int64_t>(kib, 0x7fffffff))}, {"NoModify", 1}, {"NoRepair", 1}};
   for (const auto& [valueName, data] : numbers) write(valueName, [&] { key->WriteInteger(valueName, data); });
+  runlog::Write("卸载项", "HKEY_LOCAL_MACHINE\\" + PlainKeyPath(path), "已写入");
 }
 }  // namespace
 
@@ -116,9 +118,9 @@ void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const Ansi
   const bool existed = !inNewFolder && FileExists(target);
   TFileStream out(target, fmCreate);  // names the file and the reason when it cannot be made
   FJournal->FileOpened(target, existed);
-  FInstalledBytes += entry.FileSize;
   try {
-    ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
+    // What was written, not what the index says: the uninstaller's entry gives no size.
+    FInstalledBytes += ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
   } catch (const EDecompressionError& e) {
     // The package is at fault, not the target; still say which file it was being written to.
     throw EDecompressionError(Format("无法写入文件“%s”：安装程序文件中的数据已损坏 (%s)", target.c_str(),
@@ -130,6 +132,7 @@ void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const Ansi
 
 void TCompile::RollBackRun(const AnsiString& failure) {
   std::unique_ptr<TRunJournal> journal = std::move(FJournal);
+  runlog::Write("错误", failure);
   TInstallLog runLog;
   runLog.Title = FLog->Title;
   for (int i = journal->FirstRecord; i < FLog->Count(); ++i) {
@@ -149,6 +152,9 @@ void TCompile::RollBackRun(const AnsiString& failure) {
     if (shown < items.Count()) out += Format("\r\n    ……另有 %d 项", items.Count() - shown);
     return out;
   };
+  for (const AnsiString& kept : undo.Kept()) runlog::Write("撤销", kept, "安装前已存在，已被覆盖，保持现状");
+  for (const AnsiString& left : undo.NotRemoved()) runlog::Write("撤销", left, "未能撤销");
+  runlog::Write("撤销", "本次安装所做的更改", "已撤销");
   AnsiString text = "安装没有完成：" + failure + "\r\n\r\n";
   if (undo.Kept().Empty() && undo.NotRemoved().Empty()) {
     text += "安装向导已撤销本次安装所做的全部更改。";
@@ -204,6 +210,7 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
   auto makeFolder = [&](const AnsiString& folder) {
     CreateFolder(folder);
     madeFolders.insert(folder);
+    runlog::Write("文件夹", folder, "已创建");
   };
   for (TDirectoryInfoRec* node : *project.GetDirectoryList()) {
     if (node->Kind != 0) continue;
@@ -226,10 +233,17 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
       checkedFolder = folder;
       checkedFolderIsNew = madeFolders.count(folder) > 0;
     }
-    if (!OsFilterAllows(rec->OsFilter, version)) continue;
-    if (rec->NoOverwrite && FileExists(target)) continue;
+    if (!OsFilterAllows(rec->OsFilter, version)) {
+      runlog::Write("文件", target, "跳过：不用于此版本的 Windows");
+      continue;
+    }
+    if (rec->NoOverwrite && FileExists(target)) {
+      runlog::Write("文件", target, "已存在，保留（不覆盖）");
+      continue;
+    }
     installed.push_back({rec->SourcePath, target});
     WriteRunFile(setup, *entry, target, exeName, rec->FileDate, checkedFolderIsNew);
+    runlog::Write("文件", target, "已写入");
     if (SameText(mainItem->Value, rec->SourcePath)) mainItem->Value = target;
     for (TShotCutInfoRec* s : *shortcuts->GetShortcutList())
       if (SameText(s->Target, rec->SourcePath)) s->Target = target;
@@ -262,6 +276,7 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
       if (!folder.empty() && !FolderExists(folder)) makeFolder(folder);
       installed.push_back({e->Name, target});
       WriteRunFile(setup, *e, target, exeName, e->FileDate, madeFolders.count(folder) > 0);
+      runlog::Write("文件", target, "已写入");
       FLog->AddRecord(target, 0, 0, 0, 0, AnsiString());
       e->Name = target;
       report(target);
@@ -280,13 +295,19 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
     auto plain = [](const AnsiString& name) { return IsSafeEntryName("C:\\" + name); };
     for (const AnsiString& c : chosen) {
       AnsiString folder = catalogue.ReadString("Com", c, "");
-      if (folder.empty() || !plain(folder) || !plain(c)) continue;
+      if (folder.empty() || !plain(folder) || !plain(c)) {
+        runlog::Write("组件", c, "跳过：组件目录中没有它");
+        continue;
+      }
       const TIniFile descriptor(importsDir + folder + "\\" + c + ".ini");
       AnsiString regType = descriptor.ReadString("RegistryList", "Regtype", "");
       AnsiString filesDir = importsDir + folder + "\\" + folder + "\\";
       if (regType == "System") {
         AnsiString exeFile = descriptor.ReadString("Option", "ExeFile", "");
-        if (!exeFile.empty() && plain(exeFile)) RunAndWait(filesDir + exeFile);
+        if (!exeFile.empty() && plain(exeFile)) {
+          RunAndWait(filesDir + exeFile);
+          runlog::Write("组件", c, "已运行其安装程序 " + exeFile);
+        }
       } else if (regType == "User") {
         static const AnsiString kSystemDirectory = "[System Directory]";
         TStringList keys;
@@ -300,7 +321,8 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
           // Not logged (the uninstall leaves shared system files), but a failed run takes
           // back the copies it made, and keeps what was there before.
           FJournal->FileOpened(dest, FileExists(dest));
-          CopyFileTo(filesDir + k, dest, false);
+          const bool copied = CopyFileTo(filesDir + k, dest, false);
+          runlog::Write("文件", dest, copied ? "已复制（组件“" + c + "”）" : "无法复制（组件“" + c + "”）");
         }
       }
     }
@@ -339,6 +361,7 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
         RaiseRegistryError(rootName, r->KeyPath, r->ValueName, e);
       }
       FLog->AddRecord(rootName + "\\" + r->KeyPath, 0, 0, 0, keyFlag, r->ValueName);
+      runlog::Write("注册表值", rootName + "\\" + r->KeyPath + "\\" + r->ValueName, "已写入");
     }
   }
 
@@ -348,6 +371,7 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
     if (folder.empty()) folder = ExtractFilePath(mainItem->Value);
     const AnsiString uninstaller = folder + "UnIns.exe";
     WriteRunFile(setup, *list.Last(), uninstaller, exeName);
+    runlog::Write("文件", uninstaller, "已写入");
     TWorkInfoList& works = *project.GetWorkList();
     WriteUninstallEntry(*FJournal, uninstaller, LastWorkValue(works, "项目名称"), LastWorkValue(works, "版本号"),
                         LastWorkValue(works, "作者网址"), LastWorkValue(works, "作者名称"), installDir,

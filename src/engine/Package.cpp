@@ -34,8 +34,9 @@ public:
   TInflater(const TInflater&) = delete;
   TInflater& operator=(const TInflater&) = delete;
 
-  void Expand(TStream& src, TStream& dest, int64_t start, int64_t end, const AnsiString& name) {
+  int64_t Expand(TStream& src, TStream& dest, int64_t start, int64_t end, const AnsiString& name) {
     FSrc = &src;
+    FWritten = 0;
     FEnd = end;
     FFilePos = start;
     FInPos = FInLen = FOutLen = 0;
@@ -57,9 +58,11 @@ public:
       throw;
     }
     Flush(dest);
+    return FWritten;
   }
 
 private:
+  int64_t FWritten = 0;
   static constexpr size_t kBlock = 65536;
 
   // Makes at least n bytes (n <= kBlock, all inside the range) available at FInPos.
@@ -77,6 +80,7 @@ private:
 
   void Flush(TStream& dest) {
     if (FOutLen > 0) dest.Write(FOut.data(), FOutLen);
+    FWritten += static_cast<int64_t>(FOutLen);
     FOutLen = 0;
   }
 
@@ -143,14 +147,14 @@ int ZlibLevelForChoice(int32_t choice) {
   }
 }
 
-void ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
-                  const AnsiString& fileName) {
+int64_t ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                     const AnsiString& fileName) {
   AnsiString name = NameOr(fileName);
   if (startOffset < 0 || endOffset < startOffset || endOffset > setupFile.Size())
     Damaged(name, "data range " + IntToStr(startOffset) + "-" + IntToStr(endOffset) + " outside the file",
             startOffset);
   TInflater inflater;
-  inflater.Expand(setupFile, dest, startOffset, endOffset, name);
+  return inflater.Expand(setupFile, dest, startOffset, endOffset, name);
 }
 
 void WriteInsPackRec(TStream& s, const TInsPackRec& rec) {

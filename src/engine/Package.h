@@ -34,11 +34,12 @@ int ZlibLevelForChoice(int32_t choice);
 // Rewinds source and writes its chunks at dest's position. jobs > 1 compresses chunks on
 // that many threads (0 = one per core) with byte-identical output.
 void CompressToChunks(TStream& source, TStream& dest, int32_t levelChoice, int jobs = 1);
-// Expands the chunks between startOffset and endOffset of setupFile, appending to dest.
+// Expands the chunks between startOffset and endOffset of setupFile, appending to dest;
+// returns the bytes written.
 // Raises EDamagedPackage (naming fileName) for a length outside the range, a chunk that
 // expands to more than kChunkSize bytes, or zlib data that does not decode.
-void ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
-                  const AnsiString& fileName = AnsiString());
+int64_t ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                     const AnsiString& fileName = AnsiString());
 
 // One serialized index entry: stream string Name, int64 DataStart, int64 DataEnd, byte Kind,
 // double FileDate, int64 FileSize (N + 37 bytes). A short entry raises EReadError.

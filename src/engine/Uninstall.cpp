@@ -5,6 +5,7 @@
 #include "core/Exceptions.h"
 #include "core/TextUtils.h"
 #include "engine/RunJournal.h"
+#include "system/RunLog.h"
 #include "system/FileCtrl.h"
 #include "system/Registry.h"
 #include "system/SysKernel.h"
@@ -52,6 +53,22 @@ bool SplitRegistryPath(const AnsiString& path, TRootKey& root, AnsiString& subKe
 }
 }  // namespace
 
+namespace {
+// How the run's log names a record of the install log.
+const char* ItemWord(const TInsLogRec& rec) {
+  switch (ClassifyLogRecord(rec)) {
+    case TUninstallItem::Link: return "快捷方式";
+    case TUninstallItem::Folder: return "文件夹";
+    case TUninstallItem::Registry: return "注册表值";
+    case TUninstallItem::Key: return "注册表项";
+    default: return "文件";
+  }
+}
+AnsiString ItemName(const TInsLogRec& rec) {
+  return ClassifyLogRecord(rec) == TUninstallItem::Registry ? rec.Path + "\\" + rec.Text : rec.Path;
+}
+}  // namespace
+
 TUninstallItem ClassifyLogRecord(const TInsLogRec& rec) {
   if (rec.Text == SCreatedFolderMark) return TUninstallItem::Folder;
   TRootKey root;
@@ -94,6 +111,7 @@ void TUninstaller::Run() {
     const TInsLogRec* rec = FLog.Records(i);
     if (UndoRecord(*rec)) {
       ++FRemoved;
+      if (runlog::IsOpen()) runlog::Write(ItemWord(*rec), ItemName(*rec), "已删除");
     } else if (ClassifyLogRecord(*rec) == TUninstallItem::Folder) {
       leftFolders.push_back(rec);
     } else {
@@ -112,10 +130,13 @@ void TUninstaller::Run() {
   for (const TInsLogRec* rec : leftFolders) {
     if (RemoveFolderRecord(*rec)) {
       ++FRemoved;
+      runlog::Write("文件夹", rec->Path, "已删除");
     } else {
       left.push_back(rec);
     }
   }
+  if (runlog::IsOpen())
+    for (const TInsLogRec* rec : left) runlog::Write(ItemWord(*rec), ItemName(*rec), "未删除");
   ListLeftovers(left);
 }
 

@@ -9,7 +9,7 @@
 #include "core/StringList.h"
 #include "core/Types.h"
 
-enum class TBoxStyle { Error, Warning, Question };
+enum class TBoxStyle { Error, Warning, Question, Info };
 
 struct TDialogResponder {
   // Returns true for Yes (questions) / OK.

@@ -8,6 +8,7 @@
 
 enum : uint16_t {
   fmCreate = 0xFFFF,        // create anew, replacing an existing file; read and write
+  fmCreateNew = 0xFFFE,     // create a file that is not there; a name taken (a link too) fails
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,
   fmOpenReadWrite = 0x0002,

@@ -76,6 +76,11 @@ AnsiString ProductLockName(const AnsiString& product);
 
 // Today's date on the machine's clock and time zone, as YYYYMMDD.
 AnsiString LocalDateText();
+// The same moment as "YYYY-MM-DD HH:MM:SS".
+AnsiString LocalTimeText();
+// True when this process runs elevated or as the system account (never in the sandbox, whose
+// setups relaunch themselves as on a machine with user account control).
+bool RunsElevated();
 
 // "0" when the version query fails, "1" for Win32s, "2" for the 9x family, "major.minor" for NT.
 AnsiString WindowsVersionText();
@@ -148,6 +153,7 @@ void SetApplicationTitle(const AnsiString& title);
 bool AskYesNo(const AnsiString& question);
 void ShowErrorBox(const AnsiString& text);
 void ShowWarningBox(const AnsiString& text);
+void ShowInfoBox(const AnsiString& text);
 
 // ---- Files ----
 

@@ -5,6 +5,7 @@
 #include "core/Exceptions.h"
 #include "core/TextUtils.h"
 #include "system/FileCtrl.h"
+#include "system/RunLog.h"
 #include "system/SysKernel.h"
 #include "wizard/SetupForm.h"
 
@@ -78,13 +79,20 @@ bool ValidTarget(const AnsiString& target) {
 }
 }  // namespace
 
-void TFrm_Setup::RunFinishActions() {
+bool TFrm_Setup::ValidInstallFolder(const AnsiString& folder) {
+  std::vector<AnsiString> levels;
+  return ValidTarget(folder) && SplitSubfolder(folder.substr(2), levels) &&
+         (folder[0] != '\\' || levels.size() >= 2);  // a share: server and share at least
+}
+
+void TFrm_Setup::RunFinishActions(bool startPrograms) {
   FLinkErrors.Clear();
   FLinkErrorText.clear();
   for (const TCheckRow& row : lFinished) {
     if (!row.Checked || row.SubItems.Count() < 1) continue;
     switch (StrToIntDef(Trim(row.SubItems[0]), -1)) {
       case 0:
+        if (!startPrograms) break;
         // The installation has pointed the item at the installed program; a path that names
         // nothing (the program was not among the files) starts nothing.
         if (TPageInfoRec* item = FProject ? FProject->GetMainProgramItem() : nullptr)
@@ -94,7 +102,7 @@ void TFrm_Setup::RunFinishActions() {
       case 2: CreatePlaceShortcuts(2); break;
       case 3: CreatePlaceShortcuts(3); break;
       case 4:
-        if (row.SubItems.Count() > 1 && !row.SubItems[1].empty()) OpenWithShell(row.SubItems[1]);
+        if (startPrograms && row.SubItems.Count() > 1 && !row.SubItems[1].empty()) OpenWithShell(row.SubItems[1]);
         break;
       default: break;
     }
@@ -128,6 +136,7 @@ void TFrm_Setup::CreatePlaceShortcuts(int code) {
       } catch (const Exception& e) {
         // The installation is done: a link that cannot be written must not undo it.
         FLinkErrors.Add(name + " -> " + target);
+        runlog::Write("快捷方式", name + " -> " + target, "无法创建：" + e.Message());
         if (FLinkErrorText.empty()) FLinkErrorText = e.Message();
       }
     };
@@ -146,9 +155,14 @@ void TFrm_Setup::CreateShortcutIn(const AnsiString& base, const AnsiString& subf
   for (const AnsiString& level : levels) folder += "\\" + level;
   const AnsiString linkPath = folder + "\\" + name + ".lnk";
   if (linkPath.size() >= kMaxPath) return;
-  if (!FolderExists(folder) && FCompile) FCompile->CreateFolder(folder);
+  if (!FolderExists(folder) && FCompile) {
+    FCompile->CreateFolder(folder);
+    runlog::Write("文件夹", folder, "已创建");
+  }
   if (!FolderExists(folder)) return;
-  if (!FileExists(linkPath)) CreateLinkFile(folder, name + ".lnk", target, arguments, description);
+  const bool there = FileExists(linkPath);
+  if (!there) CreateLinkFile(folder, name + ".lnk", target, arguments, description);
+  runlog::Write("快捷方式", linkPath, there ? "已存在，保留" : "已创建");
   // Logged also when it was there already: the uninstaller removes what the log names.
   if (FCompile) FCompile->AddLogRecord(linkPath, 0, 0, 0, 0, AnsiString());
 }

@@ -1,5 +1,6 @@
 #include "wizard/SetupEntry.h"
 
+#include "core/ExitCodes.h"
 #include "core/Exceptions.h"
 #include "system/SysKernel.h"
 
@@ -12,12 +13,21 @@ double VersionNumber(const AnsiString& text) {
   return major + fraction;
 }
 
-int SetupEntry(int paramCount, const std::function<int()>& runWizard) {
+int SetupEntry(const TSetupSwitches& switches, const std::function<int()>& runWizard) {
+  if (switches.Help || !switches.Bad.empty()) {
+    if (!switches.NoBoxes()) {
+      if (switches.Bad.empty()) ShowInfoBox(SetupSwitchesHelp());
+      else ShowErrorBox("无效的开关或开关值：" + switches.Bad + "\r\n\r\n" + SetupSwitchesHelp());
+    }
+    return switches.Bad.empty() ? kExitSuccess : kExitBadSwitch;
+  }
   try {
-    if (VersionNumber(WindowsVersionText()) >= 6.0 && paramCount == 0) {
+    // An administrator's or the system's process (a deployment tool's) installs itself.
+    if (VersionNumber(WindowsVersionText()) >= 6.0 && !switches.OtherParameters && !RunsElevated()) {
       // The elevated instance's code is the run's: a deployment tool sees what it did.
       uint32_t exitCode = 0;
-      RelaunchElevated(ApplicationExeName(), "Ins", exitCode);
+      RelaunchElevated(ApplicationExeName(), "Ins" + (switches.PassOn.empty() ? "" : " " + switches.PassOn),
+                       exitCode);
       return static_cast<int>(exitCode);
     }
     return runWizard();
@@ -26,5 +36,5 @@ int SetupEntry(int paramCount, const std::function<int()>& runWizard) {
   } catch (const std::exception& e) {
     ShowErrorBox(e.what());
   }
-  return 1;
+  return kExitFailed;
 }

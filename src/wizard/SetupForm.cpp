@@ -10,6 +10,7 @@
 #include "core/TextUtils.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
+#include "system/RunLog.h"
 #include "system/SysKernel.h"
 #include "wizard/Picture.h"
 
@@ -79,6 +80,7 @@ void TFrm_Setup::Changed(const TControl& c) {
 
 void TFrm_Setup::Fail(const AnsiString& message) {
   FFailed = true;
+  runlog::Write("错误", message);
   ShowErrorBox(message);
   FModalResult = mrAbort;
   Close();
@@ -88,7 +90,8 @@ void TFrm_Setup::FormShow() {
   {
     TFrm_ReleasePlan dialog(Supports<IReleaseWork>(FCompile));
     dialog.SetFileList(&FFileList);
-    if (FView) {
+    // With /VERYSILENT not even the unpack dialog appears.
+    if (FView && FSwitches.Mode != TSetupSwitches::TMode::VerySilent) {
       FView->ShowReleaseDialog(dialog);
     } else {
       dialog.FormShow();
@@ -111,11 +114,44 @@ void TFrm_Setup::FormShow() {
   } catch (const Exception& e) {
     return Fail(e.Message());
   }
-  if (IsSilentInstall() || !FView || !FView->HasInteractivePages()) InstallWithoutPages();
+  if (!ApplySwitches()) return;
+  if (FSwitches.Unattended() || IsSilentInstall() || !FView || !FView->HasInteractivePages()) InstallWithoutPages();
+}
+
+bool TFrm_Setup::ApplySwitches() {
+  auto refuse = [this](const AnsiString& message) {
+    FBadSwitch = true;
+    Fail(message);
+    return false;
+  };
+  if (FSwitches.Dir) {
+    const AnsiString dir = *FSwitches.Dir;
+    if (eInsDir.ReadOnly && !SameText(dir, eInsDir.Caption))
+      return refuse("“" + FProjectName + "”的安装文件夹不能更改：/DIR 或 /D 给出的“" + dir + "”不能使用。");
+    if (!ValidInstallFolder(dir)) return refuse("“" + dir + "”不是有效的安装文件夹（/DIR 或 /D）。请给出完整路径，如 C:\\Program Files\\程序。");
+    EditChanged(eInsDir, dir);
+  }
+  if (FSwitches.Components) {
+    TStringList chosen;
+    chosen.SetCommaText(*FSwitches.Components);
+    for (size_t i = 1; i < List_Component.size(); ++i) List_Component[i].Checked = false;
+    for (const AnsiString& name : chosen) {
+      const AnsiString wanted = Trim(name);
+      if (wanted.empty()) continue;
+      bool found = false;
+      for (size_t i = 1; i < List_Component.size(); ++i)
+        if (SameText(List_Component[i].Text, wanted)) List_Component[i].Checked = found = true;
+      if (!found) return refuse("安装程序中没有组件“" + wanted + "”（/COMPONENTS）。");
+    }
+    if (FView) FView->RowsChanged("List_Component");
+    List_ComponentClickCheck();
+  }
+  return true;
 }
 
 int TFrm_Setup::ExitCode() const {
   if (FBusy) return kExitAlreadyRunning;
+  if (FBadSwitch) return kExitBadSwitch;
   if (FFailed) return FInstallStarted ? kExitInstallFailed : kExitFailed;
   if (!FInstalled && !FLogSaved) return kExitCancelled;
   if (FRestarting) return kExitRestarting;
@@ -129,6 +165,9 @@ void TFrm_Setup::InstallWithoutPages() {
   try {
     StartInstallation();
     FInstalled = true;
+    // A run from the command line makes the links the finish page would have ticked; it
+    // starts nothing.
+    if (FSwitches.Unattended()) RunFinishActions(false);
     // The uninstaller needs the log; a silent setup would otherwise leave it nothing to read.
     if (FCompile) FCompile->SaveInstallLog();
     FLogSaved = true;
@@ -136,10 +175,23 @@ void TFrm_Setup::InstallWithoutPages() {
     return Fail(e.Message());
   }
   FModalResult = mrOk;
+  // Unasked, the restart question has its default answer, Yes, unless /NORESTART said no.
+  if (FSwitches.Unattended() && FRebootOffered) {
+    if (FSwitches.NoRestart) {
+      runlog::Write("重启", "需要重启计算机", "未重启（/NORESTART）");
+    } else {
+      runlog::Write("重启", "需要重启计算机", "已开始重启");
+      FRestarting = true;
+      RebootSystem();
+    }
+  }
   Close();
 }
 
 bool TFrm_Setup::IsSilentInstall() {
+  // /SILENT shows its progress, /VERYSILENT nothing at all.
+  if (FSwitches.Mode == TSetupSwitches::TMode::VerySilent) return true;
+  if (FSwitches.Mode == TSetupSwitches::TMode::Silent) return false;
   if (!FProject) return true;
   for (TWorkInfoRec* w : *FProject->GetWorkList())
     if (SameText(w->Name, "安装界面显示")) return w->Value != kYes;
@@ -217,7 +269,7 @@ void TFrm_Setup::bCancelClick() {
       } catch (const Exception& e) {
         return Fail(e.Message());  // without its log the installation was undone
       }
-      if (FRebootOffered &&
+      if (FRebootOffered && !FSwitches.NoRestart &&
           AskYesNo("“" + FProjectName + "”安装向导需要重启操作系统，" + "方可完成安装。要自动重启吗？")) {
         FRestarting = true;
         RebootSystem();
@@ -284,7 +336,7 @@ void TFrm_Setup::Close() {
 bool TFrm_Setup::FormCloseQuery() {
   bool canClose = true;
   if (FModalResult != mrOk && !FFailed) canClose = AskYesNo(Format(SExitQuestion, FProjectName.c_str()));
-  if (FPageIndex == kPageCount - 1 && FProject) {
+  if (FPageIndex == kPageCount - 1 && FProject && !FSwitches.Unattended()) {
     const AnsiString runFile = FProject->GetRunFile();
     if (!runFile.empty() && FileExists(runFile)) ShellOpen("Open", runFile, "", ExtractFilePath(runFile), SW_SHOWNORMAL_);
     const AnsiString webPage = FProject->GetRunWebPage();

@@ -11,6 +11,7 @@
 #include "wizard/Controls.h"
 #include "wizard/Layout.h"
 #include "wizard/ReleasePlanForm.h"
+#include "wizard/SetupSwitches.h"
 
 class TFrm_Setup;
 
@@ -52,6 +53,12 @@ public:
   TFrm_Setup& operator=(const TFrm_Setup&) = delete;
 
   void SetView(ISetupView* view) { FView = view; }
+  // The command line's switches: an unattended run installs with the defaults at once.
+  void SetSwitches(const TSetupSwitches& switches) { FSwitches = switches; }
+  const TSetupSwitches& Switches() const { return FSwitches; }
+  // A folder the installation can be put in: a full path on a drive or a share, each level a
+  // valid name, shorter than the system's path limit.
+  static bool ValidInstallFolder(const AnsiString& folder);
 
   // First show: unpack, fill the pages, and install at once when the project is silent.
   void FormShow();
@@ -102,8 +109,9 @@ public:
   bool Closed() const { return FClosed; }
   // Set when unpacking or a silent installation failed; the error box has been shown.
   bool Failed() const { return FFailed; }
-  // What the program ends with: 0, kExitAlreadyRunning when another run of the product held
-  // its lock, 1 for any other failure.
+  // What the program ends with (core/ExitCodes.h): 0, 1602 cancelled, 1603 failed and undone,
+  // 1618 another run of the product held its lock, 87 a switch value the project cannot take,
+  // 3010 / 1641 a restart needed / started, 1 for a failure before the installation.
   int ExitCode() const;
 
   // The control of that name that this logic drives; null for fixed ones (plain labels, frames).
@@ -163,7 +171,8 @@ public:
   // Runs the ticked rows of lFinished in order (SubItems[0] the code: 0 main program,
   // 1 desktop, 2 start menu, 3 quick-launch links, 4 the read-me in SubItems[1]). A link that
   // cannot be made is skipped; links the writer failed on are named in one error box at the end.
-  void RunFinishActions();
+  // startPrograms false (an unattended run): the links only.
+  void RunFinishActions(bool startPrograms = true);
   // base\subfolder\name.lnk: a missing folder is made through the engine (so it is logged), an
   // existing link is kept, and the link is logged either way. A name, target or subfolder that
   // forms no valid path, or a folder that cannot be made, skips the link. Raises what the
@@ -191,6 +200,8 @@ private:
 private:
   void Changed(const TControl& c);
   void InstallWithoutPages();
+  // /DIR and /COMPONENTS over the project's defaults; false (with the box) when one cannot be.
+  bool ApplySwitches();
   void Fail(const AnsiString& message);
   // Every control above, for the view and for lookups by name.
   std::vector<TControl*> Controls();
@@ -212,6 +223,8 @@ private:
   bool FClosed = false;
   bool FFailed = false;
   bool FBusy = false;              // another run of the product holds the lock
+  bool FBadSwitch = false;         // /DIR or /COMPONENTS named what the project cannot take
+  TSetupSwitches FSwitches;
   std::unique_ptr<TProductLock> FRunLock;  // held from the release until the window goes
   bool FInstallStarted = false;  // the installation run began (a failure since was undone)
   bool FRestarting = false;      // the user let the wizard restart Windows

@@ -15,6 +15,8 @@ TFileStream::TFileStream(const AnsiString& fileName, uint16_t mode) : FFileName(
   int flags;
   if (mode == fmCreate)
     flags = O_RDWR | O_CREAT | O_TRUNC;
+  else if (mode == fmCreateNew)
+    flags = O_RDWR | O_CREAT | O_EXCL;
   else if ((mode & 3) == fmOpenWrite)
     flags = O_WRONLY;
   else if ((mode & 3) == fmOpenReadWrite)
@@ -33,7 +35,7 @@ TFileStream::TFileStream(const AnsiString& fileName, uint16_t mode) : FFileName(
     }
   }
   if (fd < 0) {
-    if (mode == fmCreate) RaiseFCreateError(fileName, SystemErrorMessage(err));
+    if (mode == fmCreate || mode == fmCreateNew) RaiseFCreateError(fileName, SystemErrorMessage(err));
     RaiseFOpenError(fileName, SystemErrorMessage(err));
   }
   FHandle = fd;

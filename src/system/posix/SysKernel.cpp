@@ -262,6 +262,16 @@ void RunRegSvr32(const AnsiString& path, bool registerServer) {
   sandbox::LogCommand("exec", "\"" + SystemFolder() + "\\regsvr32.exe" + (registerServer ? "\" /s \"" : "\" /s/u \"") + path + "\"");
 }
 
+bool RunsElevated() { return false; }
+
+AnsiString LocalTimeText() {
+  const time_t now = time(nullptr);
+  struct tm t {};
+  localtime_r(&now, &t);
+  return Format("%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                t.tm_sec);
+}
+
 AnsiString LocalDateText() {
   const time_t now = time(nullptr);
   struct tm t {};
@@ -302,6 +312,7 @@ void RebootMachine() {
 bool AskYesNo(const AnsiString& question) { return ShowBox(TBoxStyle::Question, question); }
 void ShowErrorBox(const AnsiString& text) { ShowBox(TBoxStyle::Error, text); }
 void ShowWarningBox(const AnsiString& text) { ShowBox(TBoxStyle::Warning, text); }
+void ShowInfoBox(const AnsiString& text) { ShowBox(TBoxStyle::Info, text); }
 
 // ---- Files ----
 

@@ -8,9 +8,9 @@
 
 TFileStream::TFileStream(const AnsiString& fileName, uint16_t mode) : FFileName(fileName) {
   HANDLE h;
-  if (mode == fmCreate) {
-    h = CreateFileW(wintext::W(fileName), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (mode == fmCreate || mode == fmCreateNew) {
+    h = CreateFileW(wintext::W(fileName), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    mode == fmCreate ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) RaiseFCreateError(fileName, SystemErrorMessage(LastSystemError()));
   } else {
     DWORD access = (mode & 3) == fmOpenWrite       ? GENERIC_WRITE

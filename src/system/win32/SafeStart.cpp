@@ -64,7 +64,7 @@ bool SystemRandom(void* out, ULONG size) {
 }
 
 // Elevated, or the system account: what such a process leaves behind is run with its rights.
-bool RunsElevated() {
+bool ElevatedToken() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   TOKEN_ELEVATION elevation{};
@@ -129,6 +129,8 @@ DWORD MakeFolder(const AnsiString& path, bool elevated) {
 }
 }  // namespace
 
+bool RunsElevated() { return ElevatedToken(); }
+
 bool UseSystemFolderForDlls(bool allowDefaultDirectories) {
   using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
   using TSetSearchPathMode = BOOL(WINAPI*)(DWORD);
@@ -171,7 +173,7 @@ AnsiString SystemFolder() {
 
 AnsiString CreatePrivateFolder(const AnsiString& parent) {
   const AnsiString base = PrivateFolderParent(parent);
-  const bool elevated = RunsElevated();
+  const bool elevated = ElevatedToken();
   for (int attempt = 0; attempt < 16; ++attempt) {
     unsigned char bytes[8];
     if (!SystemRandom(bytes, sizeof bytes)) break;

@@ -30,6 +30,7 @@ bool ShowBox(TBoxStyle style, const AnsiString& text) {
   if (bool answer; ResponderMessageBox(style, text, answer)) return answer;
   UINT flags = style == TBoxStyle::Question ? MB_YESNO | MB_ICONQUESTION
                : style == TBoxStyle::Error  ? MB_OK | MB_ICONERROR
+               : style == TBoxStyle::Info   ? MB_OK | MB_ICONINFORMATION
                                             : MB_OK | MB_ICONWARNING;
   int answer = MessageBoxW(GetActiveWindow(), W(text), W(ApplicationTitle()), flags);
   return style == TBoxStyle::Question ? answer == IDYES : answer == IDOK;
@@ -244,6 +245,13 @@ void RunRegSvr32(const AnsiString& path, bool registerServer) {
   StartCommandLine(regsvr32, "\"" + regsvr32 + (registerServer ? "\" /s \"" : "\" /s/u \"") + path + "\"", SW_SHOWNORMAL);
 }
 
+AnsiString LocalTimeText() {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  return Format("%04u-%02u-%02u %02u:%02u:%02u", unsigned(t.wYear), unsigned(t.wMonth), unsigned(t.wDay),
+                unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond));
+}
+
 AnsiString LocalDateText() {
   SYSTEMTIME t{};
   GetLocalTime(&t);
@@ -306,6 +314,7 @@ void RebootMachine() {
 bool AskYesNo(const AnsiString& question) { return ShowBox(TBoxStyle::Question, question); }
 void ShowErrorBox(const AnsiString& text) { ShowBox(TBoxStyle::Error, text); }
 void ShowWarningBox(const AnsiString& text) { ShowBox(TBoxStyle::Warning, text); }
+void ShowInfoBox(const AnsiString& text) { ShowBox(TBoxStyle::Info, text); }
 
 // ---- Files ----
 

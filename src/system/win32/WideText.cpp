@@ -92,6 +92,20 @@ std::vector<AnsiString> Arguments() {
   return out;
 }
 
+AnsiString CommandTail() {
+  // The program name ends at its closing quote, or at the first blank when it has none.
+  const wchar_t* p = GetCommandLineW();
+  if (*p == L'"') {
+    ++p;
+    while (*p && *p != L'"') ++p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != L' ' && *p != L'\t') ++p;
+  }
+  while (*p == L' ' || *p == L'\t') ++p;
+  return Narrow(p);
+}
+
 std::vector<std::string> ArgumentsUtf8() {
   std::vector<std::string> out;
   for (const std::wstring& a : WideArguments()) out.push_back(Utf8(a));

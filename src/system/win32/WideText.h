@@ -30,6 +30,8 @@ std::wstring FromUtf8(const std::string& text);
 // The program's arguments after its own name, from the UTF-16 command line (argv is in the
 // machine's ANSI code page): as program text, and in UTF-8 for the builder.
 std::vector<AnsiString> Arguments();
+// The command line after the program name, as it was passed (quotes and all).
+AnsiString CommandTail();
 std::vector<std::string> ArgumentsUtf8();
 
 // A NUL-terminated wide copy, for the calls that take LPCWSTR (null stays null for empty

@@ -546,21 +546,58 @@ TEST_F(WizardTest, EntryRelaunchesElevatedOnlyOnNt6WithoutParameters) {
     ++wizardRuns;
     return 7;
   };
+  const TSetupSwitches none = ParseSetupSwitches(std::vector<AnsiString>{});
+  const TSetupSwitches other = ParseSetupSwitches(std::vector<AnsiString>{"x"});
   SetSandboxElevation(false, 1603);
   SetSandboxVersion("6.1");
-  EXPECT_EQ(SetupEntry(0, wizard), 1603) << "the elevated instance's code is the run's";
+  EXPECT_EQ(SetupEntry(none, wizard), 1603) << "the elevated instance's code is the run's";
   EXPECT_EQ(wizardRuns, 0);
   EXPECT_NE(CommandLog().find("runas: " + ApplicationExeName() + " Ins\n"), std::string::npos) << CommandLog();
-  EXPECT_EQ(SetupEntry(1, wizard), 7) << "any parameter runs the wizard here";
+  EXPECT_EQ(SetupEntry(other, wizard), 7) << "any parameter runs the wizard here";
   for (const char* v : {"5.1", "2", "1", "0"}) {
     SetSandboxVersion(v);
-    EXPECT_EQ(SetupEntry(0, wizard), 7) << v;
+    EXPECT_EQ(SetupEntry(none, wizard), 7) << v;
   }
   EXPECT_EQ(wizardRuns, 5);
 
+  // Switches alone still relaunch, and go with it: /D= last and unquoted.
+  SetSandboxVersion("6.1");
+  SetSandboxElevation(false, 3010);
+  EXPECT_EQ(SetupEntry(ParseSetupSwitches(std::vector<AnsiString>{"/d=C:\\Deploy", "2\\X"}), wizard), 3010);
+  const TSetupSwitches many = ParseSetupSwitches(
+      std::vector<AnsiString>{"/VerySilent", "/DIR=C:\\Deploy\\Hello 示例\\", "/LOG", "/NORESTART"});
+  EXPECT_EQ(SetupEntry(many, wizard), 3010);
+  EXPECT_EQ(wizardRuns, 5);
+  EXPECT_NE(CommandLog().find("runas: " + ApplicationExeName() + " Ins /D=C:\\Deploy 2\\X\n"), std::string::npos)
+      << CommandLog();
+  EXPECT_NE(CommandLog().find("runas: " + ApplicationExeName() +
+                              " Ins /VerySilent \"/DIR=C:\\Deploy\\Hello 示例\\\\\" /LOG /NORESTART\n"),
+            std::string::npos)
+      << CommandLog();
+  // What the elevated instance reads back is what was typed.
+  const TSetupSwitches again = ParseSetupSwitches(SplitCommandLine("Ins " + many.PassOn));
+  EXPECT_TRUE(again.OtherParameters);
+  EXPECT_EQ(again.Dir.value_or(""), "C:\\Deploy\\Hello 示例\\");
+  EXPECT_TRUE(again.Log && again.NoRestart && again.NoBoxes());
+
+  // /? and a bad switch: the list in a box, nothing relaunched or run; none with /VERYSILENT.
+  const size_t logged = CommandLog().size();
+  EXPECT_EQ(SetupEntry(ParseSetupSwitches(std::vector<AnsiString>{"/?"}), wizard), 0);
+  EXPECT_EQ(SetupEntry(ParseSetupSwitches(std::vector<AnsiString>{"/DIR"}), wizard), 87);
+  EXPECT_EQ(SetupEntry(ParseSetupSwitches(std::vector<AnsiString>{"/bogus", "/S"}), wizard), 87);
+  EXPECT_EQ(wizardRuns, 5);
+  EXPECT_EQ(CommandLog().size(), logged);
+  ASSERT_EQ(Boxes.size(), 2u);
+  EXPECT_EQ(Boxes[0].Style, TBoxStyle::Info);
+  EXPECT_NE(Boxes[0].Text.find("3010"), AnsiString::npos);
+  EXPECT_EQ(Boxes[1].Style, TBoxStyle::Error);
+  EXPECT_NE(Boxes[1].Text.find("/DIR"), AnsiString::npos);
+  EXPECT_NE(Boxes[1].Text.find("/SUPPRESSMSGBOXES"), AnsiString::npos);
+  Boxes.clear();
+
   SetSandboxVersion("6.0");
   SetSandboxElevation(true, 0);
-  EXPECT_EQ(SetupEntry(0, wizard), 1);
+  EXPECT_EQ(SetupEntry(none, wizard), 1);
   EXPECT_EQ(wizardRuns, 5);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Style, TBoxStyle::Error);
@@ -778,4 +815,92 @@ TEST_F(WizardTest, HostileTextsAndComponentListsStayBounded) {
   EXPECT_GT(form.m_Protected.Caption.size(), 1000u * 1000);
   EXPECT_EQ(form.m_Protected.Caption.substr(form.m_Protected.Caption.size() - 2), "\r\n") << "cut at a line end";
   EXPECT_EQ(form.List_Component.size(), 5001u);
+}
+
+// From the command line: at once, with the switches' folder and components, the links the
+// finish page ticks, nothing started, no box; the restart by the default answer or the code.
+TEST_F(WizardTest, SwitchesInstallAtOnceWithTheirChoicesAndStartNothing) {
+  Project->AddWork("安装界面显示", "是");
+  Project->Components = {"ComA", "ComB"};
+  const AnsiString mainProgram = "C:\\示例.exe";
+  WriteText(mainProgram, "MZ");
+  Project->AddPage("安装完毕", "主程序", mainProgram);
+  Project->AddPage("安装完毕", "显示运行主程序选项", "是");
+  Project->AddPage("安装完毕", "显示创建桌面快捷方式选项", "是");
+  Project->AddPage("安装完毕", "显示重启计算机选项", "是");
+  Project->AddShortcut("桌面", "示例", mainProgram);
+  Project->RunFile = mainProgram;
+  const AnsiString link = ShellFolderPath(CSIDL_DESKTOP_) + "\\示例.lnk";
+  auto run = [&](std::vector<AnsiString> args) {
+    Engine->Installs.clear();
+    View.Destroyed = false;
+    TFrm_Setup form(ProjectRef, EngineRef, &View);
+    form.SetSwitches(ParseSetupSwitches(args));
+    form.FormShow();
+    return form.ExitCode();
+  };
+  // Interactive project, /VERYSILENT: the release dialog is not shown either.
+  EXPECT_EQ(run({"/VERYSILENT", "/NORESTART", "/COMPONENTS=comb", "/D=C:\\Deploy 2\\X"}), 3010);
+  ASSERT_EQ(Engine->Installs.size(), 1u);
+  EXPECT_EQ(Engine->Installs[0].InstallDir, "C:\\Deploy 2\\X");
+  EXPECT_EQ(Engine->Installs[0].Components, "ComB");
+  EXPECT_EQ(Engine->SaveLogCalls, 1);
+  EXPECT_FALSE(View.DialogOpen);
+  EXPECT_TRUE(View.Destroyed);
+  EXPECT_TRUE(Boxes.empty());
+  EXPECT_TRUE(FileExists(link)) << "the ticked link is made";
+  if (kSandbox) {
+    EXPECT_EQ(CommandLog().find("open:"), std::string::npos) << CommandLog();
+    EXPECT_EQ(CommandLog().find("reboot"), std::string::npos) << CommandLog();
+  }
+  // /SILENT shows the progress page; without /NORESTART the restart question says Yes.
+  EXPECT_EQ(run({"/SILENT", "/COMPONENTS="}), 1641);
+  ASSERT_EQ(Engine->Installs.size(), 1u);
+  EXPECT_EQ(Engine->Installs[0].Components, "");
+  EXPECT_NE(std::find(View.Pages.begin(), View.Pages.end(), TFrm_Setup::kProgressPage), View.Pages.end());
+  EXPECT_TRUE(Boxes.empty());
+  if (kSandbox) {
+    EXPECT_NE(CommandLog().find("reboot: "), std::string::npos) << CommandLog();
+  }
+
+  // Values the project cannot take: 87, with the reason, and nothing installed.
+  for (const std::vector<AnsiString>& bad :
+       {std::vector<AnsiString>{"/S", "/DIR=Deploy"}, {"/S", "/DIR=C:\\a|b"}, {"/S", "/COMPONENTS=ComA,ComC"},
+        {"/DIR=\\\\server"}}) {
+    Boxes.clear();
+    EXPECT_EQ(run(bad), 87) << bad.back();
+    EXPECT_TRUE(Engine->Installs.empty()) << bad.back();
+    EXPECT_EQ(Boxes.size(), 1u) << bad.back();
+  }
+  // A folder the project fixes is the only one /DIR may name.
+  Project->AddPage("选择安装文件夹", "程序文件夹名称", "C:\\Fixed");
+  Project->AddPage("选择安装文件夹", "允许用户更改文件夹名称", "否");
+  EXPECT_EQ(run({"/S", "/DIR=C:\\Other"}), 87);
+  EXPECT_EQ(run({"/S", "/NORESTART", "/DIR=c:\\fixed"}), 3010);
+  DeleteFileAt(mainProgram);
+}
+
+TEST(SetupSwitches, NamesValuesAndTheirSpellings) {
+  auto parse = [](const AnsiString& line) { return ParseSetupSwitches(SplitCommandLine(line)); };
+  TSetupSwitches s = parse("/s /Silent /dir=\"C:\\Program Files\\A\" /LOG /components=\"a, b\"");
+  EXPECT_EQ(s.Mode, TSetupSwitches::TMode::VerySilent) << "the quieter one wins";
+  EXPECT_EQ(s.Dir.value_or(""), "C:\\Program Files\\A");
+  EXPECT_TRUE(s.Log);
+  EXPECT_EQ(s.LogFile, "");
+  EXPECT_EQ(s.Components.value_or("-"), "a, b");
+  EXPECT_TRUE(s.Bad.empty());
+  EXPECT_FALSE(s.OtherParameters);
+  // /D= takes the rest of the line as it was typed, blanks and all.
+  s = parse("/SUPPRESSMSGBOXES /D=C:\\Deploy  2\\X  ");
+  EXPECT_EQ(s.Dir.value_or(""), "C:\\Deploy  2\\X");
+  EXPECT_TRUE(s.NoBoxes());
+  EXPECT_EQ(s.Mode, TSetupSwitches::TMode::Interactive);
+  EXPECT_EQ(parse("/D=C:\\x /S").Dir.value_or(""), "C:\\x /S") << "nothing after /D= is a switch";
+  // A switch that takes no value, a value missing, an unknown name, a quote in a folder.
+  for (const char* bad : {"/S=1", "/DIR", "/DIR=", "/VERYSILENTX", "/NORESTART=yes", "/LOG=\"a\"\"b\""})
+    EXPECT_FALSE(parse(bad).Bad.empty()) << bad;
+  EXPECT_TRUE(parse("Ins").OtherParameters);
+  EXPECT_TRUE(parse("-S").OtherParameters) << "only / starts a switch";
+  EXPECT_TRUE(parse("/?").Help);
+  EXPECT_TRUE(parse("/help").Help);
 }
