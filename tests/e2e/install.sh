@@ -116,6 +116,13 @@ cmp -s "$c/Windows/System32/ucom.dll" "$data/Imports/ucom/ucom/ucom.dll" || fail
 # The file record's date (2021-03-04 05:06:08) becomes the last-write time.
 [ "$(stat -c %Y "$pf/main.exe")" = "$(date -d '2021-03-04 05:06:08' +%s)" ] || fail "main.exe time stamp"
 
+# The uninstall entry's size: every file the run wrote (not the log written after it, nor the
+# component's shared system file), in KiB rounded up; its date: the day of the run (read after
+# it, and once more should midnight pass).
+estimated_kib=$(( ($(cd "$c" && find . -path ./Temp -prune -o -type f ! -name UnLog.txt ! -name ucom.dll -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }') + 1023) / 1024 ))
+install_day="$(date +%Y%m%d)"
+grep -qa "\"InstallDate\"=\"$install_day\"" "$root/registry.reg" || install_day="$(date -d yesterday +%Y%m%d)"
+
 # registry.reg, byte for byte (GBK, CR LF): the keys a new machine has, then the keys in the
 # order they were made, parents too.
 {
@@ -144,6 +151,12 @@ cmp -s "$c/Windows/System32/ucom.dll" "$data/Imports/ucom/ucom/ucom.dll" || fail
   printf '"URLInfoAbout"="http://example.invalid/"\r\n'
   printf '"Publisher"="示例作者"\r\n'
   printf '"UninstallString"="\\"C:\\\\Program Files\\\\示例\\\\UnIns.exe\\""\r\n'
+  printf '"QuietUninstallString"="\\"C:\\\\Program Files\\\\示例\\\\UnIns.exe\\" /S"\r\n'
+  printf '"InstallLocation"="C:\\\\Program Files\\\\示例"\r\n'
+  printf '"InstallDate"="%s"\r\n' "$install_day"
+  printf '"EstimatedSize"=dword:%08x\r\n' "$estimated_kib"
+  printf '"NoModify"=dword:00000001\r\n'
+  printf '"NoRepair"=dword:00000001\r\n'
 } | iconv -f UTF-8 -t GBK >"$work/want.reg"
 cmp -s "$work/want.reg" "$root/registry.reg" || {
   diff <(iconv -f GBK -t UTF-8 "$work/want.reg") <(iconv -f GBK -t UTF-8 "$root/registry.reg") >&2 || true

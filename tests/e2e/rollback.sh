@@ -76,7 +76,8 @@ if small_disk "$work/sandbox"; then
   printf 'mine\r\n' >"$root/drive_c/App/user.txt"
   "$gbsetup" install "$work/w/setupd.exe" --windows "$win_sandbox_windows" --root "$root" --dir 'C:\App' >"$work/sandbox.out" 2>"$work/sandbox.err"
   rc=$?
-  check "gbsetup install exits 1 (got $rc)" test "$rc" = 1
+  check "gbsetup install exits 1603, failed and undone (status $rc)" test "$rc" = $((1603 & 255))
+  check "and prints that code" grep -qx 'exit code: 1603' "$work/sandbox.out"
   check "its message names the file and the reason: $(head -c 160 "$work/sandbox.err")" \
     grep -q 'Cannot write to file "C:\\App\\app\\big.bin". No space left on device' "$work/sandbox.err"
   check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/sandbox.err"

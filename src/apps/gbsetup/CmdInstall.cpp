@@ -12,10 +12,12 @@
 #include "engine/PackageCheck.h"
 #include "project/Project.h"
 #include "system/Dialogs.h"
+#include "system/RunLog.h"
 #include "system/Platform.h"
 #include "system/Sandbox.h"
 #include "system/SysKernel.h"
 #include "wizard/SetupForm.h"
+#include "wizard/SetupSwitches.h"
 
 namespace {
 
@@ -90,14 +92,30 @@ private:
   bool FOpen = false;
 };
 
+// The run's part once the setup is unpacked: the switches' values checked, the installation,
+// the finish; returns the setup program's exit code.
+int InstallUnpacked(const TParsedArgs& p, const TSetupSwitches& switches, const AnsiString& setupFile,
+                    TIntfPtr<IProject> project, TCompile* engine, TIntfPtr<ICompile> compile, TInsPackList& list,
+                    TProgressPrinter& progress);
+
 int RunInstall(const TArgs& args) {
   TParsedArgs p = ParseArgs(args, {"--root", "--windows", "--dir", "--components", "--finish", "--reboot"}, {"--log"});
-  if (p.Positional.size() != 1 || !p.Has("--root"))
-    throw ECliError("usage: gbsetup install SETUP --root DIR [--windows 32|64] [--dir INSTALLDIR] [--components A,B] "
-                    "[--finish LIST] [--reboot yes|no] [--log]");
-  const std::vector<bool> finishChosen = ParseFinishList(p);
-  const std::string reboot = p.Get("--reboot", "no");
-  if (reboot != "yes" && reboot != "no") throw ECliError("--reboot takes yes or no");
+  if (p.Positional.empty() || !p.Has("--root"))
+    throw ECliError("usage: gbsetup install SETUP [SWITCHES] --root DIR [--windows 32|64] [--dir INSTALLDIR] "
+                    "[--components A,B] [--finish LIST] [--reboot yes|no] [--log]");
+  // After the setup, the switches its program takes (/VERYSILENT, /DIR=..., ...).
+  std::vector<AnsiString> switchArgs;
+  for (size_t i = 1; i < p.Positional.size(); ++i) switchArgs.push_back(In(p.Positional[i]));
+  const TSetupSwitches switches = ParseSetupSwitches(switchArgs);
+  if (switches.OtherParameters) throw ECliError("after SETUP only the setup's switches: /VERYSILENT, /DIR=..., /? for the list");
+  if (!switches.Bad.empty() || switches.Help) {
+    if (!switches.Bad.empty()) std::fprintf(stderr, "gbsetup: %s\n", Out("无效的开关或开关值：" + switches.Bad).c_str());
+    std::printf("%s\n", Out(ReplaceAll(SetupSwitchesHelp(), "\r\n", "\n")).c_str());
+    std::printf("exit code: %d\n", switches.Bad.empty() ? kExitSuccess : kExitBadSwitch);
+    return switches.Bad.empty() ? kExitSuccess : kExitBadSwitch;
+  }
+  if (const std::string r = p.Get("--reboot", "no"); r != "yes" && r != "no") throw ECliError("--reboot takes yes or no");
+  ParseFinishList(p);  // a bad list is refused before anything is unpacked
   // On Windows this would install onto the real machine; the command is for trying a setup out.
   if (!IsSandbox()) throw ECliError("install runs only on the sandbox machine (Linux)");
   SetSandboxRoot(p.Get("--root"));
@@ -119,6 +137,15 @@ int RunInstall(const TArgs& args) {
                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\n");
   // The setup program has no base folder; its project must not see the builder's data.
   SetBaseFolder(AnsiString());
+  if (switches.Log) {
+    const AnsiString stem = ExtractFileName(setupFile);
+    runlog::Open(switches.LogFile, stem.substr(0, stem.rfind('.')) + " 安装日志");
+    std::printf("log: %s\n  in the sandbox: %s\n", Out(runlog::FileName()).c_str(), HostPath(runlog::FileName()).c_str());
+  }
+  if (switches.NoBoxes()) AnswerBoxesByDefault();
+  struct TLogCloser {
+    ~TLogCloser() { runlog::Close(); }
+  } logCloser;
 
   TIntfPtr<IProject> project(new TProject());
   TCompile* engine = new TCompile();
@@ -143,6 +170,24 @@ int RunInstall(const TArgs& args) {
   });
   progress.Finish();
   if (list.Count() == 0) throw ECliError("no package in " + p.Positional[0]);
+  const int code = InstallUnpacked(p, switches, setupFile, project, engine, compile, list, progress);
+  runlog::Write("结果", "退出代码 " + IntToStr(code));
+  // A Linux exit status keeps the low 8 bits only (as Wine passes a Windows program's on).
+  std::printf("exit code: %d\n", code);
+  return code;
+}
+
+int InstallUnpacked(const TParsedArgs& p, const TSetupSwitches& switches, const AnsiString& setupFile,
+                    TIntfPtr<IProject> project, TCompile* engine, TIntfPtr<ICompile> compile, TInsPackList& list,
+                    TProgressPrinter& progress) {
+  TIntfPtr<IReleaseWork> work = QueryIntf<IReleaseWork>(compile);
+  // From the command line nothing is started and the restart question has its default answer:
+  // the links the project ticks, and a restart unless /NORESTART.
+  std::vector<bool> finishChosen = ParseFinishList(p);
+  if (switches.Unattended() && !p.Has("--finish")) finishChosen = {false, true, true, true, false};
+  const std::string reboot = switches.Unattended() && !p.Has("--reboot") ? (switches.NoRestart ? "no" : "yes")
+                             : switches.NoRestart                        ? "no"
+                                                                         : p.Get("--reboot", "no");
 
   // The defaults the wizard would show.
   const AnsiString projectName = project->GetProjectName();
@@ -157,17 +202,56 @@ int RunInstall(const TArgs& args) {
   if (AnsiString v = PageItem(*project, "选择安装文件夹", "程序文件夹名称"); !v.empty())
     installDir = v.find(':') == AnsiString::npos ? installDir + "\\" + v : v;
   if (p.Has("--dir")) installDir = In(p.Get("--dir"));
-  AnsiString components = QueryIntf<IProjectComponents>(project)->GetComponents()->CommaText();
+  const TStringList& offered = *QueryIntf<IProjectComponents>(project)->GetComponents();
+  AnsiString components = offered.CommaText();
   if (p.Has("--components")) components = In(p.Get("--components"));
+  // The switches are checked as the setup program checks them.
+  auto badValue = [](const AnsiString& message) {
+    runlog::Write("错误", message);
+    std::fprintf(stderr, "gbsetup: %s\n", Out(message).c_str());
+    return kExitBadSwitch;
+  };
+  if (switches.Dir) {
+    if (PageItem(*project, "选择安装文件夹", "允许用户更改文件夹名称") == "否" && !SameText(*switches.Dir, installDir))
+      return badValue("“" + projectName + "”的安装文件夹不能更改：/DIR 或 /D 给出的“" + *switches.Dir + "”不能使用。");
+    if (!TFrm_Setup::ValidInstallFolder(*switches.Dir))
+      return badValue("“" + *switches.Dir + "”不是有效的安装文件夹（/DIR 或 /D）。");
+    installDir = *switches.Dir;
+  }
+  if (switches.Components) {
+    TStringList chosen, named;
+    chosen.SetCommaText(*switches.Components);
+    for (const AnsiString& c : chosen) {
+      const AnsiString name = Trim(c);
+      if (name.empty()) continue;
+      bool found = false;
+      for (const AnsiString& o : offered)
+        if (SameText(o, name)) {
+          named.Add(o);
+          found = true;
+        }
+      if (!found) return badValue("安装程序中没有组件“" + name + "”（/COMPONENTS）。");
+    }
+    components = named.CommaText();
+  }
 
   const std::string commandsLog = SandboxRoot() + "/commands.log";
   const int commandsBefore = CountLines(commandsLog);
   const int recordsBefore = engine->Log().Count();
   std::printf("installing %s into %s\n", Out(projectName).c_str(), Out(installDir).c_str());
-  work->InstallFiles(programFolder, installDir, components, setupFile,
-                     list, [&](int32_t max, int32_t pos, const AnsiString& text, bool done) {
-                       if (!done) progress.Show("install", max, pos, text);
-                     });
+  try {
+    work->InstallFiles(programFolder, installDir, components, setupFile,
+                       list, [&](int32_t max, int32_t pos, const AnsiString& text, bool done) {
+                         if (!done) progress.Show("install", max, pos, text);
+                       });
+  } catch (const EInstallFailed& e) {
+    // Undone: the message says what failed and what stays.
+    progress.Finish();
+    std::fflush(stdout);
+    std::fprintf(stderr, "gbsetup: %s\n", Out(e.Message()).c_str());
+    compile->ClearPackList(list);
+    return kExitInstallFailed;
+  }
   progress.Finish();
   compile->SaveInstallLog();
   const int recordsInstalled = engine->Log().Count();
@@ -195,8 +279,10 @@ int RunInstall(const TArgs& args) {
       if (style == TBoxStyle::Question) {
         rebootAsked = true;
         std::printf("question: %s -> %s\n", Out(text).c_str(), reboot.c_str());
+        runlog::Write("重启", "需要重启计算机", reboot == "yes" ? "已开始重启" : "未重启");
         return reboot == "yes";
       }
+      runlog::Write("消息", text);
       std::fprintf(stderr, "gbsetup: %s\n", Out(text).c_str());
       return true;
     };
@@ -206,7 +292,7 @@ int RunInstall(const TArgs& args) {
     SetDialogResponder(nullptr);
     if (form.Failed()) {
       compile->ClearPackList(list);
-      return 1;
+      return kExitInstallFailed;  // the log could not be saved: the installation was undone
     }
   }
   const AnsiString logFile = engine->InstallLogFileName();
@@ -249,14 +335,15 @@ int RunInstall(const TArgs& args) {
   if (!engine->DamagedLogCopy().empty())
     std::printf("install log: the earlier one could not be read; kept as %s\n", Out(engine->DamagedLogCopy()).c_str());
   compile->ClearPackList(list);
-  return 0;
+  if (!rebootAsked) return kExitSuccess;
+  return reboot == "yes" ? kExitRestarting : kExitRestartNeeded;
 }
 
 }  // namespace
 
 GB_COMMAND("install", "install a built setup into the sandbox, without the wizard",
-           "usage: gbsetup install SETUP --root DIR [--windows 32|64] [--dir INSTALLDIR] [--components A,B]\n"
-           "                       [--finish LIST] [--reboot yes|no] [--log]\n"
+           "usage: gbsetup install SETUP [SWITCHES] --root DIR [--windows 32|64] [--dir INSTALLDIR]\n"
+           "                       [--components A,B] [--finish LIST] [--reboot yes|no] [--log]\n"
            "\n"
            "Unpacks SETUP (a built setup program) and runs its installation on the sandbox machine\n"
            "rooted at DIR, as the wizard does with its default choices, then presses the finish page's\n"
@@ -266,7 +353,16 @@ GB_COMMAND("install", "install a built setup into the sandbox, without the wizar
            "DIR/drive_c, the registry DIR/registry.reg, started programs are listed in\n"
            "DIR/commands.log. A damaged setup is refused before anything\n"
            "is written; an installation that fails half-way is undone, and the message says what\n"
-           "failed and which files that were there before stay as they now are (exit code 1).\n"
+           "failed and which files that were there before stay as they now are (exit code 1603).\n"
+           "\n"
+           "SWITCHES are the setup program's own, and do here what they do there: /VERYSILENT, /S or\n"
+           "/SILENT (the links the finish page ticks, nothing started, the restart question answered\n"
+           "Yes), /DIR=\"C:\\...\" or /D=C:\\... (last), /COMPONENTS=\"A,B\", /LOG[=\"C:\\...\"] (the\n"
+           "run's UTF-8 log, in the sandbox), /NORESTART, /SUPPRESSMSGBOXES, /? for the list. The\n"
+           "exit code is the setup program's, printed as \"exit code: N\" (the exit status holds its low\n"
+           "8 bits): 0 installed, 3010 a restart needed, 1641 the restart\n"
+           "recorded, 87 a bad switch or value, 1603 failed and undone, 1618 another run of the\n"
+           "product, 1 refused before anything was written.\n"
            "\n"
            "  --root DIR          the sandbox root\n"
            "  --windows 32|64     the machine the sandbox plays: 32-bit Windows (the default) or\n"

@@ -1,9 +1,11 @@
 // Runs a program, waits for it and prints its whole exit code in decimal: Wine hands a Linux
 // caller only the low 8 bits (1603 arrives as 67).
 //   exitcode PROGRAM [ARGUMENTS...]    (the rest of the command line, as it stands)
+//   exitcode @FILE                     (the command line as FILE holds it, UTF-8: quotes as typed)
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 int main() {
   // Past our own name, quoted or not, and the blanks after it.
@@ -18,6 +20,21 @@ int main() {
   if (!*line) {
     std::fprintf(stderr, "usage: exitcode PROGRAM [ARGUMENTS...]\n");
     return 2;
+  }
+  std::wstring fromFile;
+  if (*line == L'@') {
+    HANDLE f = CreateFileW(line + 1, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[4096];
+    DWORD got = 0;
+    if (f == INVALID_HANDLE_VALUE || !ReadFile(f, buffer, sizeof buffer, &got, nullptr)) {
+      std::fprintf(stderr, "exitcode: cannot read %ls\n", line + 1);
+      return 2;
+    }
+    CloseHandle(f);
+    while (got > 0 && (buffer[got - 1] == '\n' || buffer[got - 1] == '\r')) --got;
+    fromFile.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, buffer, static_cast<int>(got), nullptr, 0)));
+    MultiByteToWideChar(CP_UTF8, 0, buffer, static_cast<int>(got), fromFile.data(), static_cast<int>(fromFile.size()));
+    line = fromFile.data();
   }
   STARTUPINFOW si{};
   si.cb = sizeof si;
