@@ -94,10 +94,13 @@ struct TBuildOptions {
   // own places. Off: the 32-bit stubs of Exe\, as always.
   bool X64 = false;
   // A project that exists in memory only (built from its text form, or with per-build
-  // changes): when set, the package's project entry holds these bytes, dated
-  // ProjectImageDate, under the project's FFileName, and no file of that name is read.
+  // changes): when set, the package's project entry is made from these bytes (its paths
+  // under their stored names), dated ProjectImageDate, and no file of FFileName is read.
   const AnsiString* ProjectImage = nullptr;
   TDateTime ProjectImageDate = 0;
+  // SOURCE_DATE_EPOCH, seconds since 1970 UTC, or -1: file dates later than it are stored as
+  // it, and the written stubs' headers carry it as their link time.
+  int64_t SourceDateEpoch = -1;
 };
 
 // One file of a package.

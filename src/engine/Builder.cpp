@@ -3,6 +3,9 @@
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
 #include "engine/PackageCheck.h"
+#include "engine/StoredNames.h"
+#include "core/DateTime.h"
+#include "project/ProjectFile.h"
 #include "engine/Package.h"
 #include "project/IniFile.h"
 #include "project/Project.h"
@@ -168,8 +171,16 @@ void TCompile::Compile() {
   // must not be left where a finished setup is expected.
   TTempCopy unfinished;
   unfinished.Path = target;
+  const bool dated = options->SourceDateEpoch >= 0;
+  const TDateTime clampTo = dated ? UnixToDateTime(options->SourceDateEpoch) : -1.0;
+  auto clamped = [&](TDateTime d) { return dated && d > clampTo ? clampTo : d; };
+  // The stubs' headers carry the time they were linked, which is not the sources' date.
+  auto stamp = [&](const AnsiString& exe) {
+    if (dated && IsPeExecutable(exe)) SetExeTimeStamp(exe, static_cast<uint32_t>(options->SourceDateEpoch));
+  };
   if (!object->GetSetupIcon().empty()) ReplaceExeIcon(object->GetSetupIcon(), target);
   WriteVersionDetails(project, target);
+  stamp(target);
 
   // 2. The uninstaller stub, copied beside the project file.
   TTempCopy uninstaller;
@@ -181,28 +192,46 @@ void TCompile::Compile() {
     RaiseFCreateError(uninstaller.Path, reason);
   }
   if (!object->GetUninstallIcon().empty()) ReplaceExeIcon(object->GetUninstallIcon(), uninstaller.Path);
+  stamp(uninstaller.Path);
   auto sign = [&](const AnsiString& file) {
     if (FOnSign) FOnSign(file);
   };
   sign(uninstaller.Path);
 
+  // The project as stored: its paths under the fixed roots, its dates clamped. The setup
+  // finds its files by these names, so the entries take the same ones.
+  TProjectFileData stored;
+  if (options->ProjectImage) {
+    TMemoryStream s(std::vector<uint8_t>(options->ProjectImage->begin(), options->ProjectImage->end()));
+    ReadProjectSections(s, object->FFileName, stored);
+  } else {
+    ReadProjectFile(object->FFileName, stored);
+  }
+  const TStoredNames names = TStoredNames::ForProject(BaseFolder(), object->FFileName, stored);
+  StoreProjectData(stored, names, clampTo);
+  TMemoryStream storedImage;
+  WriteProjectSections(storedImage, ListsOf(stored));
+
   // 3. The output, then 4. the entries in package order.
   FSetupFileName = target;
   auto setup = std::make_unique<TFileStream>(target, fmOpenReadWrite | fmShareDenyNone);
   TInsPackList entries;
-  if (options->ProjectImage) {
-    TInsPackRec* image = entries.Add();
-    image->Name = object->FFileName;
-    image->Kind = pkSupport;
-    image->FileSize = static_cast<int64_t>(options->ProjectImage->size());
-    image->FileDate = options->ProjectImageDate;
-  } else {
-    entries.Add(MakeEntry(object->FFileName, pkSupport));
-  }
+  TInsPackRec* image = entries.Add();
+  image->Kind = pkSupport;
+  image->FileSize = static_cast<int64_t>(storedImage.Data().size());
+  image->FileDate = clamped(options->ProjectImage ? options->ProjectImageDate : FileStampOf(object->FFileName));
   CollectPayloadEntries(FProject, entries, false);
   TInsPackRec* last = entries.Add();
-  last->Name = uninstaller.Path;
   last->Kind = pkUninstaller;
+  // Where each entry is read from; the entry itself keeps its stored name.
+  std::vector<AnsiString> sources;
+  for (TInsPackRec* e : entries) sources.push_back(e->Name);
+  sources.front() = object->FFileName;
+  sources.back() = uninstaller.Path;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    entries[static_cast<int>(i)]->Name = names.Map(sources[i]);
+    entries[static_cast<int>(i)]->FileDate = clamped(entries[static_cast<int>(i)]->FileDate);
+  }
 
   // 5. The package.
   TPackageWriteOptions write;
@@ -215,12 +244,11 @@ void TCompile::Compile() {
       [&](const TInsPackRec& rec, int32_t index) -> std::unique_ptr<TStream> {
         // Opened first: a file that cannot be opened is not reported as being packed.
         std::unique_ptr<TStream> source;
-        if (index == 0 && options->ProjectImage)
-          source = std::make_unique<TMemoryStream>(
-              std::vector<uint8_t>(options->ProjectImage->begin(), options->ProjectImage->end()));
-        else if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(rec.Name, fmOpenRead | fmShareDenyNone);
-        else source = std::make_unique<TCollectedSource>(rec.Name, rec.FileSize);
-        if (FOnProgress) FOnProgress(index + 1, count, rec.Name);
+        const AnsiString& from = sources[static_cast<size_t>(index)];
+        if (index == 0) source = std::make_unique<TMemoryStream>(storedImage.Data());
+        else if (rec.Kind == pkUninstaller) source = std::make_unique<TFileStream>(from, fmOpenRead | fmShareDenyNone);
+        else source = std::make_unique<TCollectedSource>(from, rec.FileSize);
+        if (FOnProgress) FOnProgress(index + 1, count, from);
         return source;
       },
       write);

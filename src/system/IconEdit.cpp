@@ -877,3 +877,25 @@ bool ReplaceExeIcon(const AnsiString& iconFile, const AnsiString& exeFile) {
 }
 bool ReplaceExeVersion(const AnsiString& exeFile, const TArrayByte& data) { return ReplaceExeVersionPe(exeFile, data); }
 #endif
+
+TArrayByte StampImage(const TArrayByte& exe, uint32_t stamp) {
+  TPeImage pe(exe.data(), exe.size());
+  TArrayByte out = exe;
+  PutLE32(&out[pe.PeOffset + 8], stamp);
+  // The debug entries and the resource directory carry a time of their own where the linker
+  // or the resource writer gave them one.
+  uint32_t rva, sz;
+  size_t at;
+  if (pe.Dir(DirDebug, rva, sz) && pe.RvaToOffset(rva, sz, at))
+    for (uint32_t e = 0; e + 28 <= sz && at + e + 28 <= out.size(); e += 28)
+      if (GetLE32(&out[at + e + 4]) != 0) PutLE32(&out[at + e + 4], stamp);
+  if (pe.Dir(DirResource, rva, sz) && sz >= 16 && pe.RvaToOffset(rva, 16, at) && GetLE32(&out[at + 4]) != 0)
+    PutLE32(&out[at + 4], stamp);
+  const size_t checksumAt = pe.OptOffset + 64;
+  if (GetLE32(&out[checksumAt]) != 0) PutLE32(&out[checksumAt], PeChecksum(out, checksumAt));
+  return out;
+}
+
+bool SetExeTimeStamp(const AnsiString& exeFile, uint32_t stamp) {
+  return RewriteExecutable(exeFile, [&](const TArrayByte& exe) { return StampImage(exe, stamp); });
+}

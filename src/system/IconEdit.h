@@ -138,3 +138,11 @@ bool ReplaceExeVersion(const AnsiString& exeFile, const TArrayByte& data);
 bool ReplaceExeVersionPe(const AnsiString& exeFile, const TArrayByte& data);
 // The in-memory rewrite behind ReplaceExeVersionPe.
 TArrayByte ReplaceVersionInImage(const TArrayByte& exe, const TArrayByte& data);
+
+// Sets the image's link time (the file header's, and that of the debug entries and of the
+// resource directory where they have one) to stamp, seconds since 1970 UTC, so that a build
+// carries the source date and not the stub's; a non-zero checksum is computed anew.
+// Errors as ReplaceExeVersionPe's.
+bool SetExeTimeStamp(const AnsiString& exeFile, uint32_t stamp);
+// The in-memory rewrite behind SetExeTimeStamp.
+TArrayByte StampImage(const TArrayByte& exe, uint32_t stamp);

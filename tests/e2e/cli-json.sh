@@ -81,8 +81,18 @@ packaged() {
   "$g" extract "$1" -o "$work/x" >/dev/null
   "$g" export "$(find "$work/x" -name hello.gbp)"
 }
+# It names the project's folder C:\src\ and the data folder C:\gbsetup\, wherever they lie.
+"$py" - "$work/full.json" "$hello" "$(cd "$(dirname "$g")/data" && pwd)" >"$work/full-stored.json" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+for host, root in ((sys.argv[3], 'C:\\gbsetup\\'), (sys.argv[2], 'C:\\src\\')):
+    text = text.replace(('Z:' + host.replace('/', '\\') + '\\').replace('\\', '\\\\'), root.replace('\\', '\\\\'))
+sys.stdout.write(text)
+PY
+! grep -qF "${work#/}" "$work/full-stored.json" || fail "a path left in $work/full-stored.json"
 packaged "$work/s-concise/Hello 示例.exe" >"$work/base.json"
-cmp -s "$work/base.json" "$work/full.json" || fail "the package does not carry the project import writes"
+cmp -s "$work/base.json" "$work/full-stored.json" ||
+  fail "the package does not carry the project import writes: $(diff "$work/full-stored.json" "$work/base.json" | head -4)"
 
 # A file added to the folders source is in the next build, with no edit of the project.
 printf 'new\n' >"$hello/app/doc/added.txt"
@@ -100,7 +110,7 @@ packaged "$work/s-over/Hello 示例.exe" >"$work/over.json"
 "$py" - "$work/base.json" "$work/over.json" "$hello" <<'PY' || fail "overrides changed other things"
 import json, sys
 a = json.load(open(sys.argv[1])); b = json.load(open(sys.argv[2]))
-z = 'Z:' + sys.argv[3].replace('/', '\\')
+z = 'C:\\src'  # the stored name of the JSON's folder
 def diff(x, y, path=''):
     if isinstance(x, dict):
         assert x.keys() == y.keys(), path
@@ -126,7 +136,7 @@ cp "$work/concise.gbp" "$hello/p.gbp"
 "$g" build "$hello/p.gbp" --output "$work/s-gbp" --set 版本号=9 >/dev/null
 cmp -s "$work/concise.gbp" "$hello/p.gbp" || fail "an override changed the project file"
 rm -rf "$work/x" && "$g" extract "$work/s-gbp/Hello 示例.exe" -o "$work/x" >/dev/null
-"$g" export "$(find "$work/x" -name p.gbp)" | diff "$work/full.json" - | grep '^[<>]' >"$work/gbp-diff.txt" || true
+"$g" export "$(find "$work/x" -name p.gbp)" | diff "$work/full-stored.json" - | grep '^[<>]' >"$work/gbp-diff.txt" || true
 [ "$(cat "$work/gbp-diff.txt")" = "$(printf '%s\n' '<       "Value": "1.0",' '>       "Value": "9",')" ] ||
   fail "override on a project file: $(cat "$work/gbp-diff.txt")"
 rm "$hello/p.gbp"

@@ -100,7 +100,8 @@ grep -q '^question: “示例程序”安装向导需要重启操作系统，方
   fail "reboot question: $(cat "$work/install.txt")"
 # Run program, read-me (unpacked into the run's private folder of the temporary folder, its
 # random name written PRIVATE here), then the reboot.
-readme="C:\\Temp\\PRIVATE\\$(printf '%s' "${src#/}" | tr '/' '\\')\\readme.txt"
+# ($work, which holds the project and its sources, is stored as C:\src\.)
+readme='C:\Temp\PRIVATE\src\src\readme.txt'
 want_cmds="$(printf '%s\n' 'open: C:\Program Files\示例\main.exe' "open: $readme" \
   'reboot: SeShutdownPrivilege, EWX_REBOOT')"
 got_cmds="$(iconv -f GBK -t UTF-8 "$root/commands.log" | sed -E 's/^(open: C:\\Temp\\)gbs-[0-9a-f]{16}\\/\1PRIVATE\\/')"

@@ -104,7 +104,9 @@ c="$root/drive_c"
 [ -z "$(find "$c/Temp" -mindepth 1 2>/dev/null)" ] || fail "left in the temporary folder: $(find "$c/Temp" -mindepth 1 | head -3)"
 pf="$c/Program Files/示例"
 got="$(cd "$c" && find . -path ./Temp -prune -o -type f -print | LC_ALL=C sort)"
-want="$(printf '%s\n' "./Data/示例/${work#/}/src/grp/a.txt" "./Data/示例/${work#/}/src/grp/sub/b.txt" \
+# A group keeps its files' places below the folder that holds the project and its sources
+# ($work), which the package stores as C:\src\.
+want="$(printf '%s\n' "./Data/示例/src/src/grp/a.txt" "./Data/示例/src/src/grp/sub/b.txt" \
   "./Program Files/示例/UnIns.exe" "./Program Files/示例/UnLog.txt" "./Program Files/示例/bin/empty.txt" \
   "./Program Files/示例/bin/lib.dll" "./Program Files/示例/main.exe" "./Windows/System32/sys.dll" \
   "./Windows/System32/ucom.dll" | LC_ALL=C sort)"
@@ -174,7 +176,7 @@ python3 - "$work" "$pf/UnLog.txt" <<'PY'
 import struct, sys
 work, path = sys.argv[1], sys.argv[2]
 pf = 'C:\\Program Files\\示例'
-grp = 'C:\\Data\\示例\\' + work.lstrip('/').replace('/', '\\') + '\\src\\grp'
+grp = 'C:\\Data\\示例\\src\\src\\grp'
 F = '创建的文件夹'
 K = '创建的注册表项'
 recs = []

@@ -20,6 +20,7 @@
 #include "core/Sha256.h"
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
+#include "engine/StoredNames.h"
 #include "project/Project.h"
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
@@ -317,6 +318,12 @@ int RunBuild(const TArgs& args) {
     options->ProjectImage = &source.Image;
     options->ProjectImageDate = source.ImageDate;
   }
+  // A reproducible build: the same sources give the same bytes on any machine at any time.
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+    if (!ParseSourceDateEpoch(epoch, options->SourceDateEpoch))
+      throw ECliError(std::string("SOURCE_DATE_EPOCH must be a whole number of seconds since 1970-01-01 UTC "
+                                  "(0 to 4294967295), not '") + epoch + "'");
+  }
   project->SetBuildOptions(options.get());
 
   // The builder's error box goes to the terminal.
@@ -433,6 +440,13 @@ GB_COMMAND("build", "build a setup program from a project",
            "                 characters without spaces or \\ / : * ? \" < > |)\n"
            "  --license TEXT the licence, such as MIT or 专有软件\n"
            "  --description TEXT    a short description of the program\n"
+           "\n"
+           "The package stores the project's folder (widened to hold every source the project\n"
+           "names) as C:\\src\\ and the data folder as C:\\gbsetup\\, so that a setup does not\n"
+           "depend on where the sources lie. With SOURCE_DATE_EPOCH set (seconds since 1970 UTC),\n"
+           "file dates later than it are stored as it, and the setup's and the uninstaller's\n"
+           "headers carry it: the same sources give the same setup, byte for byte. A value that\n"
+           "is not such a number is an error.\n"
            "\n"
            "A missing source file stops the build with an error naming it (exit code 1).",
            RunBuild);

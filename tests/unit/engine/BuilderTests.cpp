@@ -3,10 +3,13 @@
 #include <map>
 
 #include "EngineFixture.h"
+#include "core/DateTime.h"
 #include "core/Sysconsts.h"
 #include "core/TextUtils.h"
 #include "engine/Package.h"
 #include "engine/PackageCheck.h"
+#include "engine/StoredNames.h"
+#include "project/ProjectFile.h"
 #include "system/Dialogs.h"
 #include "system/FileCtrl.h"
 #include "system/FileStream.h"
@@ -113,6 +116,7 @@ TEST_F(BuilderTest, PackageHoldsEveryEntryInOrder) {
   EXPECT_EQ(ComputePackageChecksum(f, t), t.Checksum);
 
   const AnsiString uninstaller = Work + "proj\\\\UnIns.exe";
+  // The sources, as the progress names them.
   std::vector<std::pair<AnsiString, int>> want = {
       {Work + "proj\\p.gbp", pkSupport},
       {Data + "Imports\\ComList.ini", pkSupport},
@@ -124,18 +128,50 @@ TEST_F(BuilderTest, PackageHoldsEveryEntryInOrder) {
       {Work + "src\\one.txt", pkGroupFile},
       {Work + "src\\pic.jpg", pkPageFile},
       {uninstaller, pkUninstaller}};
+  // The stored names: the data folder under one root, the folder that holds the project
+  // and its sources (Work) under another.
+  auto stored = [&](const AnsiString& path) {
+    if (StartsStr(Data, path)) return "C:\\gbsetup\\" + path.substr(Data.size());
+    EXPECT_TRUE(StartsStr(Work, path)) << path;
+    return "C:\\src\\" + path.substr(Work.size());
+  };
   std::vector<std::pair<AnsiString, int>> got;
   for (TInsPackRec* e : list) got.emplace_back(e->Name, e->Kind);
   // CollectFiles lists a folder in file-system order; the two component files may swap.
-  if (got.size() == want.size() && got[4].first != want[4].first) std::swap(got[4], got[5]);
-  ASSERT_EQ(got, want);
+  if (got.size() == want.size() && got[4].first != stored(want[4].first)) std::swap(got[4], got[5]);
+  if (names.size() == want.size() && names[4] != want[4].first) std::swap(names[4], names[5]);
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], std::make_pair(stored(want[i].first), want[i].second));
+  EXPECT_EQ(got[0].first, "C:\\src\\proj\\p.gbp");
+  EXPECT_EQ(got[6].first, "C:\\src\\src\\grp\\deep\\g.txt");
   ASSERT_EQ(reports.size(), want.size());
   for (size_t i = 0; i < reports.size(); ++i) {
     EXPECT_EQ(reports[i], std::make_pair(int(i + 1), int(want.size())));
-    EXPECT_EQ(names[i], list[int(i)]->Name);
+    EXPECT_EQ(names[i], want[i].first);
   }
 
+  // The stored project names its sources by the same names, so the setup finds them.
+  {
+    TMemoryStream m;
+    ExpandChunks(f, m, list[0]->DataStart, list[0]->DataEnd, setup);
+    m.Seek(0, 0);
+    TProjectFileData d;
+    ReadProjectSections(m, setup, d);
+    ASSERT_EQ(d.Files.Count(), 2);
+    EXPECT_EQ(d.Files[0]->SourcePath, "C:\\src\\src\\main.exe");
+    ASSERT_EQ(d.SpecialFiles.Count(), 1);
+    EXPECT_EQ(d.SpecialFiles[0]->Sources->Items(),
+              (std::vector<AnsiString>{"C:\\src\\src\\grp", "C:\\src\\src\\one.txt", "C:\\src\\src\\none"}));
+    std::map<AnsiString, AnsiString> pages;
+    for (TPageInfoRec* p : d.Pages) pages[p->Page + "/" + p->Name] = p->Value;
+    EXPECT_EQ(pages["欢迎/标题图片"], "C:\\src\\src\\pic.jpg");
+    EXPECT_EQ(pages["安装完毕/主程序"], "C:\\src\\src\\main.exe");
+    EXPECT_EQ(pages["欢迎/欢迎信息"], Work + "src\\one.txt");  // text, not a file
+  }
+
+  int index = 0;
   for (TInsPackRec* e : list) {
+    const AnsiString source = want[size_t(index++)].first;
     TMemoryStream m;
     ExpandChunks(f, m, e->DataStart, e->DataEnd, setup);
     std::string data(m.Data().begin(), m.Data().end());
@@ -144,10 +180,11 @@ TEST_F(BuilderTest, PackageHoldsEveryEntryInOrder) {
       EXPECT_EQ(e->FileSize, 0);
       EXPECT_EQ(e->FileDate, 0.0);
     } else {
-      EXPECT_EQ(data, ReadAll(e->Name)) << e->Name;
+      if (e->Kind == pkSupport && index == 1) continue;  // the project, as stored
+      EXPECT_EQ(data, ReadAll(source)) << source;
       EXPECT_EQ(e->FileSize, static_cast<int64_t>(data.size()));
       // x87 registers of the 32-bit build carry more than a double; a millisecond is enough.
-      EXPECT_NEAR(e->FileDate, FileStampOf(e->Name), 0.001 / 86400);
+      EXPECT_NEAR(e->FileDate, FileStampOf(source), 0.001 / 86400);
     }
   }
   EXPECT_EQ(list[3]->DataStart, list[3]->DataEnd);  // the empty file has no chunk
@@ -451,8 +488,21 @@ TEST_F(BuilderTest, ProjectImageFromMemoryReplacesTheProjectFile) {
   EXPECT_FALSE(FileExists(projectFile));
   EXPECT_FALSE(FileExists(Work + "proj\\UnIns.exe"));
 
-  // Other bytes and another date go into the first entry as given.
-  const AnsiString other = "not the file's bytes";
+  // Another project and another date go into the first entry, its paths as stored.
+  TProjectFileData otherData;
+  {
+    TMemoryStream in(std::vector<uint8_t>(image.begin(), image.end()));
+    ReadProjectSections(in, projectFile, otherData);
+  }
+  otherData.Files.Delete(1);
+  TMemoryStream otherImage;
+  WriteProjectSections(otherImage, ListsOf(otherData));
+  const AnsiString other(otherImage.Data().begin(), otherImage.Data().end());
+  StoreProjectData(otherData, TStoredNames::ForProject(Data, projectFile, otherData), -1);
+  TMemoryStream storedImage;
+  WriteProjectSections(storedImage, ListsOf(otherData));
+  const AnsiString storedOther(storedImage.Data().begin(), storedImage.Data().end());
+  ASSERT_NE(storedOther, other);
   Options.ProjectImage = &other;
   Options.ProjectImageDate = 45000.25;
   Engine->Compile();
@@ -461,12 +511,90 @@ TEST_F(BuilderTest, ProjectImageFromMemoryReplacesTheProjectFile) {
   TInsPackList list;
   ReadPackage(f, list, setup);
   ASSERT_GT(list.Count(), 2);
-  EXPECT_EQ(list[0]->Name, projectFile);
+  EXPECT_EQ(list[0]->Name, "C:\\src\\proj\\p.gbp");
   EXPECT_EQ(list[0]->Kind, pkSupport);
-  EXPECT_EQ(list[0]->FileSize, static_cast<int64_t>(other.size()));
+  EXPECT_EQ(list[0]->FileSize, static_cast<int64_t>(storedOther.size()));
   EXPECT_EQ(list[0]->FileDate, 45000.25);
   TMemoryStream m;
   ExpandChunks(f, m, list[0]->DataStart, list[0]->DataEnd, setup);
-  EXPECT_EQ(std::string(m.Data().begin(), m.Data().end()), other);
-  EXPECT_EQ(list[1]->Name, Data + "Imports\\ComList.ini");
+  EXPECT_EQ(std::string(m.Data().begin(), m.Data().end()), storedOther);
+  EXPECT_EQ(list[1]->Name, "C:\\gbsetup\\Imports\\ComList.ini");
+}
+
+TEST_F(BuilderTest, SourceDateEpochClampsLaterDatesAndStampsTheStubs) {
+  // The fixture as both stubs, so that both written headers can be read back.
+  ASSERT_TRUE(CopyFileTo(FixtureExe("fixture.exe"), Data + "Exe\\Setup.exe", false));
+  ASSERT_TRUE(CopyFileTo(FixtureExe("fixture.exe"), Data + "Exe\\UnIns.exe", false));
+  const AnsiString mainExe = Work + "src\\main.exe";
+  auto build = [&](int64_t epoch, TInsPackList& list, TProjectFileData& stored, std::string& uninstaller) {
+    Options.SourceDateEpoch = epoch;
+    Engine->Compile();
+    const AnsiString setup = Engine->GetSetupFileName();
+    TFileStream f(setup, fmOpenRead | fmShareDenyNone);
+    ReadPackage(f, list, setup);
+    TMemoryStream m;
+    ExpandChunks(f, m, list[0]->DataStart, list[0]->DataEnd, setup);
+    m.Seek(0, 0);
+    ReadProjectSections(m, setup, stored);
+    TMemoryStream u;
+    ExpandChunks(f, u, list.Last()->DataStart, list.Last()->DataEnd, setup);
+    uninstaller.assign(u.Data().begin(), u.Data().end());
+  };
+  auto linkTime = [](const std::string& exe) {
+    const uint8_t* d = reinterpret_cast<const uint8_t*>(exe.data());
+    return GetLE32(d + GetLE32(d + 0x3C) + 8);
+  };
+  const TDateTime fileDate = FileStampOf(mainExe);
+  QueryIntf<IProjectFiles>(Project)->GetFileList()->First()->FileDate = fileDate;
+  Project->SaveToFile(Work + "proj\\p.gbp");
+
+  // An epoch a day before the files were written: every date is the epoch's.
+  const int64_t before = DateTimeToUnix(fileDate) - 86400;
+  TInsPackList list;
+  TProjectFileData stored;
+  std::string uninstaller;
+  build(before, list, stored, uninstaller);
+  for (TInsPackRec* e : list) {
+    if (e->Kind == pkUninstaller) continue;
+    EXPECT_EQ(e->FileDate, UnixToDateTime(before)) << e->Name;
+  }
+  ASSERT_EQ(stored.Files.Count(), 2);
+  EXPECT_EQ(stored.Files[0]->FileDate, UnixToDateTime(before));
+  EXPECT_EQ(linkTime(ReadAll(Engine->GetSetupFileName())), uint32_t(before));
+  EXPECT_EQ(linkTime(uninstaller), uint32_t(before));
+  EXPECT_NE(linkTime(ReadAll(FixtureExe("fixture.exe"))), uint32_t(before));
+
+  // An epoch after them keeps the dates.
+  TInsPackList later;
+  TProjectFileData laterStored;
+  build(4000000000, later, laterStored, uninstaller);
+  EXPECT_NEAR(later[2]->FileDate, fileDate, 0.001 / 86400);
+  EXPECT_NEAR(laterStored.Files[0]->FileDate, fileDate, 0.001 / 86400);
+  EXPECT_EQ(linkTime(uninstaller), 4000000000u);
+
+  EXPECT_EQ(ParseSourceDateEpoch("0", Options.SourceDateEpoch) && Options.SourceDateEpoch == 0, true);
+  for (const char* bad : {"", "-1", "1e9", " 1", "1.5", "4294967296", "abc", "17000000000"})
+    EXPECT_FALSE(ParseSourceDateEpoch(bad, Options.SourceDateEpoch)) << bad;
+  EXPECT_TRUE(ParseSourceDateEpoch("4294967295", Options.SourceDateEpoch));
+}
+
+TEST(StoredNames, RootsAndTheProjectSide) {
+  TStoredNames names("Z:\\opt\\gb\\data\\", "Z:\\home\\u\\app\\proj\\");
+  names.Cover("Z:\\home\\u\\app\\src\\a.exe");
+  names.Cover("Z:\\opt\\gb\\data\\Image\\Head.jpg");  // the data folder widens nothing
+  names.Cover("readme.txt");                          // nor a relative name
+  names.Cover("D:\\other\\x.dll");                    // nor another drive
+  EXPECT_EQ(names.ProjectFolder(), "Z:\\home\\u\\app\\");
+  EXPECT_EQ(names.Map("Z:\\home\\u\\app\\src\\a.exe"), "C:\\src\\src\\a.exe");
+  EXPECT_EQ(names.Map("z:\\HOME\\u\\app\\src\\a.exe"), "C:\\src\\src\\a.exe");
+  EXPECT_EQ(names.Map("Z:\\opt\\gb\\data\\Image\\Head.jpg"), "C:\\gbsetup\\Image\\Head.jpg");
+  EXPECT_EQ(names.Map("D:\\other\\x.dll"), "D:\\other\\x.dll");
+  EXPECT_EQ(names.Map("Z:\\home\\u\\apps\\b"), "Z:\\home\\u\\apps\\b");  // a sibling, not inside
+  // A folder ending in 碶 (trail byte 5C) stays one name.
+  TStoredNames gbk("Z:\\d\\", "Z:\\p\\碶\\");
+  gbk.Cover("Z:\\p\\碶\\x\\y.txt");
+  EXPECT_EQ(gbk.Map("Z:\\p\\碶\\x\\y.txt"), "C:\\src\\x\\y.txt");
+  gbk.Cover("Z:\\q\\z.txt");
+  EXPECT_EQ(gbk.ProjectFolder(), "Z:\\");
+  EXPECT_EQ(gbk.Map("Z:\\q\\z.txt"), "C:\\src\\q\\z.txt");
 }
