@@ -30,7 +30,7 @@ pkgs=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
-  zlib1g-dev libjpeg-dev nlohmann-json3-dev libgtest-dev googletest
+  zlib1g-dev libdeflate-dev libjpeg-dev nlohmann-json3-dev libgtest-dev googletest
   wine wine64
   xvfb xauth xdotool
   locales fonts-wqy-microhei fonts-wine
@@ -174,22 +174,29 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 deps_base="${GBSETUP_MINGW_DEPS:-/opt/gbsetup}"
 jpeg_config="decoder-for-stub-4"
 jsrc=""
-jpeg_src=""
-trap 'if [ -n "$jpeg_src" ]; then rm -rf "$jpeg_src"; fi' EXIT
+deps_tmp=""
+apt_src=()
+trap 'if [ -n "$deps_tmp" ]; then rm -rf "$deps_tmp"; fi' EXIT
+fetch_source() {  # fetch_source PACKAGE: sets fetched to the unpacked tree of Debian's source package
+  if [ -z "$deps_tmp" ]; then
+    deps_tmp="$(mktemp -d /tmp/gbsetup-deps.XXXXXX)"
+    local state="$deps_tmp/apt"
+    mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
+    echo "deb-src http://deb.debian.org/debian bookworm main" > "$state/sources.list"
+    apt_src=(-o "Dir::State=$state" -o "Dir::State::Lists=$state/lists" -o "Dir::State::status=/var/lib/dpkg/status"
+             -o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
+             -o "Dir::Cache=$state/cache" -o "APT::Sandbox::User=root")
+    apt-get "${apt_src[@]}" update -q >/dev/null ||
+      echo "install-deps: apt-get update of the source index reported errors; trying the source package anyway" >&2
+  fi
+  ( cd "$deps_tmp" && apt-get "${apt_src[@]}" source -q "$1" >/dev/null 2>&1 )
+  fetched="$(find "$deps_tmp" -maxdepth 1 -type d -name "$1-[0-9]*" | head -1)"
+  [ -n "$fetched" ] || { echo "install-deps: the $1 source package could not be fetched" >&2; exit 1; }
+}
 fetch_jpeg_source() {  # sets jsrc to an unpacked, configured libjpeg-turbo source tree
   [ -z "$jsrc" ] || return 0
-  jpeg_src="$(mktemp -d /tmp/gbsetup-jpeg.XXXXXX)"
-  local state="$jpeg_src/apt"
-  mkdir -p "$state/lists/partial" "$state/cache/archives/partial"
-  echo "deb-src http://deb.debian.org/debian bookworm main" > "$state/sources.list"
-  local apt_opts=(-o "Dir::State=$state" -o "Dir::State::Lists=$state/lists" -o "Dir::State::status=/var/lib/dpkg/status"
-            -o "Dir::Etc::SourceList=$state/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
-            -o "Dir::Cache=$state/cache" -o "APT::Sandbox::User=root")
-  apt-get "${apt_opts[@]}" update -q >/dev/null ||
-    echo "install-deps: apt-get update of the source index reported errors; trying the source package anyway" >&2
-  ( cd "$jpeg_src" && apt-get "${apt_opts[@]}" source -q libjpeg-turbo >/dev/null 2>&1 )
-  jsrc="$(find "$jpeg_src" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -1)"
-  [ -n "$jsrc" ] || { echo "install-deps: the libjpeg-turbo source package could not be fetched" >&2; exit 1; }
+  fetch_source libjpeg-turbo
+  jsrc="$fetched"
   sed -i -E 's/^#define (IDCT_SCALING_SUPPORTED|UPSAMPLE_MERGING_SUPPORTED|QUANT_1PASS_SUPPORTED|QUANT_2PASS_SUPPORTED|BLOCK_SMOOTHING_SUPPORTED)\b/#undef \1/' \
     "$jsrc/jmorecfg.h"
   [ "$(grep -cE '^#undef (IDCT_SCALING|UPSAMPLE_MERGING|QUANT_1PASS|QUANT_2PASS|BLOCK_SMOOTHING)_SUPPORTED' "$jsrc/jmorecfg.h")" = 5 ] \
@@ -202,7 +209,7 @@ for arch in i686 x86_64; do
   if [ -f "$jpeg_stamp" ] && [ -f "$mingw_deps/lib/libjpeg.a" ] && grep -q "$jpeg_config" "$jpeg_stamp"; then continue; fi
   fetch_jpeg_source
   echo "install-deps: building a static libjpeg for the Windows cross-build ($arch)"
-  jbuild="$jpeg_src/build-$arch"
+  jbuild="$deps_tmp/jpeg-build-$arch"
   unwind=""
   if [ "$arch" = i686 ]; then unwind="-fno-asynchronous-unwind-tables -fno-unwind-tables"; fi
   cmake -S "$jsrc" -B "$jbuild" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
@@ -217,5 +224,29 @@ for arch in i686 x86_64; do
   $SUDO mv -f "$mingw_deps/lib/libjpeg.a.new" "$mingw_deps/lib/libjpeg.a"
   $SUDO cp "$jbuild/jconfig.h" "$jsrc/jpeglib.h" "$jsrc/jmorecfg.h" "$jsrc/jerror.h" "$mingw_deps/include/"
   echo "$(basename "$jsrc") $jpeg_config" | $SUDO tee "$jpeg_stamp" >/dev/null
+done
+# Nor of libdeflate, which gbsetup.exe compresses with (the stubs only read, with zlib): a
+# static library for each Windows architecture from Debian's source package, the same way.
+# Its own Makefile knows MinGW and names the static library libdeflatestatic.lib; it is
+# installed as libdeflate.a, the name the cross-build looks for.
+deflate_config="static-1"
+dsrc=""
+for arch in i686 x86_64; do
+  triplet="$arch-w64-mingw32"
+  mingw_deps="$deps_base/$triplet"
+  deflate_stamp="$mingw_deps/.libdeflate"
+  if [ -f "$deflate_stamp" ] && [ -f "$mingw_deps/lib/libdeflate.a" ] && grep -q "$deflate_config" "$deflate_stamp"; then continue; fi
+  if [ -z "$dsrc" ]; then fetch_source libdeflate; dsrc="$fetched"; fi
+  echo "install-deps: building a static libdeflate for the Windows cross-build ($arch)"
+  dbuild="$deps_tmp/deflate-build-$arch"
+  rm -rf "$dbuild"
+  cp -a "$dsrc" "$dbuild"
+  make -C "$dbuild" -j "$(nproc)" CC="$triplet-gcc" AR="$triplet-ar" libdeflatestatic.lib >"$dbuild.log" 2>&1 ||
+    { tail -30 "$dbuild.log" >&2; exit 1; }
+  $SUDO mkdir -p "$mingw_deps/include" "$mingw_deps/lib"
+  $SUDO cp "$dbuild/libdeflatestatic.lib" "$mingw_deps/lib/libdeflate.a.new"
+  $SUDO mv -f "$mingw_deps/lib/libdeflate.a.new" "$mingw_deps/lib/libdeflate.a"
+  $SUDO cp "$dsrc/libdeflate.h" "$mingw_deps/include/"
+  echo "$(basename "$dsrc") $deflate_config" | $SUDO tee "$deflate_stamp" >/dev/null
 done
 echo "install-deps: done"

@@ -138,12 +138,12 @@ AnsiString NameOr(const AnsiString& fileName) { return fileName.empty() ? AnsiSt
 
 }  // namespace
 
-int ZlibLevelForChoice(int32_t choice) {
+int EncoderLevelForChoice(int32_t choice) {
   switch (choice) {
     case 0: return 0;
     case 1: return 1;
-    case 2: return 9;
-    default: return -1;
+    case 3: return 12;
+    default: return 6;
   }
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # gbsetup list / extract against packages written two ways: by the library's writer
-# (package_maker) and by an independent writer in Python; checks byte-exact extraction,
+# (package_maker) and by an independent writer in Python; Python's zlib reads the library's
+# packages at every level, piece by piece; checks byte-exact extraction,
 # the refusal of names that leave the output folder, damaged and package-less files; the
 # cross-built gbsetup.exe of GBSETUP_WIN_ARCH (i686 or x86_64) reads them the same way under Wine.
 # e2e-arch: each
@@ -40,7 +41,8 @@ entries=(
   "6:C:\\gb\\Exe\\UnIns.exe=$src/UnIns.exe"
 )
 
-# The independent writer: stub, chunk streams, index, positions, text block with checksum, T.
+# The independent writer (zlib's level 9, or 0 to store): stub, chunk streams, index,
+# positions, text block with checksum, T.
 pywrite() {
   python3 - "$@" <<'EOF'
 import struct, sys, zlib
@@ -77,11 +79,63 @@ open(out, "wb").write(f)
 EOF
 }
 
+# The independent reader: every piece of every entry and of the index through Python's zlib,
+# each header's level class (FLEVEL) as the level's, the entries' bytes against their sources.
+pyread() {
+  python3 - "$@" <<'EOF'
+import struct, sys, zlib
+setup, level = sys.argv[1], int(sys.argv[2])
+sources = [arg.split("=", 1)[1] for arg in sys.argv[3:]]
+flevel = {0: 0, 1: 0, 2: 2, 3: 3}[level]
+f = open(setup, "rb").read()
+T, = struct.unpack_from("<q", f, len(f) - 8)
+p1, p2 = struct.unpack_from("<qq", f, T - 16)
+def expand(start, end):
+    out, pos, n = b"", start, 0
+    while pos < end:
+        c, = struct.unpack_from("<i", f, pos)
+        z = f[pos + 4:pos + 4 + c]
+        assert (z[0] * 256 + z[1]) % 31 == 0 and z[0] == 0x78, "zlib header at %d" % pos
+        assert z[1] >> 6 == flevel, "FLEVEL %d, not %d, at %d" % (z[1] >> 6, flevel, pos)
+        d = zlib.decompressobj()
+        piece = d.decompress(z) + d.flush()
+        assert d.eof and not d.unused_data, "piece at %d is not one whole zlib stream" % pos
+        assert len(piece) == 8192 or pos + 4 + c == end, "short piece inside a stream at %d" % pos
+        out += piece
+        pos += 4 + c
+        n += 1
+    assert pos == end
+    return out, n
+index, _ = expand(p2, T - 16)
+pos, i, pieces, at = 0, 0, 0, p1
+while pos < len(index):
+    n, = struct.unpack_from("<i", index, pos)
+    start, end, kind, date, size = struct.unpack_from("<qqBdq", index, pos + 4 + n)
+    pos += 4 + n + 37
+    assert start == at, "entry %d starts at %d, not %d" % (i + 1, start, at)
+    data, k = expand(start, end)
+    assert data == open(sources[i], "rb").read(), "entry %d" % (i + 1)
+    pieces += k
+    i += 1
+    at = end
+assert i == len(sources) and at == p2, "%d entries ending at %d" % (i, at)
+print("level %d: %d entries, %d pieces, FLEVEL %d" % (level, i, pieces, flevel))
+EOF
+}
+
 "$maker" "$work/stub.exe" "$work/ours.exe" 2 2 "${entries[@]}"
 pywrite "$work/stub.exe" "$work/py.exe" 2 gbsetup "${entries[@]}"
-# Same zlib, same layout: the two writers agree byte for byte.
-cmp "$work/ours.exe" "$work/py.exe" || fail "library writer and independent writer differ"
 [ "$("$gbsetup" verify "$work/py.exe")" = ok ] || fail "verify of the independent writer's package"
+[ "$("$gbsetup" verify "$work/ours.exe")" = ok ] || fail "verify of the library writer's package"
+# Stored pieces are zlib's own: with the same layout the two writers agree byte for byte.
+"$maker" "$work/stub.exe" "$work/ours0.exe" 0 2 "${entries[@]}"
+pywrite "$work/stub.exe" "$work/py0.exe" 0 gbsetup "${entries[@]}"
+cmp "$work/ours0.exe" "$work/py0.exe" || fail "library writer and independent writer differ when storing"
+for level in 0 1 2 3; do
+  for jobs in 1 3; do "$maker" "$work/stub.exe" "$work/l$level-$jobs.exe" "$level" "$jobs" "${entries[@]}"; done
+  cmp "$work/l$level-1.exe" "$work/l$level-3.exe" || fail "level $level: 1 and 3 jobs differ"
+  pyread "$work/l$level-1.exe" "$level" "${entries[@]}" || fail "level $level: Python's zlib does not read the package"
+done
 
 for setup in ours py; do
   "$gbsetup" list "$work/$setup.exe" >"$work/$setup.list"

@@ -84,6 +84,21 @@ TBuilt Build(const AnsiString& text, bool checksum, const Bytes& stub = PeStub()
   return b;
 }
 
+// The index as zlib reads it from [from, to); empty when a chunk does not decode.
+Bytes IndexBytes(const Bytes& file, size_t from, size_t to) {
+  Bytes out;
+  for (size_t pos = from; pos + 4 <= to;) {
+    const uint32_t c = GetLE32(&file[pos]);
+    if (c == 0 || c > to - pos - 4) return {};
+    Bytes piece(kChunkSize);
+    uLongf n = piece.size();
+    if (uncompress(piece.data(), &n, &file[pos + 4], c) != Z_OK) return {};
+    out.insert(out.end(), piece.begin(), piece.begin() + long(n));
+    pos += 4 + c;
+  }
+  return out;
+}
+
 TPackageVerdict Verify(const Bytes& file) {
   TMemoryStream s(file);
   return VerifyPackage(s, "C:\\dl\\Setup.exe");
@@ -153,7 +168,9 @@ TEST(Checksum, NoSingleByteChangeInThePackageVerifiesAsOk) {
         const std::string entry = "entry " + std::to_string(k + 1) + " \"" + good.Names[k] + "\"";
         EXPECT_EQ(v.State, TPackageState::ChecksumMismatch) << "offset " << i;
         EXPECT_NE(v.Detail.find(entry), std::string::npos) << "offset " << i << ": " << v.Detail;
-      } else if (i >= p2 && i < T - 16) {
+      } else if (i >= p2 && i < T - 16 && IndexBytes(b, p2, T - 16) != IndexBytes(good.File, p2, T - 16)) {
+        // (A change in the unused bits after a stream's last code decodes as before: only
+        // the checksum sees it.)
         EXPECT_NE(v.Detail.find("index"), std::string::npos) << "offset " << i << ": " << v.Detail;
       }
     }

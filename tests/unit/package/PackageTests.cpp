@@ -65,7 +65,7 @@ std::vector<Bytes> SplitChunks(const Bytes& data, size_t from, size_t to) {
   return chunks;
 }
 
-// What a fresh zlib stream per piece gives.
+// What a fresh zlib stream per piece gives at a zlib level.
 Bytes FreshChunks(const Bytes& src, int level) {
   Bytes out;
   for (size_t pos = 0; pos < src.size(); pos += kChunkSize) {
@@ -144,21 +144,41 @@ std::vector<Bytes> ReadAll(const Bytes& file, TInsPackList& list, TPackageTraile
 
 }  // namespace
 
-TEST(Package, LevelChoicesMapToZlibLevelsAndHeaders) {
-  EXPECT_EQ(ZlibLevelForChoice(0), 0);
-  EXPECT_EQ(ZlibLevelForChoice(1), 1);
-  EXPECT_EQ(ZlibLevelForChoice(2), 9);
-  EXPECT_EQ(ZlibLevelForChoice(3), -1);
-  EXPECT_EQ(ZlibLevelForChoice(4), -1);
-  EXPECT_EQ(ZlibLevelForChoice(-1), -1);
-  // The zlib header names the level class: 78 01 fastest/stored, 78 9C default, 78 DA best.
-  Bytes text(100, 'a');
-  const uint8_t expected[4] = {0x01, 0x01, 0xDA, 0x9C};
-  for (int choice = 0; choice < 4; ++choice) {
-    Bytes c = Compressed(text, choice);
-    ASSERT_GT(c.size(), 6u);
-    EXPECT_EQ(c[4], 0x78);
-    EXPECT_EQ(c[5], expected[choice]) << "choice " << choice;
+TEST(Package, LevelChoicesMapToEncoderLevelsAndHeaders) {
+  // Fastest to smallest; anything else is the default choice.
+  EXPECT_EQ(EncoderLevelForChoice(0), 0);
+  EXPECT_EQ(EncoderLevelForChoice(1), 1);
+  EXPECT_EQ(EncoderLevelForChoice(2), 6);
+  EXPECT_EQ(EncoderLevelForChoice(3), 12);
+  EXPECT_EQ(EncoderLevelForChoice(4), 6);
+  EXPECT_EQ(EncoderLevelForChoice(-1), 6);
+  // The zlib header names the level class: 78 01 fastest/stored, 78 9C default, 78 DA best;
+  // its check bits make CMF * 256 + FLG a multiple of 31.
+  Bytes src = Corpus(5 * kChunkSize + 100, 3);
+  const uint8_t expected[5] = {0x01, 0x01, 0x9C, 0xDA, 0x9C};
+  for (int choice = 0; choice < 5; ++choice) {
+    Bytes c = Compressed(src, choice);
+    size_t pieces = 0;
+    for (size_t pos = 0; pos < c.size(); pos += 4 + GetLE32(&c[pos]), ++pieces) {
+      ASSERT_LE(pos + 6, c.size());
+      EXPECT_EQ(c[pos + 4], 0x78) << "choice " << choice;
+      EXPECT_EQ(c[pos + 5], expected[choice]) << "choice " << choice;
+      EXPECT_EQ((c[pos + 4] * 256 + c[pos + 5]) % 31, 0);
+    }
+    EXPECT_EQ(pieces, 6u);
+  }
+  // Each choice at least as small as the one before it on compressible data.
+  Bytes text;
+  for (int i = 0; text.size() < 20 * size_t(kChunkSize); ++i) {
+    std::string line = "setup file " + std::to_string(i * 7919 % 1000) + " installs into folder " +
+                       std::to_string(i % 37) + "\r\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  size_t before = Compressed(text, 0).size();
+  for (int choice = 1; choice < 4; ++choice) {
+    size_t now = Compressed(text, choice).size();
+    EXPECT_LT(now, before) << "choice " << choice;
+    before = now;
   }
 }
 
@@ -214,12 +234,22 @@ TEST(Package, ChunkBoundaries) {
   }
 }
 
-TEST(Package, ReusedStreamsGiveTheBytesOfFreshOnes) {
+TEST(Package, StoredChunksAreZlibsAndEveryChoiceRoundTrips) {
+  // Choice 0 writes what zlib's level 0 writes, byte for byte, at every length of a piece.
+  for (size_t n : {size_t(1), size_t(2), size_t(100), size_t(kChunkSize - 1), size_t(kChunkSize),
+                   size_t(kChunkSize + 1), size_t(7 * kChunkSize + 4000)}) {
+    Bytes src = Corpus(n, uint32_t(n));
+    EXPECT_EQ(Compressed(src, 0), FreshChunks(src, 0)) << n;
+  }
+  // One compressor per thread kept for all pieces: every chunk decodes with zlib on its own.
   Bytes src = Corpus(40 * kChunkSize + 123, 11);
   for (int choice = 0; choice < 5; ++choice) {
-    EXPECT_EQ(Compressed(src, choice), FreshChunks(src, ZlibLevelForChoice(choice))) << "choice " << choice;
-    TMemoryStream c(Compressed(src, choice)), back;
-    ExpandChunks(c, back, 0, c.Size());
+    Bytes c = Compressed(src, choice);
+    Bytes joined;
+    for (const Bytes& chunk : SplitChunks(c, 0, c.size())) joined.insert(joined.end(), chunk.begin(), chunk.end());
+    EXPECT_EQ(joined, src) << "choice " << choice;
+    TMemoryStream in(c), back;
+    ExpandChunks(in, back, 0, in.Size());
     EXPECT_EQ(back.Data(), src);
   }
 }
@@ -237,6 +267,27 @@ TEST(Package, ParallelOutputEqualsSerial) {
   for (int choice = 0; choice < 4; ++choice) {
     TInsPackList a, b;
     EXPECT_EQ(BuildPackage(sources, choice, 1, a), BuildPackage(sources, choice, 4, b)) << choice;
+  }
+  // Files of whole pieces, empty files and runs of one-byte files, so that files start and end
+  // on every side of the writer's batches of pieces: each entry holds exactly its own chunks.
+  sources = SampleSources();
+  const size_t sizes[] = {0, 8192, 1, 0, 16 * 8192, 15 * 8192 + 1, 8191, 0, 17 * 8192, 1, 1, 1, 33 * 8192 - 1, 0};
+  for (int round = 0; round < 3; ++round)
+    for (size_t n : sizes)
+      sources.insert(sources.end() - 1,
+                     TSource{"C:\\app\\w" + std::to_string(sources.size()), pkProgramFile, Corpus(n, uint32_t(n + 9))});
+  for (int jobs : {1, 3}) {
+    TInsPackList written, list;
+    Bytes file = BuildPackage(sources, 2, jobs, written);
+    std::vector<Bytes> contents = ReadAll(file, list);
+    ASSERT_EQ(contents.size(), sources.size());
+    for (size_t i = 0; i < sources.size(); ++i) {
+      EXPECT_EQ(contents[i], sources[i].Data) << jobs << "/" << i;
+      const size_t n = sources[i].Data.size();
+      EXPECT_EQ(SplitChunks(file, size_t(list[int(i)]->DataStart), size_t(list[int(i)]->DataEnd)).size(),
+                (n + kChunkSize - 1) / kChunkSize)
+          << jobs << "/" << i;
+    }
   }
 }
 
