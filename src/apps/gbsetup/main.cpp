@@ -27,14 +27,17 @@ void PrintCommandList() {
   std::printf("\n'gbsetup COMMAND --help' shows a command's options.\n");
 }
 
-// The data folder: --data DIR, else "data" beside the executable.
+// The data folder: --data DIR, else "data" beside the executable (a build tree), else
+// <prefix>/share/gbsetup/data for an installed bin/gbsetup.
 void SetDataFolder(const std::string& given) {
   AnsiString folder;
   if (!given.empty()) {
     folder = ArgPath(given);
     if (!FolderExists(folder)) throw ECliError("data folder not found: " + given);
   } else {
-    folder = ExtractFilePath(ApplicationExeName()) + "data";
+    const AnsiString exeFolder = ExtractFilePath(ApplicationExeName());
+    folder = exeFolder + "data";
+    if (!FolderExists(folder)) folder = exeFolder + "..\\share\\gbsetup\\data";
     if (!FolderExists(folder)) return;  // relative names then resolve against the current folder
   }
   SetBaseFolder(AppendPathDelimiter(folder));
