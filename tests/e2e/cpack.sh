@@ -37,7 +37,8 @@ stage_json() { find "$1/_CPack_Packages" -name gbsetup-project.json 2>/dev/null 
 echo "-- from the build tree's package"
 cp -r tests/cpack/hello "$work/src"
 b="$work/b"
-check "cmake, build and cpack" package "$work/src" "$b" i686 "$repo/$build/cmake/GBSetup"
+assets=(-DCPACK_GBSETUP_ICON="$repo/examples/hello/hello.ico" -DCPACK_GBSETUP_HEAD_PICTURE="$repo/examples/hello/images/head.jpg")
+check "cmake, build and cpack" package "$work/src" "$b" i686 "$repo/$build/cmake/GBSetup" "${assets[@]}"
 [ -f "$b.log" ] && grep -q "CPack: - package: $b/CpackHello.exe generated" "$b.log" || tail -20 "$b.log"
 setup="$b/CpackHello.exe"
 check "the setup is in the build folder, as CPack's packages are" test -f "$setup"
@@ -48,10 +49,12 @@ import json, sys
 d = json.load(open(sys.argv[1], encoding="utf-8"))
 s = d["settings"]
 assert s == {"项目名称": "CpackHello", "版本号": "1.2.3", "作者名称": "示例公司",
-             "作者网址": "https://example.com/cpack-hello"}, s
+             "作者网址": "https://example.com/cpack-hello", "安装程序图标": ".gbsetup/hello.ico"}, s
 assert d["arch"] == "x86", d["arch"]
 assert d["folders"] == [{"from": "program/", "to": "Program Files"}, {"from": "tools/", "to": "Program Files"}], d["folders"]
-p = d["pages"]
+p = {k: v for k, v in d["pages"].items() if v}
+assert sorted(p) == sorted(["欢迎", "安装完毕", "安装协议说明", "软件使用说明", "选择安装文件夹", "选择程序文件夹"]), p
+assert p["欢迎"] == {"标题图片": ".gbsetup/head.jpg"} and p["安装完毕"]["标题图片"] == ".gbsetup/head.jpg", p
 assert p["选择安装文件夹"]["程序文件夹名称"] == "Cpack Hello", p
 assert p["选择程序文件夹"]["程序文件夹名称"] == "Cpack Hello", p
 assert p["安装协议说明"]["安装协议"] == ".gbsetup/licence.txt", p
@@ -71,6 +74,8 @@ for want in $'0\tC:\\src\\gbsetup-project.gbp' $'2\tC:\\src\\program\\bin\\hello
 done
 check "no path of this machine in the package: $(grep -F "${work#/}" "$work/list.txt" | head -1)" \
   test -z "$(grep -F "${work#/}" "$work/list.txt")"
+check "the icon went into the setup" test "$(wrestool -l --type=3 "$setup" 2>/dev/null | grep -c "language=1033")" = 3
+check "the head picture is packed" grep -qxF $'5\tC:\\src\\.gbsetup\\head.jpg' <<<"$names"
 check "an x86 setup: $(cat "$work/list.err")" test "$(cat "$work/list.err")" = "x86 setup (PE32)"
 check "the manifest beside the setup names it" grep -q 'InstallerUrl: "https://example.com/download/CpackHello.exe"' \
   "$b/manifest/示例公司.CpackHello.installer.yaml"
@@ -101,7 +106,7 @@ mkdir -p "$work/elsewhere/deeper"
 cp -r tests/cpack/hello "$work/elsewhere/deeper/src"
 touch -d '2031-01-01' "$work/elsewhere/deeper/src"/*
 c="$work/elsewhere/deeper/b"
-package "$work/elsewhere/deeper/src" "$c" i686 "$repo/$build/cmake/GBSetup" || tail -5 "$c.log"
+package "$work/elsewhere/deeper/src" "$c" i686 "$repo/$build/cmake/GBSetup" "${assets[@]}" || tail -5 "$c.log"
 # The program is built again there; the project links it without a time stamp.
 check "a clone at another path, other file times: the same program" cmp -s "$c/hello.exe" "$b/hello.exe"
 check "and the same setup, by SHA-256" test "$(sha256sum <"$c/CpackHello.exe")" = "$second"
