@@ -111,7 +111,7 @@ pos, i, pieces, at = 0, 0, 0, p1
 while pos < len(index):
     n, = struct.unpack_from("<i", index, pos)
     start, end, kind, date, size = struct.unpack_from("<qqBdq", index, pos + 4 + n)
-    pos += 4 + n + 37
+    pos += 4 + n + 33
     assert start == at, "entry %d starts at %d, not %d" % (i + 1, start, at)
     data, k = expand(start, end)
     assert data == open(sources[i], "rb").read(), "entry %d" % (i + 1)
