@@ -120,11 +120,15 @@ check "installed: bin/gbsetup, share/gbsetup/data, lib/cmake/GBSetup" test -x "$
   ! -e "$prefix/lib/cmake/GBSetup/GBSetupBuildTree.cmake"
 d="$work/defaults"
 package "$work/src" "$d" x86_64 "$prefix/lib/cmake/GBSetup" -DHELLO_CPACK_DEFAULTS=ON \
-  -DCPACK_GBSETUP_MANIFEST_ID=Humanity.CpackHello || tail -5 "$d.log"
+  -DCPACK_GBSETUP_MANIFEST_ID=Humanity.CpackHello -DCPACK_COMPONENTS_ALL=program || tail -5 "$d.log"
 check "warned: the vendor Humanity" grep -q "CPACK_PACKAGE_VENDOR is CPack's default 'Humanity'" "$d.log"
 check "warned: a registry key of name and version" grep -q "CPACK_PACKAGE_INSTALL_REGISTRY_KEY is CPack's default 'CpackHello$" "$d.log"
 check "the setup named after the package, not the version" test -f "$d/CpackHello.exe"
 check "the installed package runs the installed builder" grep -q "$prefix/bin/gbsetup\|x64 setup" "$d.log"
+"$g" list "$d/CpackHello.exe" >"$work/list-d.txt" 2>/dev/null || true
+check "warned: a link to an executable of a component left out" grep -q "CPACK_PACKAGE_EXECUTABLES names 'hello-tool'" "$d.log"
+check "one component of no group, as CPACK_COMPONENTS_ALL chose: its staged tree packed, no other" \
+  test "$(cut -f6 "$work/list-d.txt" | grep -i hello)" = 'C:\src\program\bin\hello.exe'
 check "x64 from the 64-bit toolchain" test "$("$g" list "$d/CpackHello.exe" 2>&1 >/dev/null)" = "x64 setup (PE32+)"
 check "its JSON says x64" "$py" -c 'import json,sys; assert json.load(open(sys.argv[1]))["arch"] == "x64"' "$(stage_json "$d")"
 

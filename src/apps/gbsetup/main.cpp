@@ -37,7 +37,8 @@ void SetDataFolder(const std::string& given) {
   } else {
     const AnsiString exeFolder = ExtractFilePath(ApplicationExeName());
     folder = exeFolder + "data";
-    if (!FolderExists(folder)) folder = exeFolder + "..\\share\\gbsetup\\data";
+    if (!FolderExists(folder) && exeFolder.size() > 1)
+      folder = ExtractFilePath(exeFolder.substr(0, exeFolder.size() - 1)) + "share\\gbsetup\\data";
     if (!FolderExists(folder)) return;  // relative names then resolve against the current folder
   }
   SetBaseFolder(AppendPathDelimiter(folder));
