@@ -104,7 +104,7 @@ struct TPackageWriteOptions {
   AnsiString TextBlock;      // the builder's text; the checksum is added behind it
   bool Checksum = true;
   TCompileProgressEvent OnProgress;                 // (Index, Count, Name) before an entry is read
-  std::function<void(int64_t bytes)> OnBytes;       // source bytes taken so far, after each piece
+  std::function<void(int64_t bytes)> OnBytes;       // source bytes taken so far, after each read (at most 128 KiB)
 };
 
 // Appends a package to setupFile (a copy of the stub, opened for reading and writing):
