@@ -134,18 +134,22 @@ left="$(cd "$c/Users" && find . -name '*.lnk' -o -name '工具' -o -name '示例
 [ -z "$left" ] || fail "left after the uninstall: $left"
 [ -d "$d" ] && [ -d "$c/Users/User/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" ] || fail "a shell folder went"
 
+# The project asks for a restart, which --reboot no declines: installed, a restart needed,
+# 3010, of which the exit status holds the low byte.
+installed_without_restart() { "$gbsetup" install "$@"; [ "$?" = $((3010 & 255)) ]; }
+
 # Installing again over links that are there: they are kept, and logged again.
 root="$work/again"
 d="$root/drive_c/Users/User/Desktop"
-"$gbsetup" install "$setup" --root "$root" --finish desktop >/dev/null 2>&1 || fail "first desktop install"
+installed_without_restart "$setup" --root "$root" --finish desktop >/dev/null 2>&1 || fail "first desktop install"
 before="$(md5sum <"$d/示例程序.lnk")"
-"$gbsetup" install "$setup" --root "$root" --finish desktop --log >"$work/again.txt" 2>&1 || fail "again: $(cat "$work/again.txt")"
+installed_without_restart "$setup" --root "$root" --finish desktop --log >"$work/again.txt" 2>&1 || fail "again: $(cat "$work/again.txt")"
 [ "$(md5sum <"$d/示例程序.lnk")" = "$before" ] || fail "an existing link was rewritten"
 [ "$(grep -c '^link: ' "$work/again.txt")" = 2 ] || fail "second run links: $(grep '^link' "$work/again.txt")"
 grep -q '^question: .* -> no$' "$work/again.txt" || fail "the reboot default is no"
 
 # --finish none: no link, nothing started besides what the installation itself starts.
-"$gbsetup" install "$setup" --root "$work/none" --finish none >"$work/none.txt" 2>&1 || fail "none: $(cat "$work/none.txt")"
+installed_without_restart "$setup" --root "$work/none" --finish none >"$work/none.txt" 2>&1 || fail "none: $(cat "$work/none.txt")"
 ! grep -q '^link' "$work/none.txt" || fail "--finish none made links"
 [ ! -s "$work/none/commands.log" ] || fail "--finish none started: $(cat "$work/none/commands.log")"
 grep -q '^question: .* -> no$' "$work/none.txt" || fail "--finish none: the reboot question still comes"

@@ -105,7 +105,7 @@ else
     printf 'mine\r\n' >"$work/d/App/user.txt"
     run_boxed "$work/w" setupd.exe x
     text="$(cat "$work/setupd.exe.boxes")"
-    check "exit code 1 (got $box_rc)" test "$box_rc" = 1
+    check "exit code 1603, failed and undone (got $box_rc: 1603 & 255)" test "$box_rc" = $((1603 & 255))
     check "one box ($box_count)" test "$box_count" = 1
     check "the box names the file and the reason: ${text:0:160}" \
       grep -q 'Cannot write to file "D:\\App\\app\\big.bin". 磁盘' "$work/setupd.exe.boxes"
@@ -149,7 +149,7 @@ EOF
   touch "$drive/stop.flag"
   wait "$holder"
   text="$(cat "$work/setupc.exe.boxes")"
-  check "exit code 1 (got $box_rc)" test "$box_rc" = 1
+  check "exit code 1603, failed and undone (got $box_rc: 1603 & 255)" test "$box_rc" = $((1603 & 255))
   check "one box ($box_count)" test "$box_count" = 1
   check "the box names the held file: ${text:0:160}" grep -qF "Cannot create file \"C:\\Program Files\\$name\\app\\UnIns.exe\"" "$work/setupc.exe.boxes"
   check "and says the run was undone" grep -q '安装向导已撤销本次安装所做的全部更改' "$work/setupc.exe.boxes"

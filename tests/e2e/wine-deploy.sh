@@ -2,8 +2,9 @@
 # Unattended deployment under Wine, with the example's interactive setup: /VERYSILENT with
 # /DIR="..." and /LOG="..." as an administrator types them installs into that folder without
 # showing a window or a box, logs each file, and exits 0; /D= (last, with a blank) does the
-# same; an installation that fails half-way exits 1603 and is undone; a bad switch exits 87
-# and /VERYSILENT keeps even that quiet; the first instance, relaunching itself elevated,
+# same; an installation that fails half-way exits 1603 and is undone; a second run while
+# one is at work exits 1618; a bad switch exits 87 and /VERYSILENT keeps even that quiet; a
+# first instance started without administrator rights relaunches itself elevated and
 # returns the elevated one's code; the uninstall entry holds what deployment tools read
 # (reg query); UnIns.exe /VERYSILENT returns only once everything is removed, with 0.
 #   tests/e2e/wine-deploy.sh   (after scripts/build.sh; GBSETUP_WIN_ARCH=i686|x86_64)
@@ -135,6 +136,21 @@ rc="$(typed "$work/run" 'Setup.exe /S /DIR=Deploy')"
 check "a folder that is no full path: 87 (got $rc), nothing installed" test "$rc" = 87 -a ! -e "$drive/Deploy/Hello.exe"
 rc="$(typed "$work/run" 'Setup.exe /S /COMPONENTS="none such"')"
 check "a component the setup does not have: 87 (got $rc)" test "$rc" = 87
+
+echo "== started without administrator rights"
+# As a user's program starts under user account control (this Wine starts programs elevated):
+# the first instance relaunches itself elevated with "Ins" and the switches, waits for it, and
+# ends with its code, here the 1603 of an installation undone.
+mkdir -p "$drive/Deploy/Fail/readme.txt"
+printf '%s' 'Setup.exe /VERYSILENT /DIR=C:\Deploy\Fail' >"$work/run/cmdline.txt"
+rc="$(cd "$work/run" && WINEDEBUG=+process wine_run "$exitcode_exe" --limited @cmdline.txt 2>"$work/limited.trace" |
+  tr -d '\r' | tail -1)"
+wine_wait
+check "the first instance relaunched itself elevated, passing the switches on" \
+  grep -aqE 'cmdline L".*Setup\.exe.? Ins /VERYSILENT /DIR=C:' "$work/limited.trace"
+check "and ended with the elevated instance's code, 1603 (got $rc)" test "$rc" = 1603
+check "undone" test "$(cd "$drive/Deploy/Fail" && find . | sort | tr '\n' ' ')" = ". ./readme.txt "
+rm -rf "$drive/Deploy/Fail"
 
 echo "wine-deploy: $failures failure(s)"
 [ "$failures" = 0 ]

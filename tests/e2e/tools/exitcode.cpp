@@ -2,6 +2,8 @@
 // caller only the low 8 bits (1603 arrives as 67).
 //   exitcode PROGRAM [ARGUMENTS...]    (the rest of the command line, as it stands)
 //   exitcode @FILE                     (the command line as FILE holds it, UTF-8: quotes as typed)
+//   exitcode --limited ...             (started with the caller's limited token, as a user's
+//                                       program runs under user account control)
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +23,11 @@ int main() {
     std::fprintf(stderr, "usage: exitcode PROGRAM [ARGUMENTS...]\n");
     return 2;
   }
+  bool limited = false;
+  if (wcsncmp(line, L"--limited ", 10) == 0) {
+    limited = true;
+    for (line += 10; *line == L' '; ++line) {}
+  }
   std::wstring fromFile;
   if (*line == L'@') {
     HANDLE f = CreateFileW(line + 1, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -39,7 +46,22 @@ int main() {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  HANDLE token = nullptr;
+  if (limited) {
+    // The elevated token's linked one is the same user's without the administrators' rights.
+    HANDLE self = nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &self) ||
+        !GetTokenInformation(self, TokenLinkedToken, &linked, sizeof linked, &size) ||
+        !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &token)) {
+      std::printf("no limited token: error %lu\n", GetLastError());
+      return 2;
+    }
+  }
+  const BOOL started = token ? CreateProcessAsUserW(token, nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)
+                             : CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  if (!started) {
     std::printf("not started: error %lu\n", GetLastError());
     return 2;
   }
