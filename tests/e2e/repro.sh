@@ -4,7 +4,8 @@
 # with the same times at two paths give one setup too. The stored names hold no path of this
 # machine; a later date is clamped (the installed file's time in the sandbox), an earlier one
 # kept; the setup's and the uninstaller's PE headers carry the epoch (pefile); a malformed
-# value is an error. Uses the real stubs of the builder's data folder.
+# value is an error; two signed builds differ by their signatures only. Uses the real stubs
+# of the builder's data folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo="$(pwd)"
@@ -86,6 +87,24 @@ cp -a "$work/a" "$work/c"
 build "$work/c/hello/hello.json" "$work/nc"
 cmp -s "$work/na/$name.exe" "$work/nc/$name.exe" || fail "the same files at another path give another setup"
 cmp -s "$work/na/$name.exe" "$work/sa/$name.exe" && fail "the epoch changed nothing"
+
+# Signed: a stand-in signer appends 24 bytes that differ at every call (a real one puts its
+# signature where the package reader steps over it; this one is cut off again before
+# reading). Two signed builds differ by those bytes only: every packed file is the same, the
+# uninstaller once its signature is cut off.
+signer="printf 'SIG %020d' \$(date +%N) >>"
+for n in 1 2; do
+  build "$work/a/hello/hello.json" "$work/g$n" SOURCE_DATE_EPOCH=$epoch GBSETUP_SIGN="$signer"
+  head -c -24 "$work/g$n/$name.exe" >"$work/g$n/unsigned.exe"
+  "$g" extract "$work/g$n/unsigned.exe" -o "$work/gx$n" >/dev/null 2>&1 || fail "extract g$n"
+done
+cmp -s "$work/g1/$name.exe" "$work/g2/$name.exe" && fail "the stand-in signatures are the same"
+un1="$(find "$work/gx1" -name UnIns.exe)" un2="$(find "$work/gx2" -name UnIns.exe)"
+cmp -s "$un1" "$un2" && fail "the stand-in signatures of the uninstaller are the same"
+cmp -s <(head -c -24 "$un1") <(head -c -24 "$un2") || fail "the signed uninstallers differ before their signatures"
+[ "$(pe_stamp "$un1")" = $epoch ] || fail "the signed uninstaller's header: $(pe_stamp "$un1")"
+diff -r -x UnIns.exe "$work/gx1" "$work/gx2" >/dev/null || fail "signed builds pack other files"
+[ "$(pe_stamp "$work/g1/unsigned.exe")" = $epoch ] || fail "the signed setup's header"
 
 # A malformed value stops the build before anything is written.
 for bad in abc 1.5 -3 '' 99999999999; do
