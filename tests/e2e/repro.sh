@@ -92,7 +92,7 @@ cmp -s "$work/na/$name.exe" "$work/sa/$name.exe" && fail "the epoch changed noth
 # signature where the package reader steps over it; this one is cut off again before
 # reading). Two signed builds differ by those bytes only: every packed file is the same, the
 # uninstaller once its signature is cut off.
-signer="printf 'SIG %020d' \$(date +%N) >>"
+signer="printf 'SIG %011d%s' 0 \$(date +%N) >>"
 for n in 1 2; do
   build "$work/a/hello/hello.json" "$work/g$n" SOURCE_DATE_EPOCH=$epoch GBSETUP_SIGN="$signer"
   head -c -24 "$work/g$n/$name.exe" >"$work/g$n/unsigned.exe"
