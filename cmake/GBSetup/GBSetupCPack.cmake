@@ -151,6 +151,12 @@ foreach(component IN LISTS _grouped)
 endforeach()
 
 set(_folder "${CPACK_PACKAGE_INSTALL_DIRECTORY}")
+if(_folder STREQUAL "${CPACK_PACKAGE_NAME} ${CPACK_PACKAGE_VERSION}")
+  message(WARNING "gbsetup: CPACK_PACKAGE_INSTALL_DIRECTORY is CPack's default '${_folder}', which holds the "
+                  "version: each version would install into a folder of its own beside the one before. "
+                  "'${CPACK_PACKAGE_NAME}' is used; set CPACK_PACKAGE_INSTALL_DIRECTORY to keep it.")
+  set(_folder "${CPACK_PACKAGE_NAME}")
+endif()
 if(_folder STREQUAL "")
   set(_folder "${CPACK_PACKAGE_NAME}")
 endif()

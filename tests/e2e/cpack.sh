@@ -124,6 +124,7 @@ package "$work/src" "$d" x86_64 "$prefix/lib/cmake/GBSetup" -DHELLO_CPACK_DEFAUL
 check "warned: the vendor Humanity" grep -q "CPACK_PACKAGE_VENDOR is CPack's default 'Humanity'" "$d.log"
 check "warned: a registry key of name and version" grep -q "CPACK_PACKAGE_INSTALL_REGISTRY_KEY is CPack's default 'CpackHello$" "$d.log"
 check "the setup named after the package, not the version" test -f "$d/CpackHello.exe"
+check "warned: an installation folder of name and version" grep -q "CPACK_PACKAGE_INSTALL_DIRECTORY is CPack's default 'CpackHello" "$d.log"
 check "the installed package runs the installed builder" grep -q "$prefix/bin/gbsetup\|x64 setup" "$d.log"
 "$g" list "$d/CpackHello.exe" >"$work/list-d.txt" 2>/dev/null || true
 check "warned: a link to an executable of a component left out" grep -q "CPACK_PACKAGE_EXECUTABLES names 'hello-tool'" "$d.log"
