@@ -132,17 +132,13 @@ bool TFrm_Setup::ApplySwitches() {
     EditChanged(eInsDir, dir);
   }
   if (FSwitches.Components) {
-    TStringList chosen;
-    chosen.SetCommaText(*FSwitches.Components);
-    for (size_t i = 1; i < List_Component.size(); ++i) List_Component[i].Checked = false;
-    for (const AnsiString& name : chosen) {
-      const AnsiString wanted = Trim(name);
-      if (wanted.empty()) continue;
-      bool found = false;
-      for (size_t i = 1; i < List_Component.size(); ++i)
-        if (SameText(List_Component[i].Text, wanted)) List_Component[i].Checked = found = true;
-      if (!found) return refuse("安装程序中没有组件“" + wanted + "”（/COMPONENTS）。");
-    }
+    std::vector<AnsiString> offered;
+    for (size_t i = 1; i < List_Component.size(); ++i) offered.push_back(List_Component[i].Text);
+    std::vector<bool> chosen;
+    AnsiString unknown;
+    if (!MatchComponents(offered, *FSwitches.Components, chosen, unknown))
+      return refuse("安装程序中没有组件“" + unknown + "”（/COMPONENTS）。");
+    for (size_t i = 0; i < chosen.size(); ++i) List_Component[i + 1].Checked = chosen[i];
     if (FView) FView->RowsChanged("List_Component");
     List_ComponentClickCheck();
   }

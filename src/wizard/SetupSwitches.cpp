@@ -1,5 +1,6 @@
 #include "wizard/SetupSwitches.h"
 
+#include "core/StringList.h"
 #include "core/TextUtils.h"
 
 namespace {
@@ -87,6 +88,25 @@ TSetupSwitches ParseSetupSwitches(const std::vector<AnsiString>& args) {
     split.push_back({args[i], rest});
   }
   return ParseSetupSwitches(split);
+}
+
+bool MatchComponents(const std::vector<AnsiString>& offered, const AnsiString& list, std::vector<bool>& chosen,
+                     AnsiString& unknown) {
+  TStringList names;
+  names.SetCommaText(list);
+  chosen.assign(offered.size(), false);
+  for (const AnsiString& name : names) {
+    const AnsiString wanted = Trim(name);
+    if (wanted.empty()) continue;
+    bool found = false;
+    for (size_t i = 0; i < offered.size(); ++i)
+      if (SameText(offered[i], wanted)) chosen[i] = found = true;
+    if (!found) {
+      unknown = wanted;
+      return false;
+    }
+  }
+  return true;
 }
 
 AnsiString SetupSwitchesHelp() {

@@ -32,5 +32,10 @@ TSetupSwitches ParseSetupSwitches(const std::vector<TCommandArgument>& args);
 // joined by blanks).
 TSetupSwitches ParseSetupSwitches(const std::vector<AnsiString>& args);
 
+// The components a /COMPONENTS list names, spelt as offered (ASCII case aside), in offered's
+// order; empty items are skipped. False, with the first name not offered in unknown, when one is missing.
+bool MatchComponents(const std::vector<AnsiString>& offered, const AnsiString& list, std::vector<bool>& chosen,
+                     AnsiString& unknown);
+
 // The text of /? and of an unknown switch: the switches and the exit codes.
 AnsiString SetupSwitchesHelp();

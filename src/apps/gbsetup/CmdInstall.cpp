@@ -219,19 +219,14 @@ int InstallUnpacked(const TParsedArgs& p, const TSetupSwitches& switches, const 
     installDir = *switches.Dir;
   }
   if (switches.Components) {
-    TStringList chosen, named;
-    chosen.SetCommaText(*switches.Components);
-    for (const AnsiString& c : chosen) {
-      const AnsiString name = Trim(c);
-      if (name.empty()) continue;
-      bool found = false;
-      for (const AnsiString& o : offered)
-        if (SameText(o, name)) {
-          named.Add(o);
-          found = true;
-        }
-      if (!found) return badValue("安装程序中没有组件“" + name + "”（/COMPONENTS）。");
-    }
+    const std::vector<AnsiString> names(offered.begin(), offered.end());
+    std::vector<bool> chosen;
+    AnsiString unknown;
+    if (!MatchComponents(names, *switches.Components, chosen, unknown))
+      return badValue("安装程序中没有组件“" + unknown + "”（/COMPONENTS）。");
+    TStringList named;
+    for (size_t i = 0; i < names.size(); ++i)
+      if (chosen[i]) named.Add(names[i]);
     components = named.CommaText();
   }
 
