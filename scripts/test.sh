@@ -59,7 +59,9 @@ run_suites() {
   while read -r n; do failed[$label]=$((failed[$label] + n)); done < <(sed -n 's/^[0-9]*: \[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p' "$log")
   grep -E '^[0-9]+: \[==========\] [0-9]+ tests? from .* ran' "$log" | sed 's/^[0-9]*: \[==========\]/ /' || true
   if [ "$rc" != 0 ]; then
-    grep -E '^[0-9]+: \[  FAILED  \]|Failure|error' "$log" || true
+    # A failed check's values follow its line.
+    grep -A 8 -E 'Failure$' "$log" || true
+    grep -E '^[0-9]+: \[  FAILED  \]|error' "$log" || true
     # A suite that died before its summary counts as one failure.
     if ! grep -q '\[  FAILED  \]' "$log"; then failed[$label]=$((failed[$label] + 1)); fi
   fi

@@ -146,4 +146,7 @@ ensure_prefix "$machine" "$prefix"
 export WINEPREFIX="$prefix" WINEARCH="$(winearch_of "$machine")" WINELOADER="$(loader_of "$arch")"
 export HOME="$prefix.home"
 mkdir -p "$HOME"
+# Every link a program saves would start Wine's menu builder, which reads the link after the
+# program has gone on: a test that removes its links then races it and may leave them behind.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
 exec "$WINELOADER" "$@"
