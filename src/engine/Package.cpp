@@ -26,7 +26,9 @@ namespace {
 // stream sees one call per 64 KiB rather than two per chunk.
 class TInflater {
 public:
-  TInflater() : FIn(kBlock), FOut(kBlock + kChunkSize + 1) {
+  // The buffers are not cleared: only what was read or expanded into them is ever used, and
+  // clearing them costs more than expanding a small file.
+  TInflater() : FIn(new uint8_t[kBlock]), FOut(new uint8_t[kOutSize]) {
     std::memset(&FZ, 0, sizeof(FZ));
     if (inflateInit(&FZ) != Z_OK) throw EDecompressionError("error");
   }
@@ -50,7 +52,7 @@ public:
         FInPos += 4;
         if (c <= 0 || c > end - pos - 4) Damaged(name, "chunk length " + IntToStr(c) + " outside its data", pos);
         ExpandOne(c, pos, name);
-        if (FOutLen > FOut.size() - (kChunkSize + 1)) Flush(dest);
+        if (FOutLen > kOutSize - (kChunkSize + 1)) Flush(dest);
         pos += 4 + static_cast<int64_t>(c);
       }
     } catch (...) {
@@ -64,22 +66,23 @@ public:
 private:
   int64_t FWritten = 0;
   static constexpr size_t kBlock = 65536;
+  static constexpr size_t kOutSize = kBlock + kChunkSize + 1;
 
   // Makes at least n bytes (n <= kBlock, all inside the range) available at FInPos.
   void Fill(size_t n) {
     size_t have = FInLen - FInPos;
     if (have >= n) return;
-    std::memmove(FIn.data(), FIn.data() + FInPos, have);
+    std::memmove(FIn.get(), FIn.get() + FInPos, have);
     FInPos = 0;
     FInLen = have;
     size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kBlock - have), FEnd - FFilePos));
-    FSrc->ReadBuffer(FIn.data() + FInLen, want);
+    FSrc->ReadBuffer(FIn.get() + FInLen, want);
     FInLen += want;
     FFilePos += static_cast<int64_t>(want);
   }
 
   void Flush(TStream& dest) {
-    if (FOutLen > 0) dest.Write(FOut.data(), FOutLen);
+    if (FOutLen > 0) dest.Write(FOut.get(), FOutLen);
     FWritten += static_cast<int64_t>(FOutLen);
     FOutLen = 0;
   }
@@ -89,12 +92,12 @@ private:
     if (inflateReset(&FZ) != Z_OK) throw EDecompressionError("error");
     int64_t left = c;  // compressed bytes not yet handed to zlib
     const uInt outRoom = static_cast<uInt>(kChunkSize + 1);
-    FZ.next_out = FOut.data() + FOutLen;
+    FZ.next_out = FOut.get() + FOutLen;
     FZ.avail_out = outRoom;
     for (;;) {
       if (FInPos == FInLen) Fill(1);
       size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(FInLen - FInPos)));
-      FZ.next_in = FIn.data() + FInPos;
+      FZ.next_in = FIn.get() + FInPos;
       FZ.avail_in = static_cast<uInt>(n);
       bool last = static_cast<int64_t>(n) == left;
       int rc = inflate(&FZ, last ? Z_FINISH : Z_NO_FLUSH);
@@ -128,7 +131,7 @@ private:
   }
 
   z_stream FZ;
-  std::vector<uint8_t> FIn, FOut;
+  std::unique_ptr<uint8_t[]> FIn, FOut;
   TStream* FSrc = nullptr;
   int64_t FEnd = 0, FFilePos = 0;
   size_t FInPos = 0, FInLen = 0, FOutLen = 0;

@@ -21,11 +21,11 @@ void TFrm_ReleasePlan::FormShow() {
     FFailed = true;
     FErrorText = e.what();
   }
-  if (!Done()) {
-    // Nothing will ever mark the release done now; let the dialog go instead of hanging.
-    FTag = -1;
-    if (FView) FView->CloseDialog();
-  }
+  // The release has returned: nothing is left to show, so the dialog goes now rather than
+  // at the timer's next tick, up to a second of a window that waits for nothing. A release
+  // that never reported completion must not leave it open either.
+  FTag = -1;
+  if (FView) FView->CloseDialog();
 }
 
 void TFrm_ReleasePlan::OnProgress(int32_t max, int32_t position, const AnsiString& text, bool flag) {

@@ -29,8 +29,8 @@ public:
   void SetView(IReleasePlanView* view) { FView = view; }
 
   // Runs the release. Returns when the release call has returned; an error it raised is
-  // kept in ErrorText. A release that never reports completion closes the dialog at once,
-  // so a damaged or empty package cannot leave it open for good.
+  // kept in ErrorText. The dialog is then asked to close at once, whether the release
+  // reported completion or not (a damaged or empty package cannot leave it open).
   void FormShow();
   // A report with Flag true is the package check that comes before the release: the bar shows
   // it, the label says so, and it never marks the dialog done.
