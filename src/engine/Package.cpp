@@ -27,7 +27,7 @@ namespace {
 class TInflater {
 public:
   // The buffers are not cleared: only what was read or expanded into them is ever used, and
-  // clearing them costs more than expanding a small file.
+  // an installation makes one expander per file.
   TInflater() : FIn(new uint8_t[kBlock]), FOut(new uint8_t[kOutSize]) {
     std::memset(&FZ, 0, sizeof(FZ));
     if (inflateInit(&FZ) != Z_OK) throw EDecompressionError("error");
