@@ -12,9 +12,10 @@
 //   the exception allocator, the unwinder and function-local statics, the condition those
 //   statics wait on, and the thread-local keys of its per-thread data): the threads library
 //   that provides them brings its whole thread machinery (about 30 KB). These are made of
-//   the system's critical sections, condition variables and thread-local slots. Neither
-//   program starts a thread of its own, so a key's destructor, which would run when a
-//   thread ends, is not needed: the process ends with its only thread.
+//   the system's critical sections, condition variables and thread-local slots. Setup.exe
+//   starts its expansion threads with the system's own call, and a key's destructor, which
+//   would run when a thread ends, is not run: an ended thread leaves its few blocks of runtime
+//   state behind, once per installation.
 // - The C99 formatter behind vsnprintf (and so Format): the C library's own carries a whole
 //   floating-point conversion (about 25 KB). This one hands the work to the system's C
 //   runtime, whose printf lacks only the C99 length letters and return value: "ll" and "j"
@@ -232,6 +233,14 @@ int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
 
 int pthread_cond_broadcast(pthread_cond_t* c) {
   WakeAllConditionVariable(SystemObject<CONDITION_VARIABLE>(c, InitCondition));
+  return 0;
+}
+
+int pthread_cond_destroy(pthread_cond_t* c) {
+  // A condition variable holds no system resource: only its block goes.
+  const intptr_t v = *c;
+  if (v > 0) HeapFree(GetProcessHeap(), 0, reinterpret_cast<void*>(v));
+  *c = PTHREAD_COND_INITIALIZER;
   return 0;
 }
 

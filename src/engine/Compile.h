@@ -86,6 +86,9 @@ private:
   // lies in a folder this run made, so no file was there before the run.
   void WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target, const AnsiString& setupName,
                     std::optional<TDateTime> lastWrite = std::nullopt, bool inNewFolder = false);
+  // The same with the bytes from expand (ExpandChunks' contract: returns what it wrote).
+  void WriteRunFile(const std::function<int64_t(TStream&)>& expand, const AnsiString& target,
+                    std::optional<TDateTime> lastWrite, bool inNewFolder);
   // Writes the log (after the earlier one's records, if any) beside fileName, then in its place.
   void WriteInstallLog(const AnsiString& fileName);
   // Undoes the run with the uninstaller's engine and raises EInstallFailed.

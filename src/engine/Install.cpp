@@ -5,6 +5,7 @@
 
 #include "core/TextUtils.h"
 #include "engine/Compile.h"
+#include "engine/ExpandAhead.h"
 #include "engine/Package.h"
 #include "engine/Uninstall.h"
 #include "project/IniFile.h"
@@ -112,6 +113,12 @@ void TCompile::InstallFiles(const AnsiString& groupFolder, const AnsiString& ins
 
 void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const AnsiString& target,
                             const AnsiString& setupName, std::optional<TDateTime> lastWrite, bool inNewFolder) {
+  WriteRunFile([&](TStream& out) { return ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName); },
+               target, lastWrite, inNewFolder);
+}
+
+void TCompile::WriteRunFile(const std::function<int64_t(TStream&)>& expand, const AnsiString& target,
+                            std::optional<TDateTime> lastWrite, bool inNewFolder) {
   // Under Wine, looking for a file that is not there reads its whole folder, as the creation
   // does again: in a folder the run made, only the run can have put a file, and the journal
   // keeps the first state of what the run wrote twice.
@@ -120,7 +127,7 @@ void TCompile::WriteRunFile(TStream& setup, const TInsPackRec& entry, const Ansi
   FJournal->FileOpened(target, existed);
   try {
     // What was written, not what the index says: the uninstaller's entry gives no size.
-    FInstalledBytes += ExpandChunks(setup, out, entry.DataStart, entry.DataEnd, setupName);
+    FInstalledBytes += expand(out);
   } catch (const EDecompressionError& e) {
     // The package is at fault, not the target; still say which file it was being written to.
     throw EDecompressionError(Format("无法写入文件“%s”：安装程序文件中的数据已损坏 (%s)", target.c_str(),
@@ -219,7 +226,13 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
   }
 
   // 3. Program files. The files of one folder come one after another: its check is made
-  // once for them, not once per file.
+  // once for them, not once per file. They are expanded on a second thread, in the order
+  // of this loop, while the files before them are written.
+  std::vector<TExpandAhead::TItem> order;
+  for (TFileInfoRec* rec : *files->GetFileList())
+    if (TInsPackRec* entry = entryFor(rec->SourcePath); entry && OsFilterAllows(rec->OsFilter, version))
+      order.push_back({entry->DataStart, entry->DataEnd, entry->FileSize});
+  TExpandAhead ahead(exeName, std::move(order));
   AnsiString checkedFolder;
   bool checkedFolderIsNew = false;
   for (TFileInfoRec* rec : *files->GetFileList()) {
@@ -238,11 +251,12 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
       continue;
     }
     if (rec->NoOverwrite && FileExists(target)) {
+      ahead.SkipNext();
       runlog::Write("文件", target, "已存在，保留（不覆盖）");
       continue;
     }
     installed.push_back({rec->SourcePath, target});
-    WriteRunFile(setup, *entry, target, exeName, rec->FileDate, checkedFolderIsNew);
+    WriteRunFile([&](TStream& out) { return ahead.TakeNext(out); }, target, rec->FileDate, checkedFolderIsNew);
     runlog::Write("文件", target, "已写入");
     if (SameText(mainItem->Value, rec->SourcePath)) mainItem->Value = target;
     for (TShotCutInfoRec* s : *shortcuts->GetShortcutList())

@@ -36,7 +36,10 @@ public:
   TInflater(const TInflater&) = delete;
   TInflater& operator=(const TInflater&) = delete;
 
-  int64_t Expand(TStream& src, TStream& dest, int64_t start, int64_t end, const AnsiString& name) {
+  // take, when given, is asked before each chunk whether to expand it (else it is passed over);
+  // what was expanded before is written out first.
+  int64_t Expand(TStream& src, TStream& dest, int64_t start, int64_t end, const AnsiString& name,
+                 TChunkChooser* take = nullptr) {
     FSrc = &src;
     FWritten = 0;
     FEnd = end;
@@ -45,12 +48,22 @@ public:
     src.SetPosition(start);
     try {
       int64_t pos = start;
-      while (pos < end) {
+      for (int64_t index = 0; pos < end; ++index) {
+        bool expand = true;
+        if (take) {
+          Flush(dest);
+          expand = take->Take(index);
+        }
         if (end - pos < 4) Damaged(name, "chunk header runs past the end of its data", pos);
         Fill(4);
         int32_t c = static_cast<int32_t>(GetLE32(&FIn[FInPos]));
         FInPos += 4;
         if (c <= 0 || c > end - pos - 4) Damaged(name, "chunk length " + IntToStr(c) + " outside its data", pos);
+        if (!expand) {
+          Skip(c);
+          pos += 4 + static_cast<int64_t>(c);
+          continue;
+        }
         ExpandOne(c, pos, name);
         if (FOutLen > kOutSize - (kChunkSize + 1)) Flush(dest);
         pos += 4 + static_cast<int64_t>(c);
@@ -158,6 +171,16 @@ int64_t ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int
             startOffset);
   TInflater inflater;
   return inflater.Expand(setupFile, dest, startOffset, endOffset, name);
+}
+
+int64_t ExpandSomeChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                         const AnsiString& fileName, TChunkChooser& take) {
+  AnsiString name = NameOr(fileName);
+  if (startOffset < 0 || endOffset < startOffset || endOffset > setupFile.Size())
+    Damaged(name, "data range " + IntToStr(startOffset) + "-" + IntToStr(endOffset) + " outside the file",
+            startOffset);
+  TInflater inflater;
+  return inflater.Expand(setupFile, dest, startOffset, endOffset, name, &take);
 }
 
 void WriteInsPackRec(TStream& s, const TInsPackRec& rec) {

@@ -2,7 +2,6 @@
 // The package appended to a setup stub: chunked zlib streams, the index of entries and
 // the trailer that finds the index from the end of the file.
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "core/Exceptions.h"
@@ -42,6 +41,19 @@ void CompressToChunks(TStream& source, TStream& dest, int32_t levelChoice, int j
 // expands to more than kChunkSize bytes, or zlib data that does not decode.
 int64_t ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
                      const AnsiString& fileName = AnsiString());
+// The same for one of several expanders that share the range: take is asked before each
+// chunk (numbered from 0) whether this one expands it; the others are passed over, their
+// lengths still checked. What was expanded is written to dest before each question, so
+// the output of chunks taken apart never meets in one write.
+class TChunkChooser {
+public:
+  virtual bool Take(int64_t chunk) = 0;
+
+protected:
+  ~TChunkChooser() = default;
+};
+int64_t ExpandSomeChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                         const AnsiString& fileName, TChunkChooser& take);
 
 // One serialized index entry: stream string Name, int64 DataStart, int64 DataEnd, byte Kind,
 // double FileDate, int64 FileSize (N + 37 bytes). A short entry raises EReadError.

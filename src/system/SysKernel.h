@@ -4,6 +4,7 @@
 // calls, src/system/posix for the Linux sandbox.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,50 @@ private:
 };
 // The name of that lock: the same for every spelling of the product's name in ASCII case.
 AnsiString ProductLockName(const AnsiString& product);
+
+// ---- A second thread ----
+
+// Runs work on a thread of its own from the construction on; the destructor waits for it to
+// end. work must not let an exception escape. Raises Exception when no thread can be made.
+class TWorkerThread {
+public:
+  explicit TWorkerThread(std::function<void()> work);
+  ~TWorkerThread();
+  TWorkerThread(const TWorkerThread&) = delete;
+  TWorkerThread& operator=(const TWorkerThread&) = delete;
+
+private:
+  std::function<void()> FWork;
+  void* FThread = nullptr;  // the thread's handle, or the std::thread in the sandbox
+};
+
+// A lock with a condition to wait for under it: how two threads hand work to each other.
+class TWaitLock {
+public:
+  TWaitLock();
+  ~TWaitLock();
+  TWaitLock(const TWaitLock&) = delete;
+  TWaitLock& operator=(const TWaitLock&) = delete;
+  void Lock();
+  void Unlock();
+  void Wait();  // the lock held: lets it go while waiting for WakeAll, then takes it again
+  void WakeAll();
+
+  class TGuard {
+  public:
+    explicit TGuard(TWaitLock& lock) : FLock(lock) { FLock.Lock(); }
+    ~TGuard() { FLock.Unlock(); }
+    TGuard(const TGuard&) = delete;
+    TGuard& operator=(const TGuard&) = delete;
+
+  private:
+    TWaitLock& FLock;
+  };
+
+private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
 
 // ---- Version and start-up ----
 

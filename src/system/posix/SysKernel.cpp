@@ -15,6 +15,9 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "core/DateTime.h"
 #include "core/Exceptions.h"
@@ -478,3 +481,36 @@ void ShellDeleteFolder(const AnsiString& folder) {
   if (host == "/" || host == "." || host == sandbox::Root()) return;
   DeleteHostTree(host);
 }
+
+// ---- A second thread ----
+
+TWorkerThread::TWorkerThread(std::function<void()> work) : FWork(std::move(work)) {
+  try {
+    FThread = new std::thread([this] { FWork(); });
+  } catch (const std::system_error& e) {
+    throw Exception(AnsiString("cannot start a thread: ") + e.what());
+  }
+}
+
+TWorkerThread::~TWorkerThread() {
+  auto* t = static_cast<std::thread*>(FThread);
+  t->join();
+  delete t;
+}
+
+struct TWaitLock::TState {
+  std::mutex Lock;
+  std::condition_variable Changed;
+};
+
+TWaitLock::TWaitLock() : FState(std::make_unique<TState>()) {}
+TWaitLock::~TWaitLock() = default;
+void TWaitLock::Lock() { FState->Lock.lock(); }
+void TWaitLock::Unlock() { FState->Lock.unlock(); }
+void TWaitLock::Wait() {
+  // The caller holds the lock; the wait hands it over and takes it back.
+  std::unique_lock<std::mutex> held(FState->Lock, std::adopt_lock);
+  FState->Changed.wait(held);
+  held.release();
+}
+void TWaitLock::WakeAll() { FState->Changed.notify_all(); }

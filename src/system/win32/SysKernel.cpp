@@ -442,3 +442,35 @@ void ShellDeleteFolder(const AnsiString& folder) {
   op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
   SHFileOperationW(&op);
 }
+
+// ---- A second thread ----
+
+namespace {
+DWORD WINAPI RunWork(void* work) {
+  (*static_cast<std::function<void()>*>(work))();
+  return 0;
+}
+}  // namespace
+
+TWorkerThread::TWorkerThread(std::function<void()> work) : FWork(std::move(work)) {
+  FThread = CreateThread(nullptr, 0, RunWork, &FWork, 0, nullptr);
+  if (!FThread) throw Exception("无法创建线程 (" + IntToStr(static_cast<int64_t>(GetLastError())) + ")");
+}
+
+TWorkerThread::~TWorkerThread() {
+  WaitForSingleObject(FThread, INFINITE);
+  CloseHandle(FThread);
+}
+
+// Slim locks and condition variables: no system handle, nothing from the threads library.
+struct TWaitLock::TState {
+  SRWLOCK Lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE Changed = CONDITION_VARIABLE_INIT;
+};
+
+TWaitLock::TWaitLock() : FState(std::make_unique<TState>()) {}
+TWaitLock::~TWaitLock() = default;
+void TWaitLock::Lock() { AcquireSRWLockExclusive(&FState->Lock); }
+void TWaitLock::Unlock() { ReleaseSRWLockExclusive(&FState->Lock); }
+void TWaitLock::Wait() { SleepConditionVariableSRW(&FState->Changed, &FState->Lock, INFINITE, 0); }
+void TWaitLock::WakeAll() { WakeAllConditionVariable(&FState->Changed); }
