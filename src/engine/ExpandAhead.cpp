@@ -127,28 +127,29 @@ void TExpandAhead::Push(int lane, TBlock block) {
   TWaitLock::TGuard l(FLock);
   TLane& q = FLane[lane];
   while (!FStop && q.Count == kLaneBlocks) {
-    ++FWaiting;
+    q.Full = true;
     FLock.Wait();
-    --FWaiting;
   }
+  q.Full = false;
   if (FStop) throw TStopped();
   q.Ring[(q.Head + q.Count++) % kLaneBlocks] = std::move(block);
-  // Only a waiting thread needs the signal: each one costs a system call.
-  if (FWaiting > 0) FLock.WakeAll();
+  // Only a thread that waits for this needs the signal: each one costs two thread switches.
+  if (FTakerWaits == lane) FLock.WakeAll();
 }
 
 TExpandAhead::TBlock TExpandAhead::Pop(int lane) {
   TWaitLock::TGuard l(FLock);
   TLane& q = FLane[lane];
   while (q.Count == 0) {
-    ++FWaiting;
+    FTakerWaits = lane;
     FLock.Wait();
-    --FWaiting;
   }
+  FTakerWaits = -1;
   TBlock b = std::move(q.Ring[q.Head]);
   q.Head = (q.Head + 1) % kLaneBlocks;
   --q.Count;
-  if (FWaiting > 0) FLock.WakeAll();
+  // A full lane's expander goes on only once half of it has been taken, not at every block.
+  if (q.Full && q.Count <= kLaneBlocks / 2) FLock.WakeAll();
   return b;
 }
 

@@ -49,6 +49,7 @@ private:
   struct TLane {
     TBlock Ring[kLaneBlocks];
     size_t Head = 0, Count = 0;
+    bool Full = false;  // its expander waits for room
   };
   class TSink;
   struct TStopped {};
@@ -69,7 +70,7 @@ private:
   TLane FLane[2];
   std::vector<std::vector<uint8_t>> FFree;
   bool FStop = false;
-  int FWaiting = 0;  // threads waiting on FLock
+  int FTakerWaits = -1;  // the lane the writer waits on, or -1
   std::unique_ptr<TWorkerThread> FThreads[2];
   std::unique_ptr<TStream> FInlineSetup;  // without a thread: the setup file, opened on first use
 };
