@@ -226,8 +226,8 @@ void TCompile::InstallRun(const AnsiString& groupFolder, const AnsiString& insta
   }
 
   // 3. Program files. The files of one folder come one after another: its check is made
-  // once for them, not once per file. They are expanded on a second thread, in the order
-  // of this loop, while the files before them are written.
+  // once for them, not once per file. They are expanded on two threads of their own, in
+  // the order of this loop, while the files before them are written.
   std::vector<TExpandAhead::TItem> order;
   for (TFileInfoRec* rec : *files->GetFileList())
     if (TInsPackRec* entry = entryFor(rec->SourcePath); entry && OsFilterAllows(rec->OsFilter, version))

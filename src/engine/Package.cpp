@@ -163,24 +163,26 @@ int EncoderLevelForChoice(int32_t choice) {
   }
 }
 
-int64_t ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
-                     const AnsiString& fileName) {
+namespace {
+int64_t ExpandRange(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                    const AnsiString& fileName, TChunkChooser* take) {
   AnsiString name = NameOr(fileName);
   if (startOffset < 0 || endOffset < startOffset || endOffset > setupFile.Size())
     Damaged(name, "data range " + IntToStr(startOffset) + "-" + IntToStr(endOffset) + " outside the file",
             startOffset);
   TInflater inflater;
-  return inflater.Expand(setupFile, dest, startOffset, endOffset, name);
+  return inflater.Expand(setupFile, dest, startOffset, endOffset, name, take);
+}
+}  // namespace
+
+int64_t ExpandChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
+                     const AnsiString& fileName) {
+  return ExpandRange(setupFile, dest, startOffset, endOffset, fileName, nullptr);
 }
 
 int64_t ExpandSomeChunks(TStream& setupFile, TStream& dest, int64_t startOffset, int64_t endOffset,
                          const AnsiString& fileName, TChunkChooser& take) {
-  AnsiString name = NameOr(fileName);
-  if (startOffset < 0 || endOffset < startOffset || endOffset > setupFile.Size())
-    Damaged(name, "data range " + IntToStr(startOffset) + "-" + IntToStr(endOffset) + " outside the file",
-            startOffset);
-  TInflater inflater;
-  return inflater.Expand(setupFile, dest, startOffset, endOffset, name, &take);
+  return ExpandRange(setupFile, dest, startOffset, endOffset, fileName, &take);
 }
 
 void WriteInsPackRec(TStream& s, const TInsPackRec& rec) {
