@@ -68,18 +68,15 @@ TExpandAhead::TExpandAhead(const AnsiString& setupName, std::vector<TItem> items
     for (int lane = 0; lane < FLanes; ++lane) FThreads[lane] = std::make_unique<TWorkerThread>([this, lane] { Run(lane); });
   } catch (const Exception&) {
     // Fewer threads than lanes: stop those that run, and expand on the caller's thread.
-    {
-      TWaitLock::TGuard l(FLock);
-      FStop = true;
-      FLock.WakeAll();
-    }
-    for (auto& t : FThreads) t.reset();
+    StopThreads();
     FLanes = 0;
     FStop = false;
   }
 }
 
-TExpandAhead::~TExpandAhead() {
+TExpandAhead::~TExpandAhead() { StopThreads(); }
+
+void TExpandAhead::StopThreads() {
   {
     TWaitLock::TGuard l(FLock);
     FStop = true;

@@ -20,9 +20,9 @@ public:
     int64_t Start = 0, End = 0;  // the entry's chunk range in the setup file
     int64_t SizeHint = 0;        // the size its index entry gives (only to size a buffer)
   };
-  // Opens setupName again for each expander and starts expanding items in their order with
-  // expanders threads (1 or 2). Where no thread can be made, each entry is expanded on the
-  // caller's thread when it is taken.
+  // Starts expanders threads (1 or 2), each with the setup file opened again, on the items in
+  // their order. Where no thread can be made, each item is expanded on the caller's thread
+  // when it is taken.
   TExpandAhead(const AnsiString& setupName, std::vector<TItem> items, int expanders = 2);
   ~TExpandAhead();
   TExpandAhead(const TExpandAhead&) = delete;
@@ -55,6 +55,7 @@ private:
   struct TStopped {};
 
   void Run(int lane);
+  void StopThreads();  // tells the threads to stop and waits for them
   void Push(int lane, TBlock block);  // waits for room; throws TStopped once stopping
   TBlock Pop(int lane);
   std::vector<uint8_t> FreeBuffer(int64_t hint);
